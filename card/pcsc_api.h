@@ -1,0 +1,40 @@
+// The few PC/SC services the control uses, behind a small interface so the
+// reader scan and the card commands run against a scripted fake in tests and
+// against WinSCard in the library.
+#pragma once
+
+#include <cstdint>
+
+namespace qardex::card {
+
+using PcscContext = std::uintptr_t;
+using PcscCard = std::uintptr_t;
+// PC/SC results are 32-bit on Windows; failures are large unsigned codes that
+// read as negative numbers once stored in a signed 32-bit error code.
+using PcscStatus = std::int32_t;
+
+inline constexpr PcscStatus kPcscSuccess = 0;
+
+class PcscApi {
+ public:
+  virtual ~PcscApi() = default;
+  // System scope.
+  virtual PcscStatus EstablishContext(PcscContext* context) = 0;
+  // All groups. With a null buffer only the length (bytes of the reader
+  // multi-string, final NUL included) is reported.
+  virtual PcscStatus ListReaders(PcscContext context, char* buffer, std::uint32_t* length) = 0;
+  // Shared access, T=1 only; the active protocol is not reported.
+  virtual PcscStatus Connect(PcscContext context, const char* reader, PcscCard* card) = 0;
+  // T=1 exchange; `responseLength` is the buffer size in, the bytes received out.
+  virtual PcscStatus Transmit(PcscCard card, const std::uint8_t* command,
+                              std::uint32_t commandLength, std::uint8_t* response,
+                              std::uint32_t* responseLength) = 0;
+  // Leaves the card as it is (no reset, no eject).
+  virtual PcscStatus Disconnect(PcscCard card) = 0;
+  virtual PcscStatus ReleaseContext(PcscContext context) = 0;
+};
+
+// The binding the library uses (WinSCard on Windows).
+PcscApi& SystemPcsc();
+
+}  // namespace qardex::card

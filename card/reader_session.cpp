@@ -1,0 +1,110 @@
+#include "card/reader_session.h"
+
+#include "card/card_commands.h"
+#include "diag/error_log.h"
+
+namespace qardex::card {
+
+PcscStatus CardSession::Establish() {
+  Close();
+  const PcscStatus status = pcsc_.EstablishContext(&context_);
+  hasContext_ = status == kPcscSuccess;
+  return status;
+}
+
+PcscStatus CardSession::Connect(const char* reader) {
+  Disconnect();
+  const PcscStatus status = pcsc_.Connect(context_, reader, &card_);
+  hasCard_ = status == kPcscSuccess;
+  return status;
+}
+
+PcscStatus CardSession::Disconnect() {
+  if (!hasCard_) return kPcscSuccess;
+  hasCard_ = false;
+  return pcsc_.Disconnect(card_);
+}
+
+void CardSession::Close() {
+  Disconnect();
+  if (hasContext_) {
+    hasContext_ = false;
+    pcsc_.ReleaseContext(context_);
+  }
+}
+
+namespace {
+
+// Asks PC/SC for the size of the reader multi-string, then reads it.
+// Returns which step failed (0: none) and the PC/SC status of that step.
+struct ReadResult {
+  int failedStep;  // 0 ok, 1 sizing, 2 reading
+  PcscStatus status;
+};
+
+ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) {
+  std::uint32_t length = 0;
+  PcscStatus status = session.pcsc().ListReaders(session.context(), nullptr, &length);
+  if (status != kPcscSuccess) return {1, status};
+  multiString.assign(length, '\0');
+  status = session.pcsc().ListReaders(session.context(), multiString.data(), &length);
+  if (status != kPcscSuccess) return {2, status};
+  // Never trust a length beyond what was allocated.
+  if (length < multiString.size()) multiString.resize(length);
+  return {0, kPcscSuccess};
+}
+
+// The scan shared by FindHCReader and OpenHCCard. On success the card of
+// reader `index` is connected in `session`.
+std::int32_t ScanForHCCard(CardSession& session, int& index) {
+  if (session.Establish() != kPcscSuccess) return kEstablishContextFailed;
+
+  ReaderListing listing;
+  const ReadResult read = ReadReaderList(session, listing.multiString);
+  if (read.failedStep == 1) return kSizeReaderListFailed;
+  if (read.failedStep == 2) return kReadReaderListFailed;
+  listing.names.Split(listing.multiString.data(), listing.multiString.size());
+  listing.multiString.clear();
+
+  ResponseBuffer response;
+  for (int i = 0; i < listing.names.count(); ++i) {
+    if (!listing.names.usable(i)) continue;
+    const char* reader = listing.names.name(i);
+    diag::AppendErrorLog("%s\r\n", reader);
+    if (session.Connect(reader) != kPcscSuccess) continue;
+    if (SelectHC(CardChannel{session.pcsc(), session.card()}, response) == 0) {
+      index = i;
+      return kScanOk;
+    }
+    session.Disconnect();
+  }
+  return kNoHCCard;
+}
+
+}  // namespace
+
+PcscStatus ListReaders(CardSession& session, ReaderListing& listing) {
+  listing.names.Split(nullptr, 0);
+  listing.multiString.clear();
+  const PcscStatus established = session.Establish();
+  if (established != kPcscSuccess) return established;
+  const ReadResult read = ReadReaderList(session, listing.multiString);
+  if (read.failedStep != 0) return read.status;
+  listing.names.Split(listing.multiString.data(), listing.multiString.size());
+  return kPcscSuccess;
+}
+
+std::int32_t FindHCReader(CardSession& session, int& index) {
+  const std::int32_t status = ScanForHCCard(session, index);
+  if (status != kScanOk) return status;
+  return session.Disconnect();
+}
+
+std::int32_t OpenHCCard(CardSession& session) {
+  int index = -1;
+  return ScanForHCCard(session, index);
+}
+
+void CloseHCCard(CardSession& session) { session.Close(); }
+
+}  // namespace qardex::card

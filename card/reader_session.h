@@ -1,0 +1,75 @@
+// The control's only road to the readers: listing them, finding the reader
+// whose card answers the HC application's SELECT, and the card session that
+// card-reading methods hold for the length of one call.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "card/pcsc_api.h"
+#include "card/reader_names.h"
+
+namespace qardex::card {
+
+// Scan results (texts live with the error catalogue).
+enum ScanStatus : std::int32_t {
+  kScanOk = 0,
+  kEstablishContextFailed = 7001,
+  kSizeReaderListFailed = 7002,  // also what PC/SC says when no reader is attached
+  kReadReaderListFailed = 7003,
+  kNoHCCard = 7004,
+};
+
+// A PC/SC context and, once a card is found, the connection to it. Closing
+// disconnects (leaving the card as it is) and releases the context; the
+// destructor closes whatever is still open.
+class CardSession {
+ public:
+  explicit CardSession(PcscApi& pcsc) : pcsc_(pcsc) {}
+  ~CardSession() { Close(); }
+  CardSession(const CardSession&) = delete;
+  CardSession& operator=(const CardSession&) = delete;
+
+  PcscApi& pcsc() const { return pcsc_; }
+  bool hasContext() const { return hasContext_; }
+  bool hasCard() const { return hasCard_; }
+  PcscContext context() const { return context_; }
+  PcscCard card() const { return card_; }
+
+  PcscStatus Establish();
+  PcscStatus Connect(const char* reader);
+  PcscStatus Disconnect();  // the card only; the context stays
+  void Close();
+
+ private:
+  PcscApi& pcsc_;
+  PcscContext context_ = 0;
+  PcscCard card_ = 0;
+  bool hasContext_ = false;
+  bool hasCard_ = false;
+};
+
+// One reader listing: its own name table, so listings on different threads
+// never share slots, and the multi-string PC/SC returned.
+struct ReaderListing {
+  ReaderNameTable names;
+  std::vector<char> multiString;
+};
+
+// Establishes the session's context and reads the reader list. Returns 0 or
+// the PC/SC result of the failing step; the context stays open in `session`.
+PcscStatus ListReaders(CardSession& session, ReaderListing& listing);
+
+// Finds the first reader whose card answers SelectHC; on success `index` is
+// its position in PC/SC's list and the card is disconnected again. Returns 0,
+// 7001-7004, or the PC/SC result of that disconnect.
+std::int32_t FindHCReader(CardSession& session, int& index);
+
+// The same scan, keeping the connection to the card open in `session`.
+std::int32_t OpenHCCard(CardSession& session);
+
+// Disconnects the card (leaving it in place) and releases the context,
+// whatever state the session is in; results are ignored.
+void CloseHCCard(CardSession& session);
+
+}  // namespace qardex::card

@@ -1,0 +1,88 @@
+// The scriptable control: class twQARDEX behind the dual interface ItwQARDEX.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <cstdint>
+
+#include "control/com_ptr.h"
+#include "control/result_text.h"
+#include "qardex_idl.h"
+
+namespace qardex::control {
+
+class CtwQARDEX final : public ItwQARDEX, public IObjectWithSite {
+ public:
+  // Creates a control, alone (outer null) or aggregated into `outer`, and
+  // returns its interface `iid` (aggregation requires IID_IUnknown).
+  static HRESULT Create(IUnknown* outer, REFIID iid, void** object);
+
+  // IUnknown: delegates to the outer object when aggregated.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // IDispatch, driven by the type library.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                   UINT* argumentError) override;
+
+  // ItwQARDEX
+  HRESULT STDMETHODCALLTYPE GetVersion(BSTR* sVer) override;
+  HRESULT STDMETHODCALLTYPE GetRandom(BSTR* sRandom) override;
+  HRESULT STDMETHODCALLTYPE GetBasic(BSTR* sBasic) override;
+  HRESULT STDMETHODCALLTYPE H_Sign(BSTR sRandom, BSTR* CryptoBIN) override;
+  HRESULT STDMETHODCALLTYPE GetReaders(BSTR* sReaders) override;
+  HRESULT STDMETHODCALLTYPE GetHCConnectNo(LONG* iConnectNo) override;
+  HRESULT STDMETHODCALLTYPE ServiceStatus(LONG* iRet) override;
+  HRESULT STDMETHODCALLTYPE GetName(BSTR* sName) override;
+  HRESULT STDMETHODCALLTYPE ZEL_FormatMessage(BSTR sCode, BSTR* sMessage) override;
+  HRESULT STDMETHODCALLTYPE SecureGetBasicWithParam(BSTR sRand, BSTR* sBasic) override;
+  HRESULT STDMETHODCALLTYPE GetLastError(LONG* ErrorCode) override;
+  HRESULT STDMETHODCALLTYPE EnCrypt(BSTR sIN, BSTR* sOUT) override;
+
+  // IObjectWithSite
+  HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) override;
+  HRESULT STDMETHODCALLTYPE GetSite(REFIID iid, void** site) override;
+
+ private:
+  // The object's own IUnknown, which an aggregating outer object holds.
+  class InnerUnknown final : public IUnknown {
+   public:
+    explicit InnerUnknown(CtwQARDEX& owner) : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+   private:
+    CtwQARDEX& owner_;
+  };
+
+  explicit CtwQARDEX(IUnknown* outer);
+  ~CtwQARDEX();
+  CtwQARDEX(const CtwQARDEX&) = delete;
+  CtwQARDEX& operator=(const CtwQARDEX&) = delete;
+
+  HRESULT LoadTypeInfo();
+
+  InnerUnknown inner_{*this};
+  IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned
+  ULONG references_ = 0;          // apartment-threaded: no interlocking needed
+
+  std::int32_t lastError_ = 0;
+  ResultText versionText_;
+  ResultText randomText_;
+  ResultText readerListText_;
+  ResultText signatureText_;
+  ResultText messageText_;
+
+  com::ComPtr<IUnknown> site_;
+  com::ComPtr<ITypeInfo> typeInfo_;
+};
+
+}  // namespace qardex::control

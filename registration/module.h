@@ -1,0 +1,19 @@
+// Module-wide state of the in-process server: its instance handle and the
+// lock count of live objects and factory locks.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qardex::registration {
+
+HINSTANCE ModuleInstance();
+// Full path of the library file.
+std::wstring ModulePath();
+
+void LockModule();
+void UnlockModule();
+long ModuleLockCount();
+
+}  // namespace qardex::registration
