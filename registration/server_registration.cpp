@@ -68,10 +68,22 @@ HRESULT RegisterTypeLibrary() {
   return RegisterTypeLib(library.get(), path.data(), nullptr);
 }
 
+bool TypeLibraryRegistered() {
+  wchar_t libraryId[64] = {};
+  StringFromGUID2(LIBID_QARDEXLib, libraryId, 64);
+  const std::wstring path = std::wstring(L"TypeLib\\") + libraryId + L"\\1.0";
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 HRESULT UnregisterTypeLibrary() {
-  const HRESULT result = UnRegisterTypeLib(LIBID_QARDEXLib, 1, 0, 0, SYS_WIN64);
-  // Nothing registered counts as done.
-  return result == TYPE_E_REGISTRYACCESS || result == TYPE_E_LIBNOTREGISTERED ? S_OK : result;
+  // Nothing registered counts as done (platforms differ in what they report).
+  if (!TypeLibraryRegistered()) return S_OK;
+  return UnRegisterTypeLib(LIBID_QARDEXLib, 1, 0, 0, SYS_WIN64);
 }
 
 }  // namespace
