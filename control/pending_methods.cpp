@@ -17,11 +17,8 @@ HRESULT NotBuiltYet(LONG* out) {
 }
 }  // namespace
 
-HRESULT CtwQARDEX::GetBasic(BSTR* sBasic) { return NotBuiltYet(sBasic); }
 HRESULT CtwQARDEX::H_Sign(BSTR, BSTR* CryptoBIN) { return NotBuiltYet(CryptoBIN); }
 HRESULT CtwQARDEX::ServiceStatus(LONG* iRet) { return NotBuiltYet(iRet); }
-HRESULT CtwQARDEX::GetName(BSTR* sName) { return NotBuiltYet(sName); }
-HRESULT CtwQARDEX::ZEL_FormatMessage(BSTR, BSTR* sMessage) { return NotBuiltYet(sMessage); }
 HRESULT CtwQARDEX::SecureGetBasicWithParam(BSTR, BSTR* sBasic) { return NotBuiltYet(sBasic); }
 HRESULT CtwQARDEX::EnCrypt(BSTR, BSTR* sOUT) { return NotBuiltYet(sOUT); }
 

@@ -1,0 +1,26 @@
+#include "control/holder_record.h"
+
+#include "card/card_commands.h"
+#include "card/reader_session.h"
+#include "control/error_catalogue.h"
+
+namespace qardex::control {
+
+std::int32_t ReadHolderRecord(card::PcscApi& pcsc, HolderRecord& record,
+                              CardDataRead cardData) {
+  card::CardSession session(pcsc);  // closes the card whatever happens below
+  if (card::OpenHCCard(session) != card::kScanOk) return kCannotOpenCard;
+  const card::CardChannel channel{pcsc, session.card()};
+
+  card::ResponseBuffer response;
+  if (card::ReadBasicData(channel, response) != 0) return kReadBasicDataFailed;
+  record.fields = ExtractBasicFields(response.bytes.data());
+
+  if (cardData == CardDataRead::Required) {
+    if (card::ReadHCCardData(channel, response) != 0) return kReadCardDataFailed;
+    record.cardDataFlag = response.bytes[0];
+  }
+  return 0;
+}
+
+}  // namespace qardex::control
