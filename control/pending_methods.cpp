@@ -10,15 +10,9 @@ HRESULT NotBuiltYet(BSTR* out) {
   *out = nullptr;
   return E_NOTIMPL;
 }
-HRESULT NotBuiltYet(LONG* out) {
-  if (out == nullptr) return E_POINTER;
-  *out = -1;
-  return E_NOTIMPL;
-}
 }  // namespace
 
 HRESULT CtwQARDEX::H_Sign(BSTR, BSTR* CryptoBIN) { return NotBuiltYet(CryptoBIN); }
-HRESULT CtwQARDEX::ServiceStatus(LONG* iRet) { return NotBuiltYet(iRet); }
 HRESULT CtwQARDEX::SecureGetBasicWithParam(BSTR, BSTR* sBasic) { return NotBuiltYet(sBasic); }
 HRESULT CtwQARDEX::EnCrypt(BSTR, BSTR* sOUT) { return NotBuiltYet(sOUT); }
 

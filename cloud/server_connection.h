@@ -1,0 +1,29 @@
+// The TCP connection to the authentication server, directly or through the
+// user's HTTP proxy.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "cloud/winsock_socket.h"
+
+namespace qardex::cloud {
+
+inline constexpr int kServerPort = 443;
+
+// What proxy discovery found. A text may be absent; both start out empty.
+struct ProxySetting {
+  int autoDetected = 0;  // 1 when the proxy came from automatic discovery
+  std::optional<std::wstring> proxy = std::wstring();
+  std::optional<std::wstring> bypass = std::wstring();
+};
+
+// Asks WinHTTP which proxy the user's configuration names for `url`.
+ProxySetting discover_proxy(const std::wstring& url);
+
+// Connects to `host`:`port`, through a CONNECT tunnel when a proxy is
+// configured (the proxy then resolves the server's name). 0 with `socket`
+// connected in blocking mode, or -1. Windows Sockets must be started.
+int connect_to_server(const std::string& host, int port, WinsockSocket& socket);
+
+}  // namespace qardex::cloud

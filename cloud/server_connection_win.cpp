@@ -1,0 +1,81 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "cloud/proxy_text.h"
+#include "cloud/relay.h"
+#include "cloud/server_connection.h"
+#include "diag/error_log.h"
+
+namespace qardex::cloud {
+
+namespace {
+
+using diag::AppendErrorLog;
+
+// The proxy text in the runtime's current locale, at most 255 bytes.
+std::string NarrowProxyText(const std::wstring& text) {
+  char narrow[kProxyTextLimit + 1] = {};
+  const std::size_t converted = std::wcstombs(narrow, text.c_str(), kProxyTextLimit);
+  if (converted == static_cast<std::size_t>(-1)) return {};
+  return std::string(narrow);
+}
+
+// The first IPv4 address of a name, or nothing (logged).
+bool Resolve(const std::string& name, in_addr& address) {
+  const hostent* entry = gethostbyname(name.c_str());
+  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) {
+    AppendErrorLog("gethostbyname error");
+    return false;
+  }
+  std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+  return true;
+}
+
+}  // namespace
+
+int connect_to_server(const std::string& host, int port, WinsockSocket& socket) {
+  socket.Close();
+  const std::wstring url = L"https://" + std::wstring(host.begin(), host.end());
+  const ProxySetting setting = discover_proxy(url);
+  std::wprintf(L"\n\nProxyAutoDetected: %d\n", setting.autoDetected);
+
+  ProxyEndpoint proxy;
+  if (setting.proxy) {
+    std::wprintf(L"ProxyURL: %ls\n", setting.proxy->c_str());
+    proxy = SplitProxyText(NarrowProxyText(*setting.proxy));
+  }
+  if (setting.bypass) std::wprintf(L"ProxyBypass: %ls\n", setting.bypass->c_str());
+  std::fflush(stdout);
+
+  WinsockSocket candidate(::socket(AF_INET, SOCK_STREAM, 0));
+  if (!candidate.valid()) return -1;
+
+  // Through a proxy only the proxy's name is resolved here; the proxy
+  // resolves the server's name from the CONNECT request.
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  if (!Resolve(proxy.useProxy ? proxy.host : host, peer.sin_addr)) return -1;
+  peer.sin_port = htons(static_cast<u_short>(proxy.useProxy ? proxy.port : port));
+
+  if (connect(candidate.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
+      SOCKET_ERROR) {
+    char line[256] = {};
+    std::snprintf(line, sizeof line, "Connect To [%s:%d] Err %d", host.c_str(), port,
+                  WSAGetLastError());
+    AppendErrorLog("%s", line);
+    return -1;
+  }
+  if (proxy.useProxy && begin_http_relay(candidate, host, port) != 0) return -1;
+
+  u_long nonBlocking = 0;
+  ioctlsocket(candidate.get(), FIONBIO, &nonBlocking);
+  socket = std::move(candidate);
+  return 0;
+}
+
+}  // namespace qardex::cloud

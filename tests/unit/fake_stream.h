@@ -1,0 +1,102 @@
+// A scripted peer for the relay code: incoming bytes arrive in pieces, with
+// optional silences and failures, on a virtual clock; outgoing bytes are kept.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "cloud/stream_socket.h"
+
+namespace qardex::testing {
+
+class FakeStream : public cloud::StreamSocket {
+ public:
+  // What the peer does next when read from.
+  struct Event {
+    enum class Kind { Data, Close, RecvError, Silence, SelectError } kind;
+    std::string data;
+    int silenceMs = 0;
+  };
+  std::deque<Event> script;
+  std::string sent;
+  int failSendsWith = 0;  // error number of failing sends, 0 for none
+  int sendLimit = 1 << 30;  // bytes accepted per send
+  std::int64_t now = 0;
+  int recvCalls = 0;
+  int selectCalls = 0;
+
+  FakeStream& Data(const std::string& bytes) { return Push({Event::Kind::Data, bytes}); }
+  FakeStream& Close() { return Push({Event::Kind::Close, {}}); }
+  FakeStream& RecvError() { return Push({Event::Kind::RecvError, {}}); }
+  FakeStream& SelectError() { return Push({Event::Kind::SelectError, {}}); }
+  FakeStream& Silence(int ms) { return Push({Event::Kind::Silence, {}, ms}); }
+
+  int Send(const char* data, int length) override {
+    if (failSendsWith != 0) {
+      lastError_ = failSendsWith;
+      return -1;
+    }
+    const int taken = std::min(length, sendLimit);
+    sent.append(data, static_cast<std::size_t>(taken));
+    return taken;
+  }
+
+  int Recv(char* buffer, int length) override {
+    ++recvCalls;
+    if (script.empty()) return 0;  // nothing scripted: the peer has gone
+    Event& next = script.front();
+    switch (next.kind) {
+      case Event::Kind::Close:
+        return 0;
+      case Event::Kind::RecvError:
+        script.pop_front();
+        lastError_ = 10054;
+        return -1;
+      case Event::Kind::Data: {
+        const int count = std::min(length, static_cast<int>(next.data.size()));
+        std::memcpy(buffer, next.data.data(), static_cast<std::size_t>(count));
+        next.data.erase(0, static_cast<std::size_t>(count));
+        if (next.data.empty()) script.pop_front();
+        return count;
+      }
+      default:
+        return -1;  // reading during a silence would block: never happens here
+    }
+  }
+
+  int SelectReadable(int timeoutMs, bool& readable) override {
+    ++selectCalls;
+    readable = false;
+    if (!script.empty() && script.front().kind == Event::Kind::SelectError) {
+      script.pop_front();
+      return -1;
+    }
+    if (!script.empty() && script.front().kind == Event::Kind::Silence) {
+      Event& silence = script.front();
+      if (silence.silenceMs > timeoutMs) {
+        silence.silenceMs -= timeoutMs;
+        now += timeoutMs;
+        return 0;
+      }
+      now += silence.silenceMs;
+      script.pop_front();
+    }
+    readable = true;
+    return 1;
+  }
+
+  int LastError() override { return lastError_; }
+  void Pause(int milliseconds) override { now += milliseconds; }
+  std::int64_t NowMs() override { return now; }
+
+ private:
+  FakeStream& Push(Event event) {
+    script.push_back(std::move(event));
+    return *this;
+  }
+  int lastError_ = 0;
+};
+
+}  // namespace qardex::testing
