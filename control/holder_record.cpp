@@ -1,5 +1,7 @@
 #include "control/holder_record.h"
 
+#include <algorithm>
+
 #include "card/card_commands.h"
 #include "card/reader_session.h"
 #include "control/error_catalogue.h"
@@ -15,6 +17,8 @@ std::int32_t ReadHolderRecord(card::PcscApi& pcsc, HolderRecord& record,
   card::ResponseBuffer response;
   if (card::ReadBasicData(channel, response) != 0) return kReadBasicDataFailed;
   record.fields = ExtractBasicFields(response.bytes.data());
+  std::copy_n(response.bytes.begin() + kCardNumberField.offset, record.rawCardNumber.size(),
+              record.rawCardNumber.begin());
 
   if (cardData == CardDataRead::Required) {
     if (card::ReadHCCardData(channel, response) != 0) return kReadCardDataFailed;

@@ -2,6 +2,7 @@
 // (and the card data where asked), close the card on every path.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "card/pcsc_api.h"
@@ -11,6 +12,8 @@ namespace qardex::control {
 
 struct HolderRecord {
   BasicFields fields;
+  // The card number's 12 bytes exactly as the card sent them (NULs included).
+  std::array<std::uint8_t, kCardNumberField.length> rawCardNumber{};
   std::uint8_t cardDataFlag = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "cloud/crypto_library.h"
 #include "registration/class_factory.h"
 #include "qardex_idl.h"
 
@@ -36,10 +37,14 @@ long ModuleLockCount() { return moduleLocks.load(); }
 
 }  // namespace qardex::registration
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     qardex::registration::moduleInstance = instance;
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded while the process goes on: release libcrypto now, since it
+    // registered no exit handler that could outlive this library.
+    qardex::cloud::CleanupCryptoLibrary();
   }
   return TRUE;
 }

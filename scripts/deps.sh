@@ -6,7 +6,7 @@ QARDEX_APT_PACKAGES=(
   wine wine64 wine64-tools libwine-dev
   pcscd libpcsclite-dev pcsc-tools vsmartcard-vpcd
   tinyproxy libssl-dev libgtest-dev libgmock-dev
-  iproute2 util-linux procps clang-format
+  iproute2 util-linux procps clang-format dpkg-dev perl
 )
 
 qardex_install_packages() {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "cloud/stream_socket.h"
 
@@ -21,7 +22,9 @@ class FakeStream : public cloud::StreamSocket {
   };
   std::deque<Event> script;
   std::string sent;
+  std::vector<std::string> sends;  // each send() call's bytes
   int failSendsWith = 0;  // error number of failing sends, 0 for none
+  int sendsBeforeFailure = -1;  // with failSendsWith: sends that still succeed
   int sendLimit = 1 << 30;  // bytes accepted per send
   std::int64_t now = 0;
   int recvCalls = 0;
@@ -34,10 +37,11 @@ class FakeStream : public cloud::StreamSocket {
   FakeStream& Silence(int ms) { return Push({Event::Kind::Silence, {}, ms}); }
 
   int Send(const char* data, int length) override {
-    if (failSendsWith != 0) {
+    if (failSendsWith != 0 && sendsBeforeFailure-- <= 0) {
       lastError_ = failSendsWith;
       return -1;
     }
+    sends.push_back(std::string(data, static_cast<std::size_t>(std::min(length, sendLimit))));
     const int taken = std::min(length, sendLimit);
     sent.append(data, static_cast<std::size_t>(taken));
     return taken;

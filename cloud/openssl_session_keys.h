@@ -1,0 +1,29 @@
+// The session's key handling over libcrypto.
+#pragma once
+
+#include "cloud/rsa_pem.h"
+#include "cloud/sam_session.h"
+
+namespace qardex::cloud {
+
+class OpenSslSessionKeys final : public SessionKeys {
+ public:
+  OpenSslSessionKeys();
+  void GenerateKeyPair() override;
+  int WritePrivateKey(const char* passphrase) override;
+  int WritePublicKey(std::string& text) override;
+  bool OpenServerKey(const char* publicKeyText) override;
+  int DecryptWithClientKey(const std::uint8_t* in, int length, std::uint8_t* out) override;
+  int EncryptWithServerKey(const std::uint8_t* in, int length, std::uint8_t* out) override;
+  void LogCryptoError(const char* text) override;
+
+  // Output buffers of the two RSA operations hold this many bytes.
+  static constexpr int kOutputCapacity = 256;
+
+ private:
+  KeyPair clientKey_;
+  KeyPair serverKey_;
+  PemText privateKeyText_;
+};
+
+}  // namespace qardex::cloud

@@ -1,0 +1,13 @@
+// The session's connection step over Windows Sockets.
+#pragma once
+
+#include "cloud/sam_session.h"
+
+namespace qardex::cloud {
+
+class WinsockConnector final : public ServerConnector {
+ public:
+  std::unique_ptr<StreamSocket> Connect(const std::string& host, int port) override;
+};
+
+}  // namespace qardex::cloud

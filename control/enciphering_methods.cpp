@@ -1,0 +1,81 @@
+// SecureGetBasicWithParam and EnCrypt: card-bound data as enciphered hex text.
+#include <string>
+
+#include "control/ctwqardex.h"
+#include "control/error_catalogue.h"
+#include "control/holder_record.h"
+#include "control/method_guard.h"
+#include "control/random_generator.h"
+#include "crypto/card_ciphers.h"
+#include "crypto/key_material.h"
+
+namespace qardex::control {
+
+namespace {
+
+constexpr UINT kShortestInput = 6;
+constexpr UINT kLongestInput = 12;
+static_assert(crypto::kCardNumberLength == kCardNumberField.length);
+
+int DrawFromGenerator() { return NextRandom(); }
+
+crypto::CalendarDate DateOf(const SYSTEMTIME& time) {
+  return crypto::CalendarDate{time.wYear, time.wMonth, time.wDay};
+}
+
+HRESULT ReturnText(const std::string& narrow, BSTR* out) {
+  ResultText result;
+  const HRESULT assigned = result.AssignNarrow(narrow);
+  return FAILED(assigned) ? assigned : result.CopyTo(out);
+}
+
+}  // namespace
+
+// sRand is accepted and not used.
+HRESULT CtwQARDEX::SecureGetBasicWithParam(BSTR, BSTR* sBasic) {
+  if (sBasic == nullptr) return E_POINTER;
+  return Guarded([&] {
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    const crypto::TdeaKey dateKey = crypto::BuildDateKey(DateOf(utc));
+    lastError_ = 0;
+    HolderRecord record;
+    const std::int32_t status = ReadHolderRecord(card::SystemPcsc(), record);
+    if (status != 0) {
+      lastError_ = status;
+      return ReturnText(std::to_string(status), sBasic);
+    }
+    const std::string basicText = FormatBasicText(record.fields, record.cardDataFlag);
+    return ReturnText(crypto::EncipherBasicText(basicText, dateKey, DrawFromGenerator), sBasic);
+  });
+}
+
+// lastError is set on failure only: a success leaves an earlier code in place.
+HRESULT CtwQARDEX::EnCrypt(BSTR sIN, BSTR* sOUT) {
+  if (sOUT == nullptr) return E_POINTER;
+  return Guarded([&] {
+    SeedRandomWithTime();
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    const UINT length = sIN ? SysStringLen(sIN) : 0;
+    if (length < kShortestInput || length > kLongestInput) {
+      lastError_ = kWrongInputLength;
+      return ReturnText(std::to_string(kWrongInputLength), sOUT);
+    }
+    HolderRecord record;
+    const std::int32_t status =
+        ReadHolderRecord(card::SystemPcsc(), record, CardDataRead::Skipped);
+    if (status != 0) {
+      lastError_ = status;
+      return ReturnText(std::to_string(status), sOUT);
+    }
+    ResultText input;
+    const HRESULT converted = input.AssignWide(sIN);
+    if (FAILED(converted)) return converted;
+    const crypto::TdeaKey cardKey = crypto::BuildCardKey(record.rawCardNumber, DateOf(local));
+    return ReturnText(crypto::EncipherPageString(input.Narrow(), cardKey, DrawFromGenerator),
+                      sOUT);
+  });
+}
+
+}  // namespace qardex::control
