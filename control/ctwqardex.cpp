@@ -37,6 +37,10 @@ HRESULT CtwQARDEX::InnerUnknown::QueryInterface(REFIID iid, void** object) {
     *object = static_cast<IUnknown*>(this);
   } else if (IsEqualIID(iid, IID_ItwQARDEX) || IsEqualIID(iid, IID_IDispatch)) {
     *object = static_cast<ItwQARDEX*>(&owner_);
+  } else if (IsEqualIID(iid, IID_IObjectSafety)) {
+    *object = static_cast<IObjectSafety*>(&owner_);
+  } else if (IsEqualIID(iid, IID_IObjectSafetySiteLock)) {
+    *object = static_cast<IObjectSafetySiteLock*>(&owner_);
   } else if (IsEqualIID(iid, IID_IObjectWithSite)) {
     *object = static_cast<IObjectWithSite*>(&owner_);
   } else {

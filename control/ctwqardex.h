@@ -12,7 +12,7 @@
 
 namespace qardex::control {
 
-class CtwQARDEX final : public ItwQARDEX, public IObjectWithSite {
+class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public IObjectWithSite {
  public:
   // Creates a control, alone (outer null) or aggregated into `outer`, and
   // returns its interface `iid` (aggregation requires IID_IUnknown).
@@ -46,6 +46,14 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectWithSite {
   HRESULT STDMETHODCALLTYPE GetLastError(LONG* ErrorCode) override;
   HRESULT STDMETHODCALLTYPE EnCrypt(BSTR sIN, BSTR* sOUT) override;
 
+  // IObjectSafety with the site lock's read-only queries
+  HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported,
+                                                      DWORD* enabled) override;
+  HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask,
+                                                      DWORD enabled) override;
+  HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD* capability) override;
+  HRESULT STDMETHODCALLTYPE GetApprovedSites(const SiteLockEntry** sites, DWORD* count) override;
+
   // IObjectWithSite
   HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) override;
   HRESULT STDMETHODCALLTYPE GetSite(REFIID iid, void** site) override;
@@ -69,6 +77,8 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectWithSite {
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
   HRESULT LoadTypeInfo();
+  // Whether the object answers `iid`; the query's error otherwise.
+  bool AnswersInterface(REFIID iid, HRESULT& error);
 
   InnerUnknown inner_{*this};
   IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned

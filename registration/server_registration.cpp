@@ -9,6 +9,7 @@
 
 #include "control/com_ptr.h"
 #include "qardex_idl.h"
+#include "registration/categories.h"
 #include "registration/module.h"
 #include "registration/registry_editor_win.h"
 #include "registration/registry_script.h"
@@ -90,6 +91,8 @@ HRESULT UnregisterTypeLibrary() {
 
 }  // namespace qardex::registration
 
+// The class key is written before the safety categories are recorded under
+// it: the script replaces that key whole, which would drop records made earlier.
 extern "C" HRESULT WINAPI DllRegisterServer() {
   using namespace qardex::registration;
   RegistryScript script;
@@ -97,7 +100,9 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
   if (FAILED(result)) return result;
   result = FromStatus(ApplyRegistration(script, SystemRegistry()));
   if (FAILED(result)) return result;
-  return RegisterTypeLibrary();
+  result = RegisterTypeLibrary();
+  if (FAILED(result)) return result;
+  return RegisterSafetyCategories();
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {

@@ -241,6 +241,18 @@ void CheckRegistration(const Library& library, const std::wstring& modulePath) {
   CHECK(DefaultValue(HKEY_CLASSES_ROOT, L"QARDEX.twQARDEX.1\\CLSID") == Braced(CLSID_twQARDEX));
   CHECK(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Braced(LIBID_QARDEXLib) + L"\\1.0"));
   CHECK(DefaultValue(HKEY_CLASSES_ROOT, L"QARDEX.twQARDEX\\CLSID") == Braced(CLSID_twQARDEX));
+  const wchar_t* safeForScripting = L"{7DD95801-9882-11CF-9FA9-00AA006C42C4}";
+  const wchar_t* safeForInitializing = L"{7DD95802-9882-11CF-9FA9-00AA006C42C4}";
+  for (const wchar_t* category : {safeForScripting, safeForInitializing}) {
+    CHECK(KeyExists(HKEY_CLASSES_ROOT, clsidKey + L"\\Implemented Categories\\" + category));
+    CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"Component Categories\\") + category));
+  }
+  CHECK(DefaultValue(HKEY_CLASSES_ROOT,
+                     std::wstring(L"Component Categories\\") + safeForScripting, L"409") ==
+        L"Controls safely scriptable!");
+  CHECK(DefaultValue(HKEY_CLASSES_ROOT,
+                     std::wstring(L"Component Categories\\") + safeForInitializing, L"409") ==
+        L"Controls safely initializable from persistent data!");
 
   CHECK_HR(S_OK, library.unregisterServer());
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, clsidKey));
@@ -248,6 +260,9 @@ void CheckRegistration(const Library& library, const std::wstring& modulePath) {
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, L"QARDEX.twQARDEX.1"));
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + Braced(LIBID_QARDEXLib)));
   CHECK(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+  for (const wchar_t* category : {safeForScripting, safeForInitializing}) {
+    CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"Component Categories\\") + category));
+  }
   CHECK_HR(S_OK, library.unregisterServer());  // twice is harmless
 
   // Leave the control registered for the scenarios that follow.
