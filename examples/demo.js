@@ -1,5 +1,5 @@
 // A page-style script: creates the control the way a page does and calls
-// each of its methods that this build provides, printing every result.
+// each of its twelve methods, printing every result.
 // Run with: wine cscript //nologo demo.js
 function show(name, value) {
   WScript.Echo(name + " = " + value);
@@ -14,12 +14,19 @@ try {
 }
 
 show("GetVersion()", control.GetVersion());
-show("GetRandom()", control.GetRandom());
+var random = control.GetRandom();
+show("GetRandom()", random);
 show("GetReaders()", control.GetReaders());
-var reader = control.GetHCConnectNo();
-show("GetHCConnectNo()", reader);
+show("GetHCConnectNo()", control.GetHCConnectNo());
+show("GetBasic()", control.GetBasic());
+show("GetName()", control.GetName());
+show("SecureGetBasicWithParam(random)", control.SecureGetBasicWithParam(random));
+show("EnCrypt(\"ABC123\")", control.EnCrypt("ABC123"));
+show("ServiceStatus()", control.ServiceStatus());
+var signature = control.H_Sign(random);
+show("H_Sign(random)", signature);
 show("GetLastError()", control.GetLastError());
-if (reader < 0) {
-  WScript.Echo("no HC card found (error " + control.GetLastError() + ")");
-}
-WScript.Quit(0);
+var code = control.GetLastError();
+show("ZEL_FormatMessage(\"" + code + "\") length", control.ZEL_FormatMessage("" + code).length);
+show("ZEL_FormatMessage(\"7004\") length", control.ZEL_FormatMessage("7004").length);
+WScript.Quit(signature.length == 256 ? 0 : 2);
