@@ -3,31 +3,31 @@
 
 #include "control/code_page.h"
 #include "control/ctwqardex.h"
-#include "control/holder_record.h"
 #include "control/method_guard.h"
 
 namespace qardex::control {
 
-namespace {
-// The result goes through a holder local to the call, like every result text.
-HRESULT ReturnText(const std::string& narrow, BSTR* out) {
-  ResultText result;
-  const HRESULT assigned = result.AssignNarrow(narrow);
-  return FAILED(assigned) ? assigned : result.CopyTo(out);
+HRESULT CtwQARDEX::Fail(std::int32_t code, BSTR* out) {
+  lastError_ = code;
+  return ResultText().Deliver(std::to_string(code), out);
 }
-}  // namespace
+
+bool CtwQARDEX::ReadHolder(HolderRecord& record, CardDataRead cardData, BSTR* out,
+                           HRESULT& failure) {
+  const std::int32_t status = ReadHolderRecord(card::SystemPcsc(), record, cardData);
+  if (status == 0) return true;
+  failure = Fail(status, out);
+  return false;
+}
 
 HRESULT CtwQARDEX::GetBasic(BSTR* sBasic) {
   if (sBasic == nullptr) return E_POINTER;
   return Guarded([&] {
     lastError_ = 0;
     HolderRecord record;
-    const std::int32_t status = ReadHolderRecord(card::SystemPcsc(), record);
-    if (status != 0) {
-      lastError_ = status;
-      return ReturnText(std::to_string(status), sBasic);
-    }
-    return ReturnText(FormatBasicText(record.fields, record.cardDataFlag), sBasic);
+    HRESULT failure = S_OK;
+    if (!ReadHolder(record, CardDataRead::Required, sBasic, failure)) return failure;
+    return ResultText().Deliver(FormatBasicText(record.fields, record.cardDataFlag), sBasic);
   });
 }
 
@@ -38,13 +38,10 @@ HRESULT CtwQARDEX::GetName(BSTR* sName) {
   return Guarded([&] {
     lastError_ = 0;
     HolderRecord record;
-    const std::int32_t status = ReadHolderRecord(card::SystemPcsc(), record);
-    if (status != 0) {
-      lastError_ = status;
-      return ReturnText(std::to_string(status), sName);
-    }
+    HRESULT failure = S_OK;
+    if (!ReadHolder(record, CardDataRead::Required, sName, failure)) return failure;
     const std::string name = TrimTrailingBlanks(record.fields.holderName);
-    return ReturnText(WideToUtf8(AnsiToWide(name)), sName);
+    return ResultText().Deliver(WideToUtf8(AnsiToWide(name)), sName);
   });
 }
 

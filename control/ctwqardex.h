@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "control/com_ptr.h"
+#include "control/holder_record.h"
 #include "control/result_text.h"
 #include "qardex_idl.h"
 
@@ -77,6 +78,11 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
   HRESULT LoadTypeInfo();
+  // A method's failure: the code goes to lastError and its decimal text out.
+  HRESULT Fail(std::int32_t code, BSTR* out);
+  // Reads the holder's record from the card; on failure reports it with Fail
+  // and returns false with `failure` holding the method's result.
+  bool ReadHolder(HolderRecord& record, CardDataRead cardData, BSTR* out, HRESULT& failure);
   // Whether the object answers `iid`; the query's error otherwise.
   bool AnswersInterface(REFIID iid, HRESULT& error);
 

@@ -23,12 +23,6 @@ crypto::CalendarDate DateOf(const SYSTEMTIME& time) {
   return crypto::CalendarDate{time.wYear, time.wMonth, time.wDay};
 }
 
-HRESULT ReturnText(const std::string& narrow, BSTR* out) {
-  ResultText result;
-  const HRESULT assigned = result.AssignNarrow(narrow);
-  return FAILED(assigned) ? assigned : result.CopyTo(out);
-}
-
 }  // namespace
 
 // sRand is accepted and not used.
@@ -40,13 +34,11 @@ HRESULT CtwQARDEX::SecureGetBasicWithParam(BSTR, BSTR* sBasic) {
     const crypto::TdeaKey dateKey = crypto::BuildDateKey(DateOf(utc));
     lastError_ = 0;
     HolderRecord record;
-    const std::int32_t status = ReadHolderRecord(card::SystemPcsc(), record);
-    if (status != 0) {
-      lastError_ = status;
-      return ReturnText(std::to_string(status), sBasic);
-    }
+    HRESULT failure = S_OK;
+    if (!ReadHolder(record, CardDataRead::Required, sBasic, failure)) return failure;
     const std::string basicText = FormatBasicText(record.fields, record.cardDataFlag);
-    return ReturnText(crypto::EncipherBasicText(basicText, dateKey, DrawFromGenerator), sBasic);
+    return ResultText().Deliver(crypto::EncipherBasicText(basicText, dateKey, DrawFromGenerator),
+                                sBasic);
   });
 }
 
@@ -58,23 +50,16 @@ HRESULT CtwQARDEX::EnCrypt(BSTR sIN, BSTR* sOUT) {
     SYSTEMTIME local{};
     GetLocalTime(&local);
     const UINT length = sIN ? SysStringLen(sIN) : 0;
-    if (length < kShortestInput || length > kLongestInput) {
-      lastError_ = kWrongInputLength;
-      return ReturnText(std::to_string(kWrongInputLength), sOUT);
-    }
+    if (length < kShortestInput || length > kLongestInput) return Fail(kWrongInputLength, sOUT);
     HolderRecord record;
-    const std::int32_t status =
-        ReadHolderRecord(card::SystemPcsc(), record, CardDataRead::Skipped);
-    if (status != 0) {
-      lastError_ = status;
-      return ReturnText(std::to_string(status), sOUT);
-    }
+    HRESULT failure = S_OK;
+    if (!ReadHolder(record, CardDataRead::Skipped, sOUT, failure)) return failure;
     ResultText input;
     const HRESULT converted = input.AssignWide(sIN);
     if (FAILED(converted)) return converted;
     const crypto::TdeaKey cardKey = crypto::BuildCardKey(record.rawCardNumber, DateOf(local));
-    return ReturnText(crypto::EncipherPageString(input.Narrow(), cardKey, DrawFromGenerator),
-                      sOUT);
+    return ResultText().Deliver(
+        crypto::EncipherPageString(input.Narrow(), cardKey, DrawFromGenerator), sOUT);
   });
 }
 

@@ -36,8 +36,7 @@ HRESULT CtwQARDEX::ZEL_FormatMessage(BSTR sCode, BSTR* sMessage) {
         ParseCodeArgument(sCode ? SysStringLen(sCode) : 0, code.Narrow());
     const std::string text =
         number ? MessageForCode(*number, SystemMessage) : std::string(kParameterErrorText);
-    result = messageText_.AssignNarrow(text);
-    return FAILED(result) ? result : messageText_.CopyTo(sMessage);
+    return messageText_.Deliver(text, sMessage);
   });
 }
 

@@ -46,6 +46,11 @@ HRESULT ResultText::CopyTo(BSTR* out) const {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+HRESULT ResultText::Deliver(const std::string& narrow, BSTR* out) {
+  const HRESULT assigned = AssignNarrow(narrow);
+  return FAILED(assigned) ? assigned : CopyTo(out);
+}
+
 const std::string& ResultText::Narrow() {
   if (narrowValid_) return narrow_;
   narrow_.clear();

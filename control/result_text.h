@@ -24,6 +24,9 @@ class ResultText {
   // caller; null when the holder is empty.
   HRESULT CopyTo(BSTR* out) const;
 
+  // Assigns narrow text and hands the caller a copy: a method's last step.
+  HRESULT Deliver(const std::string& narrow, BSTR* out);
+
   // The held text in the ANSI code page ("" when empty).
   const std::string& Narrow();
 

@@ -44,13 +44,12 @@ HRESULT CtwQARDEX::H_Sign(BSTR sRandom, BSTR* CryptoBIN) {
     const cloud::WinsockSession winsock;
     if (winsock.result() != 0) {
       // Winsock's own number; lastError stays as it was.
-      const HRESULT result = signatureText_.AssignNarrow(std::to_string(winsock.result()));
-      return FAILED(result) ? result : signatureText_.CopyTo(CryptoBIN);
+      return signatureText_.Deliver(std::to_string(winsock.result()), CryptoBIN);
     }
     const cloud::CryptoLibraryUse cryptoLibrary;
 
     ResultText input;  // an absent string reads as the empty one
-    HRESULT result = input.AssignWide(sRandom);
+    const HRESULT result = input.AssignWide(sRandom);
     if (FAILED(result)) return result;
 
     std::string text;
@@ -75,8 +74,7 @@ HRESULT CtwQARDEX::H_Sign(BSTR sRandom, BSTR* CryptoBIN) {
         text = std::to_string(status);
       }
     }  // the card and the reader context are released here
-    result = signatureText_.AssignNarrow(text);
-    return FAILED(result) ? result : signatureText_.CopyTo(CryptoBIN);
+    return signatureText_.Deliver(text, CryptoBIN);
   });
 }
 

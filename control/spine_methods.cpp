@@ -14,16 +14,14 @@ constexpr char kNoReaders[] = "N/A";
 HRESULT CtwQARDEX::GetVersion(BSTR* sVer) {
   if (sVer == nullptr) return E_POINTER;
   return Guarded([&] {
-    const HRESULT result = versionText_.AssignNarrow(kVersion);
-    return FAILED(result) ? result : versionText_.CopyTo(sVer);
+    return versionText_.Deliver(kVersion, sVer);
   });
 }
 
 HRESULT CtwQARDEX::GetRandom(BSTR* sRandom) {
   if (sRandom == nullptr) return E_POINTER;
   return Guarded([&] {
-    const HRESULT result = randomText_.AssignNarrow(RandomDigits16());
-    return FAILED(result) ? result : randomText_.CopyTo(sRandom);
+    return randomText_.Deliver(RandomDigits16(), sRandom);
   });
 }
 
@@ -40,8 +38,7 @@ HRESULT CtwQARDEX::GetReaders(BSTR* sReaders) {
         if (!joined.empty()) text = std::move(joined);
       }
     }  // the context is released here, whichever way the listing went
-    const HRESULT result = readerListText_.AssignNarrow(text);
-    return FAILED(result) ? result : readerListText_.CopyTo(sReaders);
+    return readerListText_.Deliver(text, sReaders);
   });
 }
 
