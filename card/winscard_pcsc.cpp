@@ -28,9 +28,9 @@ class WinSCardPcsc final : public PcscApi {
   PcscStatus Connect(PcscContext context, const char* reader, PcscCard* card) override {
     SCARDHANDLE handle = 0;
     DWORD activeProtocol = 0;
-    const LONG status = SCardConnectA(static_cast<SCARDCONTEXT>(context), reader,
-                                      SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &handle,
-                                      &activeProtocol);
+    const LONG status =
+        SCardConnectA(static_cast<SCARDCONTEXT>(context), reader, SCARD_SHARE_SHARED,
+                      SCARD_PROTOCOL_T1, &handle, &activeProtocol);
     *card = static_cast<PcscCard>(handle);
     return status;
   }

@@ -13,7 +13,7 @@ inline constexpr std::size_t kProxyHostLimit = 51;
 struct ProxyEndpoint {
   bool useProxy = false;  // a non-empty host name decides
   std::string host;
-  int port = 0;           // the text after the first colon, read like atoi
+  int port = 0;  // the text after the first colon, read like atoi
 };
 
 // Splits at the first colon: "h:8080" -> h, 8080; "h" -> h, 0 (fails to

@@ -170,7 +170,8 @@ int ScanChallenges(StreamSocket& socket, const char* headerName, std::int64_t de
   for (;;) {
     if (recv_line(socket, line, sizeof line, deadline) != 0 || line[0] == '\0') return 0;
     if (std::strcmp(line, "\r\n") == 0) return 0;
-    for (char* c = line; *c; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    for (char* c = line; *c; ++c)
+      *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
     if (!StartsWithIgnoringCase(line, headerName)) continue;
     char* scheme = next_token(line, " ");
     if (scheme == nullptr || *scheme == '\0') {

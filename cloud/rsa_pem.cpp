@@ -112,8 +112,7 @@ MemoryStream set_read_BIO_from_buf(const char* text, int length) {
   if (length < 0) return nullptr;
   MemoryStream stream(BIO_new(BIO_s_mem()));
   BUF_MEM* buffer = BUF_MEM_new();
-  if (!stream || buffer == nullptr ||
-      BUF_MEM_grow(buffer, static_cast<std::size_t>(length)) == 0) {
+  if (!stream || buffer == nullptr || BUF_MEM_grow(buffer, static_cast<std::size_t>(length)) == 0) {
     BUF_MEM_free(buffer);
     AppendErrorLog("no memory?");
     return nullptr;

@@ -75,23 +75,20 @@ Bytes BuildRequest01(const std::uint8_t* cardId, const std::uint8_t* challenge,
                      const crypto::TdeaKey& sessionKey) {
   Bytes plaintext(kRequest01Template, kRequest01Template + sizeof kRequest01Template - 1);
   std::copy(cardId, cardId + kCardIdLength, plaintext.begin() + kRequest01IdOffset);
-  std::copy(challenge, challenge + kChallengeLength,
-            plaintext.begin() + kRequest01ChallengeOffset);
+  std::copy(challenge, challenge + kChallengeLength, plaintext.begin() + kRequest01ChallengeOffset);
   return SealMessage(plaintext.data(), plaintext.size(), sessionKey);
 }
 
 Bytes BuildRequest03(const std::uint8_t* cardAnswer, const PageRandom& pageRandom,
                      const crypto::TdeaKey& sessionKey) {
   Bytes plaintext(kRequest03Template, kRequest03Template + sizeof kRequest03Template - 1);
-  std::copy(cardAnswer, cardAnswer + kCardAnswerLength,
-            plaintext.begin() + kRequest03AnswerOffset);
+  std::copy(cardAnswer, cardAnswer + kCardAnswerLength, plaintext.begin() + kRequest03AnswerOffset);
   std::copy(pageRandom.begin(), pageRandom.end(), plaintext.begin() + kRequest03RandomOffset);
   return SealMessage(plaintext.data(), plaintext.size(), sessionKey);
 }
 
 std::size_t OpenMessage(const std::uint8_t* received, std::size_t receivedLength,
-                        const crypto::TdeaKey& key, std::uint8_t* plaintext,
-                        std::size_t capacity) {
+                        const crypto::TdeaKey& key, std::uint8_t* plaintext, std::size_t capacity) {
   std::fill(plaintext, plaintext + capacity, 0);
   // A reply no longer than its trailer holds nothing (never a negative length).
   if (receivedLength <= kTrailerLength) return 0;

@@ -72,7 +72,6 @@ Bytes BuildRequest03(const std::uint8_t* cardAnswer, const PageRandom& pageRando
 // the deciphered length, or 0 when the message is too short to hold more
 // than its trailer.
 std::size_t OpenMessage(const std::uint8_t* received, std::size_t receivedLength,
-                        const crypto::TdeaKey& key, std::uint8_t* plaintext,
-                        std::size_t capacity);
+                        const crypto::TdeaKey& key, std::uint8_t* plaintext, std::size_t capacity);
 
 }  // namespace qardex::cloud

@@ -30,8 +30,7 @@ bool Send(StreamSocket& socket, const Bytes& message) {
 std::size_t ReceiveAndOpen(StreamSocket& socket, std::uint8_t* wire, std::size_t wireSize,
                            int waitSeconds, const crypto::TdeaKey& key, std::uint8_t* plaintext) {
   std::fill(wire, wire + wireSize, 0);
-  const int received =
-      recv_framed(socket, reinterpret_cast<char*>(wire), wireSize, 0, waitSeconds);
+  const int received = recv_framed(socket, reinterpret_cast<char*>(wire), wireSize, 0, waitSeconds);
   if (received <= 0) return 0;
   return OpenMessage(wire, static_cast<std::size_t>(received), key, plaintext, wireSize);
 }
@@ -116,8 +115,8 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   // The final reply keeps its padding; only "OK" is checked.
   std::uint8_t finalWire[kFinalReplyBufferSize];
   std::uint8_t finalPlain[kFinalReplyBufferSize + 1] = {};
-  length = ReceiveAndOpen(socket, finalWire, sizeof finalWire, kLaterReplyWaitSeconds, key,
-                          finalPlain);
+  length =
+      ReceiveAndOpen(socket, finalWire, sizeof finalWire, kLaterReplyWaitSeconds, key, finalPlain);
   if (length == 0 || finalPlain[kFinalReplyOkOffset] != 'O' ||
       finalPlain[kFinalReplyOkOffset + 1] != 'K') {
     return codes::kBadFinalReply;
@@ -147,8 +146,7 @@ std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
   std::string publicKeyText;
   if (keys.WritePublicKey(publicKeyText) <= 0) return codes::kWritePublicKeyFailed;
 
-  const std::unique_ptr<StreamSocket> socket =
-      connector.Connect(host, std::atoi(portText.c_str()));
+  const std::unique_ptr<StreamSocket> socket = connector.Connect(host, std::atoi(portText.c_str()));
   if (!socket) return codes::kServerUnreachable;
   return RunDialogue(request, keys, publicKeyText, *socket, card, result);
 }

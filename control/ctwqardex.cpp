@@ -22,8 +22,7 @@ HRESULT CtwQARDEX::Create(IUnknown* outer, REFIID iid, void** object) {
   return result;
 }
 
-CtwQARDEX::CtwQARDEX(IUnknown* outer)
-    : controllingUnknown_(outer != nullptr ? outer : &inner_) {
+CtwQARDEX::CtwQARDEX(IUnknown* outer) : controllingUnknown_(outer != nullptr ? outer : &inner_) {
   registration::LockModule();
   SeedRandomWithTime();
 }
@@ -90,8 +89,7 @@ HRESULT CtwQARDEX::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   return S_OK;
 }
 
-HRESULT CtwQARDEX::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                 DISPID* ids) {
+HRESULT CtwQARDEX::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const HRESULT result = LoadTypeInfo();
   if (FAILED(result)) return result;

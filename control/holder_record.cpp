@@ -8,8 +8,7 @@
 
 namespace qardex::control {
 
-std::int32_t ReadHolderRecord(card::PcscApi& pcsc, HolderRecord& record,
-                              CardDataRead cardData) {
+std::int32_t ReadHolderRecord(card::PcscApi& pcsc, HolderRecord& record, CardDataRead cardData) {
   card::CardSession session(pcsc);  // closes the card whatever happens below
   if (card::OpenHCCard(session) != card::kScanOk) return kCannotOpenCard;
   const card::CardChannel channel{pcsc, session.card()};

@@ -24,7 +24,8 @@ HRESULT ResultText::AssignWide(BSTR text) {
     Clear();
     return S_OK;
   }
-  com::Bstr copy(SysAllocStringByteLen(reinterpret_cast<const char*>(text), SysStringByteLen(text)));
+  com::Bstr copy(
+      SysAllocStringByteLen(reinterpret_cast<const char*>(text), SysStringByteLen(text)));
   if (!copy.get()) return E_OUTOFMEMORY;
   text_ = std::move(copy);
   narrowValid_ = false;
@@ -60,8 +61,7 @@ const std::string& ResultText::Narrow() {
         WideCharToMultiByte(CP_ACP, 0, text_.get(), units, nullptr, 0, nullptr, nullptr);
     if (bytes > 0) {
       narrow_.resize(static_cast<std::size_t>(bytes));
-      WideCharToMultiByte(CP_ACP, 0, text_.get(), units, narrow_.data(), bytes, nullptr,
-                          nullptr);
+      WideCharToMultiByte(CP_ACP, 0, text_.get(), units, narrow_.data(), bytes, nullptr, nullptr);
     }
   }
   // Text after an embedded NUL is not part of the narrow string.

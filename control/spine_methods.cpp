@@ -13,16 +13,12 @@ constexpr char kNoReaders[] = "N/A";
 
 HRESULT CtwQARDEX::GetVersion(BSTR* sVer) {
   if (sVer == nullptr) return E_POINTER;
-  return Guarded([&] {
-    return versionText_.Deliver(kVersion, sVer);
-  });
+  return Guarded([&] { return versionText_.Deliver(kVersion, sVer); });
 }
 
 HRESULT CtwQARDEX::GetRandom(BSTR* sRandom) {
   if (sRandom == nullptr) return E_POINTER;
-  return Guarded([&] {
-    return randomText_.Deliver(RandomDigits16(), sRandom);
-  });
+  return Guarded([&] { return randomText_.Deliver(RandomDigits16(), sRandom); });
 }
 
 HRESULT CtwQARDEX::GetReaders(BSTR* sReaders) {
@@ -32,8 +28,7 @@ HRESULT CtwQARDEX::GetReaders(BSTR* sReaders) {
     {
       card::CardSession session(card::SystemPcsc());
       card::ReaderListing listing;
-      if (card::ListReaders(session, listing) == card::kPcscSuccess &&
-          listing.names.count() > 0) {
+      if (card::ListReaders(session, listing) == card::kPcscSuccess && listing.names.count() > 0) {
         std::string joined = listing.names.Joined();
         if (!joined.empty()) text = std::move(joined);
       }

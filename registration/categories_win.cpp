@@ -46,10 +46,11 @@ HRESULT RecordImplementation(const GUID& category) {
 }  // namespace
 
 HRESULT RegisterSafetyCategories() {
-  HRESULT result =
-      RegisterCategory(kSafeForInitializing, L"Controls safely initializable from persistent data!");
+  HRESULT result = RegisterCategory(kSafeForInitializing,
+                                    L"Controls safely initializable from persistent data!");
   if (SUCCEEDED(result)) result = RecordImplementation(kSafeForInitializing);
-  if (SUCCEEDED(result)) result = RegisterCategory(kSafeForScripting, L"Controls safely scriptable!");
+  if (SUCCEEDED(result))
+    result = RegisterCategory(kSafeForScripting, L"Controls safely scriptable!");
   if (SUCCEEDED(result)) result = RecordImplementation(kSafeForScripting);
   return result;
 }

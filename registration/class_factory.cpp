@@ -24,8 +24,7 @@ class ControlFactory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
-                                           void** object) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     return control::CtwQARDEX::Create(outer, iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {

@@ -11,12 +11,11 @@ namespace {
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
-  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+  const int units =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
   if (units > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        units);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
   }
   return wide;
 }
@@ -53,8 +52,8 @@ class WindowsRegistry final : public RegistryEditor {
  public:
   std::int32_t CreateKey(RootKey root, const std::string& path) override {
     Key key;
-    return RegCreateKeyExW(RootHandle(root), Wide(path).c_str(), 0, nullptr, 0, KEY_WRITE,
-                           nullptr, key.Receive(), nullptr);
+    return RegCreateKeyExW(RootHandle(root), Wide(path).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                           key.Receive(), nullptr);
   }
 
   std::int32_t SetString(RootKey root, const std::string& path, const std::string& name,
@@ -99,8 +98,8 @@ class WindowsRegistry final : public RegistryEditor {
     if (Open(root, path, KEY_READ, key) != ERROR_SUCCESS) return false;
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                         &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
       return false;
     }
     return subkeys == 0 && values == 0;

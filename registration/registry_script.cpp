@@ -27,7 +27,7 @@ class Lexer {
     const bool lone = pos_ + 1 >= text_.size() || IsBlank(text_[pos_ + 1]);
     if (((c == '{' || c == '}') && lone) || c == '=') {
       ++pos_;
-      token.kind = c == '{' ? Token::Kind::Open
+      token.kind = c == '{'   ? Token::Kind::Open
                    : c == '}' ? Token::Kind::Close
                               : Token::Kind::Equals;
       return true;

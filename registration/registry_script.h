@@ -60,8 +60,7 @@ struct RegistryScript {
 // Replaces each %NAME% by its text, doubling quotes so the text stays one
 // quoted string. An unknown %NAME% or a lone % is an error.
 std::optional<std::string> ExpandScriptVariables(
-    std::string_view text, const std::map<std::string, std::string>& variables,
-    std::string* error);
+    std::string_view text, const std::map<std::string, std::string>& variables, std::string* error);
 
 std::optional<RegistryScript> ParseRegistryScript(std::string_view text, std::string* error);
 

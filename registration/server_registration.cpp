@@ -33,8 +33,8 @@ std::string Utf8(const std::wstring& text) {
 }
 
 std::optional<std::string> ScriptResource() {
-  HRSRC resource = FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(kRegistryScriptId),
-                                 L"REGISTRY");
+  HRSRC resource =
+      FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
   if (!resource) return std::nullopt;
   HGLOBAL loaded = LoadResource(ModuleInstance(), resource);
   const void* bytes = loaded ? LockResource(loaded) : nullptr;

@@ -98,8 +98,8 @@ bool ListApproves(std::wstring_view scheme, std::wstring_view host, int zone) {
 }
 
 bool IsApprovedPage(const PageAddress& page, const IdnConverter& toAscii) {
-  const bool webScheme = EqualsIgnoringCase(page.scheme, L"http") ||
-                         EqualsIgnoringCase(page.scheme, L"https");
+  const bool webScheme =
+      EqualsIgnoringCase(page.scheme, L"http") || EqualsIgnoringCase(page.scheme, L"https");
   if (webScheme && (page.hasUserName || page.hasPassword)) return false;
 
   std::wstring host = page.host;

@@ -57,7 +57,8 @@ ComPtr<IClassFactory> Factory(const Library& library) {
 
 void CheckClassObject(const Library& library) {
   void* object = reinterpret_cast<void*>(1);
-  CHECK_HR(CLASS_E_CLASSNOTAVAILABLE, library.getClassObject(IID_IDispatch, IID_IClassFactory, &object));
+  CHECK_HR(CLASS_E_CLASSNOTAVAILABLE,
+           library.getClassObject(IID_IDispatch, IID_IClassFactory, &object));
   CHECK(object == nullptr);
   CHECK_HR(E_POINTER, library.getClassObject(CLSID_twQARDEX, IID_IClassFactory, nullptr));
   ComPtr<IClassFactory> first = Factory(library);
@@ -131,10 +132,12 @@ void CheckNullOutParameters(ItwQARDEX* control) {
 }
 
 void CheckTypeLibraryDispatch(ItwQARDEX* control) {
-  const wchar_t* names[] = {L"GetVersion", L"GetRandom", L"GetBasic", L"H_Sign",
-                            L"GetReaders", L"GetHCConnectNo", L"ServiceStatus", L"GetName",
-                            L"ZEL_FormatMessage", L"SecureGetBasicWithParam", L"GetLastError",
-                            L"EnCrypt"};
+  const wchar_t* names[] = {L"GetVersion",        L"GetRandom",
+                            L"GetBasic",          L"H_Sign",
+                            L"GetReaders",        L"GetHCConnectNo",
+                            L"ServiceStatus",     L"GetName",
+                            L"ZEL_FormatMessage", L"SecureGetBasicWithParam",
+                            L"GetLastError",      L"EnCrypt"};
   for (int i = 0; i < 12; ++i) {
     LPOLESTR name = const_cast<LPOLESTR>(names[i]);
     DISPID id = -1;
@@ -177,7 +180,8 @@ void CheckTypeLibraryDispatch(ItwQARDEX* control) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT result;
   VariantInit(&result);
-  CHECK_HR(S_OK, control->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
+  CHECK_HR(S_OK,
+           control->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
   CHECK(result.vt == VT_BSTR && result.bstrVal && std::wstring(result.bstrVal) == L"0001");
   VariantClear(&result);
   CHECK_HR(DISP_E_UNKNOWNINTERFACE,
@@ -215,7 +219,8 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 std::wstring DefaultValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr) {
   wchar_t text[1024] = {};
   DWORD size = sizeof text - sizeof(wchar_t);
-  if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
     return L"<missing>";
   }
   return text;
@@ -247,12 +252,11 @@ void CheckRegistration(const Library& library, const std::wstring& modulePath) {
     CHECK(KeyExists(HKEY_CLASSES_ROOT, clsidKey + L"\\Implemented Categories\\" + category));
     CHECK(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"Component Categories\\") + category));
   }
+  CHECK(DefaultValue(HKEY_CLASSES_ROOT, std::wstring(L"Component Categories\\") + safeForScripting,
+                     L"409") == L"Controls safely scriptable!");
   CHECK(DefaultValue(HKEY_CLASSES_ROOT,
-                     std::wstring(L"Component Categories\\") + safeForScripting, L"409") ==
-        L"Controls safely scriptable!");
-  CHECK(DefaultValue(HKEY_CLASSES_ROOT,
-                     std::wstring(L"Component Categories\\") + safeForInitializing, L"409") ==
-        L"Controls safely initializable from persistent data!");
+                     std::wstring(L"Component Categories\\") + safeForInitializing,
+                     L"409") == L"Controls safely initializable from persistent data!");
 
   CHECK_HR(S_OK, library.unregisterServer());
   CHECK(!KeyExists(HKEY_CLASSES_ROOT, clsidKey));

@@ -27,9 +27,10 @@ inline int Summary() {
 }  // namespace qardex::check
 
 #define CHECK(condition) ::qardex::check::Record((condition), #condition, __FILE__, __LINE__)
-#define CHECK_HR(expected, expression)                                                      \
-  do {                                                                                      \
-    const HRESULT actual_ = (expression);                                                   \
-    if (actual_ != (expected)) std::printf("  got 0x%08lx\n", static_cast<unsigned long>(actual_)); \
-    CHECK(actual_ == (expected));                                                           \
+#define CHECK_HR(expected, expression)                                     \
+  do {                                                                     \
+    const HRESULT actual_ = (expression);                                  \
+    if (actual_ != (expected))                                             \
+      std::printf("  got 0x%08lx\n", static_cast<unsigned long>(actual_)); \
+    CHECK(actual_ == (expected));                                          \
   } while (0)

@@ -127,19 +127,23 @@ void BuildTables() {
   browserTable.AddRef = reinterpret_cast<decltype(browserTable.AddRef)>(Counted);
   browserTable.Release = reinterpret_cast<decltype(browserTable.Release)>(Counted);
   browserTable.get_LocationURL = LocationUrl;
-  documentTable.QueryInterface = reinterpret_cast<decltype(documentTable.QueryInterface)>(NoInterface);
+  documentTable.QueryInterface =
+      reinterpret_cast<decltype(documentTable.QueryInterface)>(NoInterface);
   documentTable.AddRef = reinterpret_cast<decltype(documentTable.AddRef)>(Counted);
   documentTable.Release = reinterpret_cast<decltype(documentTable.Release)>(Counted);
   documentTable.get_URL = DocumentUrl;
-  securityTable.QueryInterface = reinterpret_cast<decltype(securityTable.QueryInterface)>(NoInterface);
+  securityTable.QueryInterface =
+      reinterpret_cast<decltype(securityTable.QueryInterface)>(NoInterface);
   securityTable.AddRef = reinterpret_cast<decltype(securityTable.AddRef)>(Counted);
   securityTable.Release = reinterpret_cast<decltype(securityTable.Release)>(Counted);
   securityTable.MapUrlToZone = MapZone;
-  providerTable.QueryInterface = reinterpret_cast<decltype(providerTable.QueryInterface)>(SiteQuery);
+  providerTable.QueryInterface =
+      reinterpret_cast<decltype(providerTable.QueryInterface)>(SiteQuery);
   providerTable.AddRef = reinterpret_cast<decltype(providerTable.AddRef)>(Counted);
   providerTable.Release = reinterpret_cast<decltype(providerTable.Release)>(Counted);
   providerTable.QueryService = QueryService;
-  clientSiteTable.QueryInterface = reinterpret_cast<decltype(clientSiteTable.QueryInterface)>(SiteQuery);
+  clientSiteTable.QueryInterface =
+      reinterpret_cast<decltype(clientSiteTable.QueryInterface)>(SiteQuery);
   clientSiteTable.AddRef = reinterpret_cast<decltype(clientSiteTable.AddRef)>(Counted);
   clientSiteTable.Release = reinterpret_cast<decltype(clientSiteTable.Release)>(Counted);
   clientSiteTable.GetContainer = GetContainer;
@@ -220,8 +224,8 @@ void CheckSiteLock(const Control& control) {
   page = PageSetting{L"https://evil.example/", 3};
   CHECK_HR(S_OK, control.safety->lpVtbl->SetInterfaceSafetyOptions(
                      control.safety, IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER, 0));
-  CHECK_HR(S_OK, control.safety->lpVtbl->SetInterfaceSafetyOptions(control.safety, IID_IDispatch,
-                                                                   0, 0));
+  CHECK_HR(S_OK,
+           control.safety->lpVtbl->SetInterfaceSafetyOptions(control.safety, IID_IDispatch, 0, 0));
   // Safe for untrusted data is never accepted, even on an approved page.
   page = PageSetting{L"http://localhost/", 3};
   CHECK_HR(E_FAIL, control.safety->lpVtbl->SetInterfaceSafetyOptions(
@@ -262,7 +266,8 @@ void CheckSafetyEdges(const Control& control) {
           std::wstring(sites[0].domain) == L"localhost");
     CHECK(sites[11].kind == 1 && reinterpret_cast<INT_PTR>(sites[11].domain) == -2);
   }
-  CHECK_HR(E_POINTER, control.siteLock->lpVtbl->GetApprovedSites(control.siteLock, nullptr, &count));
+  CHECK_HR(E_POINTER,
+           control.siteLock->lpVtbl->GetApprovedSites(control.siteLock, nullptr, &count));
 }
 
 }  // namespace
@@ -285,7 +290,8 @@ int wmain(int argc, wchar_t** argv) {
       reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   IClassFactory* factory = nullptr;
   if (!getClassObject || !canUnloadNow ||
-      FAILED(getClassObject(CLSID_twQARDEX, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+      FAILED(
+          getClassObject(CLSID_twQARDEX, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
     std::printf("no class factory\n");
     return 2;
   }
