@@ -70,6 +70,11 @@ int connect_to_server(const std::string& host, int port, WinsockSocket& socket) 
     AppendErrorLog("%s", line);
     return -1;
   }
+  // Each message goes out whole in one send; waiting to merge it with the next
+  // one only delays the dialogue (by the peer's delayed acknowledgement).
+  const BOOL noDelay = TRUE;
+  setsockopt(candidate.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+             sizeof noDelay);
   if (proxy.useProxy && begin_http_relay(candidate, host, port) != 0) return -1;
 
   u_long nonBlocking = 0;

@@ -5,7 +5,7 @@ QARDEX_APT_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools
   wine wine64 wine64-tools libwine-dev
   pcscd libpcsclite-dev pcsc-tools vsmartcard-vpcd
-  tinyproxy libssl-dev libgtest-dev libgmock-dev
+  tinyproxy libssl-dev openssl libgtest-dev libgmock-dev
   iproute2 util-linux procps clang-format dpkg-dev perl
 )
 

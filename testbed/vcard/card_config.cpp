@@ -49,6 +49,7 @@ class ProfileBuilder {
             return accept_bytes(key, value, card_tail_, kMaxResponseData - 1);
         }
         if (base_key(key) == "card_id") return accept_padded(key, value, card_id_, kCardIdLength);
+        if (base_key(key) == "sam_secret") return accept_secret(key, value);
         if (base_key(key) == "card_id_extra") {
             return accept_bytes(key, value, card_id_extra_, kMaxResponseData - kCardIdLength);
         }
@@ -87,6 +88,7 @@ class ProfileBuilder {
         profile_.card_id = card_id_.value_or(defaults.card_id);
         const Bytes extra = card_id_extra_.value_or(Bytes{});
         profile_.card_id.insert(profile_.card_id.end(), extra.begin(), extra.end());
+        if (profile_.sam_secret.empty()) profile_.sam_secret = defaults.sam_secret;
         return {profile_, {}};
     }
 
@@ -128,6 +130,17 @@ class ProfileBuilder {
         if (auto error = decode(key, value, bytes); !error.empty()) return error;
         if (bytes.size() > limit) return too_long(key, bytes.size(), limit);
         slot = std::move(bytes);
+        return {};
+    }
+
+    std::string accept_secret(std::string_view key, std::string_view value) {
+        Bytes bytes;
+        if (auto error = decode(key, value, bytes); !error.empty()) return error;
+        if (bytes.empty()) return "'" + std::string(key) + "' must not be empty";
+        if (bytes.size() > kMaxSamSecretLength) {
+            return too_long(key, bytes.size(), kMaxSamSecretLength);
+        }
+        profile_.sam_secret = std::move(bytes);
         return {};
     }
 

@@ -18,6 +18,7 @@ CardProfile default_profile() {
     }
     profile.card_data = bytes_of("1000000");
     profile.card_id = bytes_of("000012345678");
+    profile.sam_secret = bytes_of(kDefaultSamSecret);
     return profile;
 }
 

@@ -33,11 +33,16 @@ struct CardProfile {
     Bytes basic_data;  // data part of the ReadBasicData answer
     Bytes card_data;   // ReadHCCardData answer: flag byte, then the rest
     Bytes card_id;     // ReadHCId answer: 12-byte identifier plus any extra bytes
+    Bytes sam_secret;  // shared with the server's SAM for MUTUAL AUTHENTICATE (sam_auth.h)
     // Whole responses (status word included) that replace the card's own answer.
     std::map<Command, Bytes> fixed_answers;
     // Reads need a successful SELECT since power-on, as on a real card.
     bool require_select = true;
 };
+
+// The secret the test server assumes unless told otherwise.
+inline constexpr std::string_view kDefaultSamSecret = "HC-SAM-SHARED-01";
+inline constexpr std::size_t kMaxSamSecretLength = 64;
 
 // A plausible card that answers every command normally.
 CardProfile default_profile();

@@ -7,6 +7,7 @@
 #include "testbed/vcard/card_config.h"
 #include "testbed/vcard/command_line.h"
 #include "testbed/vcard/hc_card.h"
+#include "testbed/vcard/sam_auth.h"
 #include "testbed/vcard/vpcd_dispatcher.h"
 #include "testbed/vcard/vpcd_link.h"
 
@@ -36,8 +37,9 @@ int run(const vcard::Options& options) {
         }
     }
 
-    vcard::HcCard card(std::move(profile), vcard::system_random(),
-                       std::make_unique<vcard::RefusingAuthenticator>());
+    auto authenticator =
+        std::make_unique<vcard::SharedSecretAuthenticator>(profile.card_id, profile.sam_secret);
+    vcard::HcCard card(std::move(profile), vcard::system_random(), std::move(authenticator));
     vcard::VpcdDispatcher dispatcher(
         card, [&log](const vcard::Bytes& command, const vcard::Bytes& response) {
             if (log) log->record(command, response);

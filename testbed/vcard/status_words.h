@@ -7,6 +7,7 @@ namespace vcard::sw {
 
 inline const Bytes kOk = {0x90, 0x00};
 inline const Bytes kWrongLength = {0x67, 0x00};
+inline const Bytes kSecurityNotSatisfied = {0x69, 0x82};
 inline const Bytes kConditionsNotSatisfied = {0x69, 0x85};
 inline const Bytes kWrongParameters = {0x6A, 0x86};
 inline const Bytes kFileNotFound = {0x6A, 0x82};

@@ -1,0 +1,70 @@
+// Names and paths of the local service edition: the service, the files in the installation
+// folder, the commands that start the outside tools, the install log and the hosts files.
+// Paths are narrow strings held in MAX_PATH buffers; a text that does not fit is reported,
+// never cut.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qardex::setup {
+
+// Longest path or command text: a 260-byte buffer with its terminator.
+inline constexpr std::size_t kPathLimit = 259;
+
+inline constexpr char kServiceName[] = "mQARDEX";
+inline constexpr char kServiceProgram[] = "mQARDEXService.exe";
+inline constexpr char kKeyMintProgram[] = "cert\\KeyMint.exe";
+inline constexpr char kTrustScript[] = "FoxTrust.cmd";
+inline constexpr char kUntrustScript[] = "FoxUntrust.cmd";
+inline constexpr char kInstallLogName[] = "mQARDEX_Install.log";
+inline constexpr char kHostsBackupSuffix[] = ".mQARDEX.Install.backup";
+// The new hosts content is written here, beside the hosts file, then put in its place.
+inline constexpr char kHostsStagingSuffix[] = ".mQARDEX.Install.new";
+
+// A path or command that would not fit its buffer.
+struct Overflow {
+  const char* kind = "Path";  // "Path" or "Command"
+  std::string text;
+};
+
+// The console line that reports it.
+std::string OverflowLine(const Overflow& overflow);
+
+struct CertificateCopy {
+  std::string source;
+  std::string destination;
+};
+
+// Everything the installer takes from or puts into the installation folder.
+struct InstallLayout {
+  std::string serviceProgram;             // <folder>\mQARDEXService.exe
+  std::string keyMintCommand;             // call "<folder>\cert\KeyMint.exe"
+  std::string trustCommand;               // call "<folder>\FoxTrust.cmd" (one blank at the end)
+  std::array<CertificateCopy, 4> copies;  // in the order they are made
+  std::string rootCertificate;  // <folder>\ZELServerCert.crt, imported into the root store
+};
+
+struct HostsPaths {
+  std::string hosts;    // <system folder>\drivers\etc\hosts
+  std::string backup;   // the hosts path + ".mQARDEX.Install.backup"
+  std::string staging;  // the hosts path + ".mQARDEX.Install.new"
+};
+
+// `folder` is the installation folder without a trailing backslash.
+std::optional<InstallLayout> BuildInstallLayout(std::string_view folder, Overflow* overflow);
+
+// The command that runs a script of the installation folder: call "<folder>\<script>" and one
+// blank.
+std::optional<std::string> ScriptCommand(std::string_view folder, std::string_view script,
+                                         Overflow* overflow);
+
+// `tempFolder` as GetTempPathA reports it, with its trailing backslash.
+std::optional<std::string> InstallLogPath(std::string_view tempFolder, Overflow* overflow);
+
+// `systemFolder` as GetSystemDirectory reports it, without a trailing backslash.
+std::optional<HostsPaths> BuildHostsPaths(std::string_view systemFolder, Overflow* overflow);
+
+}  // namespace qardex::setup

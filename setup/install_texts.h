@@ -1,0 +1,70 @@
+// Every console line and install-log entry of the installer and the uninstaller's shared
+// service lines, in one place. Console lines end with "\n" (the console's text mode writes it
+// as CR LF); log entries are written as they are. The installer speaks English only: its
+// lines name the failing call and the system error number, which is all a support desk needs,
+// and Big5 text would show as noise on consoles of other code pages. (The uninstaller's own
+// Chinese messages are in remove/removal_texts.h.)
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace qardex::setup {
+
+// Where console lines or log entries go.
+using LineSink = std::function<void(const std::string&)>;
+
+// printf into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Local calendar time, as GetLocalTime reports it.
+struct LocalStamp {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+namespace text {
+
+// --- Install log: start and end share the line with the entries around them. ---------------
+std::string LogStart(const LocalStamp& stamp);
+std::string LogEnd(const LocalStamp& stamp);
+inline constexpr char kLogKeyMint[] = "KeyMint %d \n";
+inline constexpr char kLogFoxTrust[] = "FoxTrust %d \n";
+
+// --- Hosts file ------------------------------------------------------------------------------
+inline constexpr char kReadFileSize[] = "read file size %d\n";
+inline constexpr char kHostsOpenFailed[] = "Hosts File Open failed, error: %d.\n";
+inline constexpr char kMemoryFailed[] = "memory get failed, error: %d.\n";
+inline constexpr char kHostsReadFailed[] = "Hosts File Read failed, error: %d.\n";
+inline constexpr char kHostsBackupFailed[] = "Hosts File Backup failed, error: %d.\n";
+inline constexpr char kHostsWriteFailed[] = "Hosts File Write failed, error: %d.\n";
+
+// --- Service manager and service (console; the failures also go to the install log) ---------
+inline constexpr char kManagerFailed[] = "OpenSCManager() failed, error: %d.\n";
+inline constexpr char kManagerOk[] = "OpenSCManager() looks OK.\n";
+inline constexpr char kOpenFailed[] = "OpenService failed (%d)\n";
+inline constexpr char kDeleted[] = "Service deleted successfully\n";
+inline constexpr char kDeleteFailed[] = "DeleteService failed (%d)\n";
+inline constexpr char kCreateFailed[] = "CreateService() %s failed, error: %d\n";
+inline constexpr char kCreateOk[] = "CreateService() for %s looks OK.\n";
+inline constexpr char kCloseOk[] = "CloseServiceHandle() is OK.\n";
+inline constexpr char kCloseFailed[] = "CloseServiceHandle() failed, Error: %d.\n";
+inline constexpr char kReopenFailed[] = "OpenService %s failed (%d)\n";
+inline constexpr char kStartFailed[] = "StartService %s failed (%d)\n";
+inline constexpr char kStartPending[] = "Service start pending...\n";
+
+// --- Set-up faults that end a run before anything is changed ---------------------------------
+inline constexpr char kTooLong[] = "%s longer than %d bytes: %s\n";
+inline constexpr char kFolderUnknown[] = "Installation folder unknown, error: %d.\n";
+inline constexpr char kFolderNotNarrow[] =
+    "Installation folder name does not fit the system code page.\n";
+inline constexpr char kSystemFolderUnknown[] = "System folder unknown, error: %d.\n";
+inline constexpr char kTempFolderTooLong[] = "Temporary folder longer than %d bytes.\n";
+inline constexpr char kUnexpected[] = "Unexpected failure: %s.\n";
+
+}  // namespace text
+}  // namespace qardex::setup

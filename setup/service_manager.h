@@ -1,0 +1,57 @@
+// The Service Control Manager as the installer and the uninstaller use it, behind a small
+// interface so that their sequences run against a scripted fake in tests.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "setup/system_errors.h"
+
+namespace qardex::setup {
+
+enum class ServiceAccess { kFull, kDelete, kQueryStatus };
+enum class ServiceState { kStopped, kRunning, kPending };
+
+// One open service handle; closed by its destructor unless Close() was called.
+class Service {
+ public:
+  virtual ~Service() = default;
+  virtual SystemError Stop() = 0;
+  // nullopt when the status cannot be queried.
+  virtual std::optional<ServiceState> State() = 0;
+  virtual SystemError Delete() = 0;
+  virtual SystemError Start() = 0;
+  virtual SystemError Close() = 0;
+};
+
+struct OpenedService {
+  std::unique_ptr<Service> service;  // null on failure
+  SystemError error = kNoError;
+};
+
+// One connection to the local machine's Service Control Manager.
+class ServiceManager {
+ public:
+  virtual ~ServiceManager() = default;
+  virtual OpenedService Open(const std::string& name, ServiceAccess access) = 0;
+  // An own-process service started automatically, with normal error control, running as the
+  // local system account; the display name is the service name.
+  virtual OpenedService CreateAutoStart(const std::string& name, const std::string& program) = 0;
+};
+
+struct ConnectedManager {
+  std::unique_ptr<ServiceManager> manager;  // null on failure
+  SystemError error = kNoError;
+};
+
+class ServiceControl {
+ public:
+  virtual ~ServiceControl() = default;
+  // Full access to the local machine's manager.
+  virtual ConnectedManager Connect() = 0;
+  // Lets time pass while a service goes away.
+  virtual void Pause(int milliseconds) = 0;
+};
+
+}  // namespace qardex::setup

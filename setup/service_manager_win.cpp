@@ -1,0 +1,106 @@
+#include "setup/service_manager_win.h"
+
+#include <windows.h>
+
+#include "setup/narrow_text_win.h"
+#include "setup/win_handles.h"
+
+namespace qardex::setup {
+
+static_assert(kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
+static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+static_assert(kErrorServiceMarkedForDelete == ERROR_SERVICE_MARKED_FOR_DELETE);
+
+namespace {
+
+SystemError LastError() { return static_cast<SystemError>(GetLastError()); }
+SystemError Outcome(BOOL ok) { return ok ? kNoError : LastError(); }
+
+class WinService final : public Service {
+ public:
+  explicit WinService(ScHandle handle) : handle_(std::move(handle)) {}
+
+  SystemError Stop() override {
+    SERVICE_STATUS status = {};
+    return Outcome(ControlService(handle_.get(), SERVICE_CONTROL_STOP, &status));
+  }
+
+  std::optional<ServiceState> State() override {
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(handle_.get(), &status)) return std::nullopt;
+    switch (status.dwCurrentState) {
+      case SERVICE_STOPPED:
+        return ServiceState::kStopped;
+      case SERVICE_RUNNING:
+        return ServiceState::kRunning;
+      default:
+        return ServiceState::kPending;
+    }
+  }
+
+  SystemError Delete() override { return Outcome(DeleteService(handle_.get())); }
+  SystemError Start() override { return Outcome(StartServiceW(handle_.get(), 0, nullptr)); }
+  SystemError Close() override { return Outcome(CloseServiceHandle(handle_.release())); }
+
+ private:
+  ScHandle handle_;
+};
+
+OpenedService Opened(SC_HANDLE handle) {
+  if (!handle) return {nullptr, LastError()};
+  return {std::make_unique<WinService>(ScHandle(handle)), kNoError};
+}
+
+DWORD AccessRights(ServiceAccess access) {
+  switch (access) {
+    case ServiceAccess::kFull:
+      return SERVICE_ALL_ACCESS;
+    case ServiceAccess::kDelete:
+      return DELETE;
+    case ServiceAccess::kQueryStatus:
+      return SERVICE_QUERY_STATUS;
+  }
+  return 0;
+}
+
+class WinServiceManager final : public ServiceManager {
+ public:
+  explicit WinServiceManager(ScHandle manager) : manager_(std::move(manager)) {}
+
+  OpenedService Open(const std::string& name, ServiceAccess access) override {
+    return Opened(OpenServiceW(manager_.get(), ToWide(name).c_str(), AccessRights(access)));
+  }
+
+  OpenedService CreateAutoStart(const std::string& name, const std::string& program) override {
+    const std::wstring wideName = ToWide(name);
+    // Quoted, so that a folder name with blanks is never split into a shorter program path.
+    const std::wstring command = L"\"" + ToWide(program) + L"\"";
+    return Opened(CreateServiceW(manager_.get(), wideName.c_str(), wideName.c_str(),
+                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                 SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr));
+  }
+
+ private:
+  ScHandle manager_;
+};
+
+class WinServiceControl final : public ServiceControl {
+ public:
+  ConnectedManager Connect() override {
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return {nullptr, LastError()};
+    return {std::make_unique<WinServiceManager>(std::move(manager)), kNoError};
+  }
+
+  void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+};
+
+}  // namespace
+
+ServiceControl& SystemServiceControl() {
+  static WinServiceControl control;
+  return control;
+}
+
+}  // namespace qardex::setup

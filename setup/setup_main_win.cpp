@@ -1,0 +1,94 @@
+// cardsetup: prepares the machine for the local service edition in one pass — hosts entry,
+// certificate files, browser-store script, service "mQARDEX", root-store certificate — and
+// keeps an install log in the temporary folder. Exit code 0 on success, -1 on failure.
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "qardex_constants.h"
+#include "setup/certificate_files_win.h"
+#include "setup/command_runner_win.h"
+#include "setup/hosts_files_win.h"
+#include "setup/install_layout.h"
+#include "setup/install_log_win.h"
+#include "setup/install_texts.h"
+#include "setup/program_folder_win.h"
+#include "setup/root_store_win.h"
+#include "setup/service_manager_win.h"
+#include "setup/service_steps.h"
+
+namespace qardex::setup {
+namespace {
+
+void ToConsole(const std::string& line) { std::fwrite(line.data(), 1, line.size(), stdout); }
+
+int ReportOverflow(const Overflow& overflow) {
+  ToConsole(OverflowLine(overflow));
+  return -1;
+}
+
+int Install() {
+  Overflow overflow;
+
+  // The log, when the temporary folder is known; the run goes on without it otherwise.
+  std::optional<InstallLog> log;
+  char temp[MAX_PATH + 1] = {};
+  const DWORD tempLength = GetTempPathA(sizeof temp, temp);
+  if (tempLength >= sizeof temp) {
+    ToConsole(Format(text::kTempFolderTooLong, MAX_PATH));
+    return -1;
+  }
+  if (tempLength > 0) {
+    const std::optional<std::string> logPath = InstallLogPath(temp, &overflow);
+    if (!logPath) return ReportOverflow(overflow);
+    log.emplace(*logPath);
+    log->Write(text::LogStart(LocalTimeNow()));
+  }
+  const LineSink toLog = [&log](const std::string& entry) {
+    if (log) log->Write(entry);
+  };
+
+  // Every path is known before anything changes.
+  const std::optional<std::string> folder = InstallationFolder(ToConsole);
+  if (!folder) return -1;
+  const std::optional<InstallLayout> layout = BuildInstallLayout(*folder, &overflow);
+  if (!layout) return ReportOverflow(overflow);
+  const std::optional<std::string> system = SystemFolder(ToConsole);
+  if (!system) return -1;
+  const std::optional<HostsPaths> hosts = BuildHostsPaths(*system, &overflow);
+  if (!hosts) return ReportOverflow(overflow);
+
+  if (UpdateHostsFile(SystemHostsFiles(), *hosts, build::kLocalServiceHost, ToConsole) ==
+      HostsOutcome::kFailed) {
+    return -1;
+  }
+
+  toLog(Format(text::kLogKeyMint, RunThroughInterpreter(layout->keyMintCommand)));
+  PlaceCertificateFiles(*layout);
+  toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(layout->trustCommand)));
+
+  if (ReplaceAndStartService(SystemServiceControl(), kServiceName, layout->serviceProgram,
+                             ToConsole, toLog) != 0) {
+    return -1;
+  }
+
+  ImportRootCertificate(layout->rootCertificate);  // its outcome leaves the result as it is
+  toLog(text::LogEnd(LocalTimeNow()));
+  return 0;
+}
+
+}  // namespace
+}  // namespace qardex::setup
+
+int main() {
+  try {
+    return qardex::setup::Install();
+  } catch (const std::exception& failure) {
+    std::fprintf(stdout, qardex::setup::text::kUnexpected, failure.what());
+  } catch (...) {
+    std::fprintf(stdout, qardex::setup::text::kUnexpected, "unknown");
+  }
+  return -1;
+}

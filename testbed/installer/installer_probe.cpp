@@ -1,0 +1,153 @@
+// Test-bed probe for the installer tests: reports what the installer left in the service
+// manager and the certificate store.
+//
+//   installer_probe service NAME      "absent" or "state=... type=0x.. start=.. error=.. account=..
+//                                     display=.. path=.." (one line)
+//   installer_probe root SHA1HEX      "present" or "absent": a certificate with that thumbprint in
+//                                     the local machine's "root" store
+//   installer_probe wait-gone NAME S  waits up to S seconds for the service to go away; exit 0
+//                                     when it did
+//   installer_probe purge NAME        stops and deletes the service if there is one, and waits
+//                                     (up to 30 s) until it is gone
+#include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+struct ScCloser {
+  void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScCloser>;
+
+struct StoreCloser {
+  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using CertStore = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
+
+struct ContextFreer {
+  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using CertContext = std::unique_ptr<const CERT_CONTEXT, ContextFreer>;
+
+const char* StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start-pending";
+    case SERVICE_STOP_PENDING:
+      return "stop-pending";
+    case SERVICE_RUNNING:
+      return "running";
+    default:
+      return "other";
+  }
+}
+
+const wchar_t* OrEmpty(const wchar_t* text) { return text ? text : L""; }
+
+int Service(const wchar_t* name) {
+  const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) {
+    std::printf("manager-failed %lu\n", GetLastError());
+    return 2;
+  }
+  const ScHandle service(
+      OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+  if (!service) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+      std::printf("absent\n");
+    } else {
+      std::printf("open-failed %lu\n", error);
+    }
+    return 0;
+  }
+  SERVICE_STATUS status = {};
+  QueryServiceStatus(service.get(), &status);
+  DWORD needed = 0;
+  QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed + 1);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (needed && QueryServiceConfigW(service.get(), config, needed, &needed)) {
+    std::printf("state=%s type=0x%lx start=%lu error=%lu account=%ls display=%ls path=%ls\n",
+                StateName(status.dwCurrentState), config->dwServiceType, config->dwStartType,
+                config->dwErrorControl, OrEmpty(config->lpServiceStartName),
+                OrEmpty(config->lpDisplayName), OrEmpty(config->lpBinaryPathName));
+  } else {
+    std::printf("state=%s config-failed %lu\n", StateName(status.dwCurrentState), GetLastError());
+  }
+  return 0;
+}
+
+int WaitGone(const wchar_t* name, int seconds) {
+  const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 2;
+  for (int tenths = 0; tenths <= seconds * 10; ++tenths) {
+    const ScHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    if (!service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
+    Sleep(100);
+  }
+  return 1;
+}
+
+int Purge(const wchar_t* name) {
+  {
+    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return 2;
+    const ScHandle service(OpenServiceW(manager.get(), name, SERVICE_STOP | DELETE));
+    if (service) {
+      SERVICE_STATUS status = {};
+      ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+      DeleteService(service.get());
+    }
+  }
+  return WaitGone(name, 30);
+}
+
+int Root(const wchar_t* thumbprint) {
+  BYTE hash[20] = {};
+  for (int i = 0; i < 20; ++i) {
+    unsigned value = 0;
+    if (std::swscanf(thumbprint + 2 * i, L"%2x", &value) != 1) return 2;
+    hash[i] = static_cast<BYTE>(value);
+  }
+  const CertStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG,
+                                      L"root"));
+  if (!store) {
+    std::printf("store-failed %lu\n", GetLastError());
+    return 2;
+  }
+  CRYPT_HASH_BLOB blob = {sizeof hash, hash};
+  const CertContext found(CertFindCertificateInStore(store.get(),
+                                                     X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                     CERT_FIND_SHA1_HASH, &blob, nullptr));
+  std::printf(found ? "present\n" : "absent\n");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wcscmp(argv[1], L"service") == 0) return Service(argv[2]);
+  if (argc == 4 && std::wcscmp(argv[1], L"wait-gone") == 0) {
+    return WaitGone(argv[2], static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"purge") == 0) return Purge(argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"root") == 0 && std::wcslen(argv[2]) == 40) {
+    return Root(argv[2]);
+  }
+  std::fprintf(
+      stderr,
+      "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX\n");
+  return 2;
+}

@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# End to end under Wine (service manager, certificate store, command interpreter) in a Wine
+# prefix of its own: cardsetup.exe and cardremove.exe from an installation folder with the
+# test-bed stand-ins (mQARDEXService.exe, cert\KeyMint.exe, FoxTrust.cmd, FoxUntrust.cmd).
+source "$(dirname "${BASH_SOURCE[0]}")/installer/lib.sh"
+installer_init
+
+entry=$'\r\n127.0.0.1       '"$QI_HOST"$' #mQARDEX use this. \r\n'
+stamp='[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}'
+log_start="^mQARDEX Install Start in $stamp"
+log_end="mQARDEX Install End in $stamp\$"
+tools_ok=$'KeyMint stand-in: 4 files, exit 0\nFoxTrust stand-in: exit 0\n'
+created=$'CreateService() for mQARDEX looks OK.\nCloseServiceHandle() is OK.\nService start pending...\n'
+service_line() {
+  printf 'state=running type=0x10 start=2 error=1 account=LocalSystem display=mQARDEX path="%s"' \
+    "$QI_APP_WIN\\mQARDEXService.exe"
+}
+service_as_installed() { service_running && [[ $(probe service "$QI_SERVICE") == "$(service_line)" ]]; }
+hosts_is() { printf '%s' "$1" >"$QI_FILES/hosts.expected" && same_bytes "$QI_HOSTS" "$QI_FILES/hosts.expected"; }
+hosts_unchanged() { same_bytes "$QI_HOSTS" "$QI_FILES/hosts.before"; }
+backup_is_old_hosts() { same_bytes "$QI_HOSTS.mQARDEX.Install.backup" "$QI_FILES/hosts.before"; }
+no_backup() { [[ ! -e $QI_HOSTS.mQARDEX.Install.backup ]]; }
+copied() { same_bytes "$QI_APP/$2" "$QI_APP/cert/$1"; }
+absent() { [[ ! -e $QI_APP/$1 ]]; }
+size_of() { stat -c %s "$1"; }
+
+# Comments, a mention in a comment, another address for the host, a longer name, LF and CR LF
+# mixed, and a last line without a line end.
+hosts_before=$'# Hosts of the test machine\r\n127.0.0.1 localhost\r\n'
+hosts_before+="# 10.9.8.7 $QI_HOST (an old mapping)"$'\r\n'
+other_mapping="10.20.30.40   $QI_HOST"$'\r\n'
+longer_name="10.20.30.41   $QI_HOST.corp"$'\n'
+last_line='192.0.2.10 files.example'
+
+for program in cardsetup cardremove; do
+  check "$program.exe carries the asInvoker manifest" \
+    grep -qa '<requestedExecutionLevel level="asInvoker"' "$QI_WIN64/$program.exe"
+done
+
+scenario "first install"
+mint
+set_hosts --text "$hosts_before$other_mapping$longer_name$last_line"
+run_setup
+check "exit code 0" status_is 0
+check "console lines in order" output_is "read file size $(size_of "$QI_FILES/hosts.before")"$'\n'"$tools_ok"$'OpenSCManager() looks OK.\nOpenService failed (1060)\n'"$created"
+check "hosts: other mapping commented out, entry appended byte for byte" \
+  hosts_is "$hosts_before#$other_mapping$longer_name$last_line$entry"
+check "backup byte-identical to the old hosts file" backup_is_old_hosts
+check "service mQARDEX: own process, auto start, LocalSystem, running" service_as_installed
+check "the service program runs from the installation folder" \
+  grep -qx start "$QI_APP/mQARDEXService.log"
+check "certificate in the LocalMachine root store" in_root_store "$QI_FILES/crt.sha1"
+check "log: start, tool results, end" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
+check "ZELServerCert.crt copied" copied ZELServerCert.crt ZELServerCert.crt
+check "ZELServerCert.key copied" copied ZELServerCert.key ZELServerCert.key
+check "certpem\\ZELRootCA.pem copied" copied ZELRootCA.pem 'certpem/ZELRootCA.pem'
+check "certpem\\ZELServerCert.pem copied" copied ZELServerCert.pem 'certpem/ZELServerCert.pem'
+check "FoxTrust.cmd ran" test -s "$QI_APP/FoxTrust.ran"
+first_app=$QI_APP_NAME
+first_crt=$QI_FILES/crt.sha1
+
+scenario "repeated install" "$first_app"
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "console: earlier service deleted, new one created" output_is "read file size $(size_of "$QI_FILES/hosts.before")"$'\n'"$tools_ok"$'OpenSCManager() looks OK.\nService deleted successfully\n'"$created"
+check "hosts file left exactly as it was" hosts_unchanged
+check "backup rewritten from the current hosts file" backup_is_old_hosts
+check "service running again" service_as_installed
+check "the earlier service stopped before the new one started" \
+  diff <(printf 'start\nstop\nstart\n') "$QI_APP/mQARDEXService.log"
+check "certificate still in the root store" in_root_store "$first_crt"
+check "log: a complete second run" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
+
+scenario "repeated install while the service takes 3 s to stop" "$first_app"
+set_hosts --keep
+echo 3000 >"$QI_APP/mQARDEXService.stop-delay"
+run_setup
+rm -f "$QI_APP/mQARDEXService.stop-delay"
+check "exit code 0" status_is 0
+check "console: deleted, then created" output_is "read file size $(size_of "$QI_FILES/hosts.before")"$'\n'"$tools_ok"$'OpenSCManager() looks OK.\nService deleted successfully\n'"$created"
+check "the run waited for the service to go away (${QI_ELAPSED} s)" test "$QI_ELAPSED" -ge 3
+check "service running again" service_as_installed
+
+scenario "certificate sources of exactly 1000 and 1001 bytes"
+mint crt=1001 key=1000 root=1000 pem=1001
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "ZELServerCert.crt of 1001 bytes copied" copied ZELServerCert.crt ZELServerCert.crt
+check "ZELServerCert.key of 1000 bytes not copied" absent ZELServerCert.key
+check "ZELRootCA.pem of 1000 bytes not copied" absent certpem/ZELRootCA.pem
+check "ZELServerCert.pem of 1001 bytes copied" copied ZELServerCert.pem certpem/ZELServerCert.pem
+check "the 1001-byte certificate imported" in_root_store "$QI_FILES/crt.sha1"
+
+scenario "certificate of 8191 bytes"
+mint crt=8191
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "imported" in_root_store "$QI_FILES/crt.sha1"
+
+scenario "certificate of 8192 bytes"
+mint crt=8192
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "copied" copied ZELServerCert.crt ZELServerCert.crt
+check "not imported" not_in_root_store "$QI_FILES/crt.sha1"
+
+scenario "missing hosts file"
+mint
+set_hosts --missing
+run_setup
+check "exit code 0" status_is 0
+check "console starts with size 0" grep -q $'^read file size 0\r$' "$QI_OUT"
+check "hosts file created holding just the entry" hosts_is "$entry"
+check "empty backup" test -f "$QI_HOSTS.mQARDEX.Install.backup" -a ! -s "$QI_HOSTS.mQARDEX.Install.backup"
+
+scenario "tool and script fail"
+mint
+set_hosts --keep
+run_setup QX_KEYMINT_EXIT=3 QX_FOXTRUST_EXIT=4
+check "exit code 0" status_is 0
+check "the stand-ins ended with 3 and 4" grep -qzP 'files, exit 3\r\nFoxTrust stand-in: exit 4\r\n' "$QI_OUT"
+# The log holds the interpreter's exit code; Wine's cmd reports 1 for any failing `call "..."`.
+check "log: the interpreter's exit codes" \
+  log_matches "${log_start}KeyMint (3|1) "$'\n'"FoxTrust (4|1) "$'\n'"$log_end"
+
+scenario "certificate tool missing"
+mint
+rm "$QI_APP/cert/KeyMint.exe"
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "log: the interpreter's failure for the tool" \
+  log_matches "${log_start}KeyMint [1-9][0-9]* "$'\n'"FoxTrust 0 "$'\n'"$log_end"
+check "nothing copied" eval 'absent ZELServerCert.crt && absent certpem/ZELServerCert.pem'
+
+scenario "backup cannot be written"
+mint
+set_hosts --text "$hosts_before"
+mkdir "$QI_HOSTS.mQARDEX.Install.backup"
+run_setup
+rmdir "$QI_HOSTS.mQARDEX.Install.backup"
+check "exit code -1 (255)" status_is 255
+check "console: size, then the backup failure" \
+  grep -qzP '^read file size [0-9]+\r\nHosts File Backup failed, error: [1-9][0-9]*\.\r\n$' "$QI_OUT"
+check "hosts file untouched" hosts_unchanged
+check "log holds only the start entry" log_matches "${log_start}\$"
+check "the certificate tool did not run" absent cert/ZELServerCert.crt
+
+scenario "hosts file cannot be replaced"
+mint
+set_hosts --text "$hosts_before"
+mkdir "$QI_HOSTS.mQARDEX.Install.new"
+run_setup
+rmdir "$QI_HOSTS.mQARDEX.Install.new"
+check "exit code -1 (255)" status_is 255
+check "console: size, then the write failure" \
+  grep -qzP '^read file size [0-9]+\r\nHosts File Write failed, error: [1-9][0-9]*\.\r\n$' "$QI_OUT"
+check "hosts file untouched" hosts_unchanged
+check "backup written" backup_is_old_hosts
+
+long_name=$(printf 'L%.0s' {1..219}) # "C:\QARDEX Test\" and this: 234 bytes
+make_app "$long_name"
+scenario "installation folder too long for its paths" "$long_name"
+set_hosts --keep
+run_setup
+check "exit code -1 (255)" status_is 255
+check "console names the path that does not fit" \
+  output_is "Path longer than 259 bytes: $QI_APP_WIN\\certpem\\ZELServerCert.pem"$'\n'
+check "hosts file untouched, no backup" eval 'hosts_unchanged && no_backup'
+rm -rf "$QI_APP"
+
+scenario "service program missing"
+mint
+rm "$QI_APP/mQARDEXService.exe"
+set_hosts --keep
+run_setup
+check "exit code -1 (255)" status_is 255
+check "console ends with the start failure" \
+  grep -qzP 'Service deleted successfully\r\nCreateService\(\) for mQARDEX looks OK\.\r\nCloseServiceHandle\(\) is OK\.\r\nStartService mQARDEX failed \([1-9][0-9]*\)\r\n$' "$QI_OUT"
+check "log ends with the start failure, no end entry" \
+  log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"StartService mQARDEX failed \\([1-9][0-9]*\\)"$'\n$'
+
+scenario "cardremove after an install"
+mint
+set_hosts --keep
+run_setup
+check "installed (exit code 0)" status_is 0
+service_running >/dev/null
+run_remove QX_FOXUNTRUST_EXIT=5
+check "exit code 0" status_is 0
+check "console: folder, deletion, restart message, then the script" \
+  output_is $'\n'"$QI_APP_WIN"$'Service deleted successfully\n\n'"$(big5 '服務移除：服務移除成功，須重新開機。')"$'FoxUntrust stand-in: exit 5\n'
+check "service gone" eval '[[ $(probe service "$QI_SERVICE") == absent ]]'
+check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
+check "hosts entry still there" grep -qF "127.0.0.1       $QI_HOST #mQARDEX use this." "$QI_HOSTS"
+check "root certificate still there" in_root_store "$QI_FILES/crt.sha1"
+
+scenario "cardremove without the service"
+run_remove
+gone=$(big5 '服務移除：已經移除或從未安裝，無法重複移除服務 (1060)')
+check "exit code 0" status_is 0
+check "console: the service-gone message twice around OpenService failed (1060)" \
+  output_is $'\n'"$QI_APP_WIN"$'\n'"$gone"$'\nOpenService failed (1060)\n\n'"$gone"$'\nFoxUntrust stand-in: exit 0\n'
+check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
+
+finish

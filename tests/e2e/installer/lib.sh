@@ -1,0 +1,285 @@
+# Runner for the installer's end-to-end tests (tests/e2e/installer.sh), sourced by it. The
+# programs run under Wine with its service manager and certificate store, in a Wine prefix of
+# their own (services live as long as its wineserver, which is ended at the end).
+#
+#   installer_init              # prefix, stand-ins, clean service manager; once
+#   scenario "first install"    # a fresh installation folder: programs, stand-ins, cert folders
+#   mint crt=1001 key=1000 ...  # certificate files the KeyMint stand-in will "make", by size
+#   set_hosts FILE|--missing    # the hosts file before the run
+#   run_setup [VAR=VALUE...]    # cardsetup.exe from the installation folder; QI_STATUS, QI_OUT
+#   run_remove [VAR=VALUE...]   # cardremove.exe likewise
+#   check DESCRIPTION COMMAND...; finish
+#
+# Environment: QARDEX_E2E_DIR (default build/e2e of the checkout); QARDEX_E2E_FRESH=1 makes
+# the prefix anew.
+
+QI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+QI_WIN64=$QI_ROOT/out/win64
+QI_DIR=${QARDEX_E2E_DIR:-$QI_ROOT/build/e2e}/installer
+QI_PREFIX=$QI_DIR/wineprefix
+QI_TOOLS=$QI_DIR/tools
+QI_WORK=$QI_DIR/work
+QI_SERVICE=mQARDEX
+QI_HOST=${QARDEX_LOCAL_HOST:-local.qardex.example}
+# Installation folders lie here; the blank in the name tests the quoting of paths.
+QI_APPS_WIN='C:\QARDEX Test'
+
+QI_PASSED=0
+QI_FAILED=0
+QI_SCENARIO=""
+QI_COUNT=0
+
+say() { printf '%s\n' "$*"; }
+die() {
+  printf 'scenario: %s\n' "$*" >&2
+  exit 2
+}
+
+pass() {
+  QI_PASSED=$((QI_PASSED + 1))
+  say "  ok   $*"
+}
+
+fail() {
+  QI_FAILED=$((QI_FAILED + 1))
+  say "  FAIL ${QI_SCENARIO:+[$QI_SCENARIO] }$*"
+}
+
+check() {
+  local description=$1
+  shift
+  if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+finish() {
+  say "$QI_PASSED passed, $QI_FAILED failed"
+  [[ $QI_FAILED -eq 0 ]]
+  exit
+}
+
+# --- Prefix ------------------------------------------------------------------------------------
+
+installer_init() {
+  for program in cardsetup.exe cardremove.exe; do
+    [[ -f $QI_WIN64/$program ]] || die "missing $QI_WIN64/$program (build the win64 preset)"
+  done
+  command -v wine >/dev/null || die "wine is not installed"
+  command -v openssl >/dev/null || die "openssl is not installed"
+  export WINEPREFIX=$QI_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
+  unset QX_KEYMINT_EXIT QX_FOXTRUST_EXIT QX_FOXUNTRUST_EXIT
+  qi_lock
+  trap qi_cleanup EXIT
+  trap 'exit 130' INT TERM
+
+  "$QI_ROOT/testbed/installer/build-stand-ins" "$QI_TOOLS" >"$QI_DIR/stand-ins.log" 2>&1 ||
+    die "building the stand-ins failed: $(tail -n 5 "$QI_DIR/stand-ins.log")"
+
+  local stamp=$QI_PREFIX/.qardex-installer-booted
+  if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $stamp ]]; then
+    wineserver -k >/dev/null 2>&1
+    rm -rf "$QI_PREFIX"
+  fi
+  mkdir -p "$QI_PREFIX"
+  if [[ ! -f $stamp ]]; then
+    wineboot --init >"$QI_DIR/wineboot.log" 2>&1 || die "wineboot failed, see $QI_DIR/wineboot.log"
+    # The session that made the prefix keeps the service database locked for a while (service
+    # starts fail with 1055 and 1053): start the tests in a session of their own.
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    touch "$stamp"
+  fi
+  wineserver -p >/dev/null 2>&1 # stays up for the whole file: the services live in it
+  QI_HOSTS=$QI_PREFIX/drive_c/windows/system32/drivers/etc/hosts
+  QI_LOG=$QI_PREFIX/drive_c/users/$(id -un)/Temp/mQARDEX_Install.log
+  QI_APPS=$QI_PREFIX/drive_c/${QI_APPS_WIN#C:\\}
+  rm -rf "$QI_WORK" "$QI_APPS"
+  mkdir -p "$QI_WORK" "$QI_APPS"
+  probe purge "$QI_SERVICE" >/dev/null || die "cannot remove an earlier $QI_SERVICE service"
+}
+
+# A lock directory with the owner's process id (a flock would be inherited by wineserver).
+qi_lock() {
+  QI_LOCK=$QI_DIR/prefix.lock
+  mkdir -p "$QI_DIR"
+  local owner deadline=$((SECONDS + 600))
+  until mkdir "$QI_LOCK" 2>/dev/null; do
+    owner=$(cat "$QI_LOCK/pid" 2>/dev/null)
+    if [[ -n $owner ]] && ! kill -0 "$owner" 2>/dev/null ||
+      [[ -z $owner && -n $(find "$QI_LOCK" -maxdepth 0 -mmin +0.1 2>/dev/null) ]]; then
+      rm -rf "$QI_LOCK"
+      continue
+    fi
+    [[ $SECONDS -lt $deadline ]] || die "the installer's Wine prefix stays locked by $owner"
+    sleep 0.2
+  done
+  echo $$ >"$QI_LOCK/pid"
+}
+
+qi_cleanup() {
+  local status=$?
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  rm -rf "$QI_LOCK"
+  exit "$status"
+}
+
+# probe ARGS...: the test-bed probe; its output (CR removed) on stdout.
+probe() {
+  local out=$QI_WORK/probe.out status
+  wine "$QI_TOOLS/installer_probe.exe" "$@" >"$out" 2>"$QI_WORK/probe.err"
+  status=$?
+  tr -d '\r' <"$out"
+  return $status
+}
+
+# --- Scenarios ---------------------------------------------------------------------------------
+
+# scenario NAME [FOLDER]: a new installation folder (or FOLDER, an existing one, again) with the
+# programs and the stand-ins; no install log; environment variables of the stand-ins unset.
+scenario() {
+  QI_SCENARIO=$1
+  say "== $QI_SCENARIO"
+  QI_COUNT=$((QI_COUNT + 1))
+  QI_FILES=$QI_WORK/$(printf '%02d' "$QI_COUNT")
+  mkdir -p "$QI_FILES"
+  rm -f "$QI_LOG"
+  if [[ -n ${2:-} ]]; then
+    QI_APP_NAME=$2
+  else
+    QI_APP_NAME=$(printf '%02d' "$QI_COUNT")
+    make_app "$QI_APP_NAME"
+  fi
+  QI_APP=$QI_APPS/$QI_APP_NAME
+  QI_APP_WIN="$QI_APPS_WIN\\$QI_APP_NAME"
+}
+
+# make_app NAME: the installation folder as the edition is unpacked.
+make_app() {
+  local app=$QI_APPS/$1
+  rm -rf "$app"
+  mkdir -p "$app/cert/mint" "$app/certpem"
+  cp "$QI_WIN64/cardsetup.exe" "$QI_WIN64/cardremove.exe" "$QI_TOOLS/mQARDEXService.exe" \
+    "$QI_TOOLS/FoxTrust.cmd" "$QI_TOOLS/FoxUntrust.cmd" "$app/"
+  cp "$QI_TOOLS/KeyMint.exe" "$app/cert/"
+}
+
+# pem_of_size FILE SIZE NAME: a fresh self-signed certificate (subject CN=NAME) in PEM, with
+# explanatory text before its armour so that the file has exactly SIZE bytes; its SHA-1
+# thumbprint goes to FILE.sha1. A SIZE below the bare certificate's gives just filler text.
+pem_of_size() {
+  local file=$1 size=$2 name=$3 bare pad
+  openssl req -x509 -newkey rsa:1024 -nodes -keyout /dev/null -subj "/CN=$name" -days 30 \
+    -out "$file.bare" 2>/dev/null || die "openssl could not make a certificate"
+  bare=$(stat -c %s "$file.bare")
+  if ((size >= bare + 1)); then
+    pad=$((size - bare))
+    { head -c $((pad - 1)) /dev/zero | tr '\0' 'p'; printf '\n'; cat "$file.bare"; } >"$file"
+  else
+    head -c "$size" /dev/zero | tr '\0' 'q' >"$file"
+  fi
+  openssl x509 -in "$file.bare" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' >"$file.sha1"
+  rm -f "$file.bare"
+  [[ $(stat -c %s "$file") == "$size" ]] || die "pem_of_size: $file is not $size bytes"
+}
+
+# mint [crt=N] [key=N] [root=N] [pem=N]: what KeyMint.exe will leave in the cert folder (all
+# four 1500 bytes unless told). The certificate's thumbprint: $QI_APP/cert/mint/ZELServerCert.crt.sha1
+mint() {
+  local crt=1500 key=1500 root=1500 pem=1500 arg dir=$QI_APP/cert/mint
+  for arg in "$@"; do
+    case $arg in
+      crt=*) crt=${arg#crt=} ;; key=*) key=${arg#key=} ;;
+      root=*) root=${arg#root=} ;; pem=*) pem=${arg#pem=} ;;
+      *) die "mint: unknown '$arg'" ;;
+    esac
+  done
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  pem_of_size "$dir/ZELServerCert.crt" "$crt" "$QI_HOST test $QI_COUNT"
+  pem_of_size "$dir/ZELServerCert.key" "$key" "key $QI_COUNT"
+  pem_of_size "$dir/ZELRootCA.pem" "$root" "root $QI_COUNT"
+  pem_of_size "$dir/ZELServerCert.pem" "$pem" "pem $QI_COUNT"
+  mv "$dir/ZELServerCert.crt.sha1" "$QI_FILES/crt.sha1"
+  rm -f "$dir"/*.sha1
+}
+
+# set_hosts --missing | --text TEXT | --keep: the hosts file before the run (kept in
+# $QI_FILES/hosts.before); no backup or staging file from earlier runs.
+set_hosts() {
+  case $1 in
+    --missing) rm -f "$QI_HOSTS" ;;
+    --text) printf '%s' "$2" >"$QI_HOSTS" ;;
+    --keep) ;;
+    *) die "set_hosts: unknown '$1'" ;;
+  esac
+  rm -rf "$QI_HOSTS.mQARDEX.Install.backup" "$QI_HOSTS.mQARDEX.Install.new"
+  if [[ -e $QI_HOSTS ]]; then cp "$QI_HOSTS" "$QI_FILES/hosts.before"; else rm -f "$QI_FILES/hosts.before"; fi
+}
+
+# run_program EXE [VAR=VALUE...]: runs the program of the installation folder from there, with
+# its output in files (a pipe may stay open while wineserver's helpers live).
+run_program() {
+  local exe=$1 name=${1%.exe}
+  shift
+  QI_OUT=$QI_FILES/$name.out
+  local start=$SECONDS
+  (cd "$QI_APP" && env "$@" wine "$QI_APP_WIN\\$exe" >"$QI_OUT" 2>"$QI_FILES/$name.err")
+  QI_STATUS=$?
+  QI_ELAPSED=$((SECONDS - start))
+}
+
+run_setup() { run_program cardsetup.exe "$@"; }
+run_remove() { run_program cardremove.exe "$@"; }
+
+# --- Checks ------------------------------------------------------------------------------------
+
+status_is() { [[ $QI_STATUS == "$1" ]] || { say "    exit status $QI_STATUS, expected $1"; false; }; }
+
+# same_bytes FILE FILE: byte-identical (shows a hex diff otherwise).
+same_bytes() {
+  cmp -s "$1" "$2" && return 0
+  say "    $1 differs from $2:"
+  diff <(od -c "$1") <(od -c "$2") | head -n 10 | sed 's/^/    /'
+  false
+}
+
+# output_is TEXT: the program's whole standard output; each LF in TEXT stands for the console's
+# CR LF.
+output_is() {
+  local expected=$QI_FILES/expected.out
+  printf '%s' "$1" | perl -pe 's/\n/\r\n/g' >"$expected"
+  same_bytes "$QI_OUT" "$expected"
+}
+
+# service_is PATTERN: the probe's line for the service matches the extended regex.
+service_is() {
+  local line
+  line=$(probe service "$QI_SERVICE")
+  [[ $line =~ $1 ]] || { say "    service: $line"; false; }
+}
+
+# service_running: waits (10 s at most) until the service reports running.
+service_running() {
+  local deadline=$((SECONDS + 10)) line
+  while :; do
+    line=$(probe service "$QI_SERVICE")
+    [[ $line == state=running* ]] && return 0
+    [[ $SECONDS -lt $deadline ]] || { say "    service: $line"; return 1; }
+    sleep 0.2
+  done
+}
+
+in_root_store() { [[ $(probe root "$(cat "$1")") == present ]]; }
+not_in_root_store() { [[ $(probe root "$(cat "$1")") == absent ]]; }
+
+# log_matches REGEX: the whole install log (one string) matches the extended regex.
+log_matches() {
+  local text
+  text=$(cat "$QI_LOG" 2>/dev/null; printf x)
+  text=${text%x}
+  [[ $text =~ $1 ]] || { say "    log: $(od -c "$QI_LOG" 2>/dev/null | head -n 8)"; false; }
+}
+
+# The console line for a system error text from the Windows program's output.
+big5() { printf '%s' "$1" | iconv -f UTF-8 -t BIG5; }

@@ -1,0 +1,79 @@
+#include "setup/install_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "setup/certificate_rules.h"
+#include "setup/install_texts.h"
+
+namespace qardex::setup {
+namespace {
+
+TEST(InstallLayout, PathsAndCommandsOfTheInstallationFolder) {
+  Overflow overflow;
+  const auto layout = BuildInstallLayout("C:\\Program Files\\QARDEX", &overflow);
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->serviceProgram, "C:\\Program Files\\QARDEX\\mQARDEXService.exe");
+  EXPECT_EQ(layout->keyMintCommand, "call \"C:\\Program Files\\QARDEX\\cert\\KeyMint.exe\"");
+  EXPECT_EQ(layout->trustCommand, "call \"C:\\Program Files\\QARDEX\\FoxTrust.cmd\" ");
+  EXPECT_EQ(layout->copies[2].source, "C:\\Program Files\\QARDEX\\cert\\ZELRootCA.pem");
+  EXPECT_EQ(layout->copies[2].destination, "C:\\Program Files\\QARDEX\\certpem\\ZELRootCA.pem");
+  EXPECT_EQ(layout->copies[3].destination, "C:\\Program Files\\QARDEX\\certpem\\ZELServerCert.pem");
+  EXPECT_EQ(layout->rootCertificate, "C:\\Program Files\\QARDEX\\ZELServerCert.crt");
+  EXPECT_EQ(ScriptCommand("C:", kUntrustScript, &overflow), "call \"C:\\FoxUntrust.cmd\" ");
+}
+
+TEST(InstallLayout, TextsThatDoNotFitAreReportedWhole) {
+  // "\certpem\ZELServerCert.pem" is the longest addition (26 bytes).
+  const std::string fits(kPathLimit - 26, 'f');
+  Overflow overflow;
+  EXPECT_TRUE(BuildInstallLayout(fits, &overflow));
+  const std::string longer = fits + "g";
+  EXPECT_FALSE(BuildInstallLayout(longer, &overflow));
+  EXPECT_EQ(overflow.text, longer + "\\certpem\\ZELServerCert.pem");
+  EXPECT_EQ(OverflowLine(overflow),
+            "Path longer than 259 bytes: " + longer + "\\certpem\\ZELServerCert.pem\n");
+
+  // The removal command alone: 23 bytes around the folder.
+  EXPECT_TRUE(ScriptCommand(std::string(kPathLimit - 23, 'f'), kUntrustScript, &overflow));
+  EXPECT_FALSE(ScriptCommand(std::string(kPathLimit - 22, 'f'), kUntrustScript, &overflow));
+  EXPECT_STREQ(overflow.kind, "Command");
+}
+
+TEST(InstallLayout, LogAndHostsPaths) {
+  Overflow overflow;
+  EXPECT_EQ(InstallLogPath("C:\\users\\root\\Temp\\", &overflow),
+            "C:\\users\\root\\Temp\\mQARDEX_Install.log");
+  EXPECT_FALSE(InstallLogPath(std::string(kPathLimit - 18, 't'), &overflow));
+  const auto hosts = BuildHostsPaths("C:\\windows\\system32", &overflow);
+  ASSERT_TRUE(hosts);
+  EXPECT_EQ(hosts->hosts, "C:\\windows\\system32\\drivers\\etc\\hosts");
+  EXPECT_EQ(hosts->backup, "C:\\windows\\system32\\drivers\\etc\\hosts.mQARDEX.Install.backup");
+  // The backup's name is the longest: 41 bytes after the system folder.
+  EXPECT_TRUE(BuildHostsPaths(std::string(kPathLimit - 41, 's'), &overflow));
+  EXPECT_FALSE(BuildHostsPaths(std::string(kPathLimit - 40, 's'), &overflow));
+  EXPECT_EQ(overflow.text,
+            std::string(kPathLimit - 40, 's') + "\\drivers\\etc\\hosts.mQARDEX.Install.backup");
+}
+
+TEST(InstallTexts, LogStartAndEndShareTheirLines) {
+  const LocalStamp stamp{2024, 3, 7, 9, 5, 1};
+  EXPECT_EQ(text::LogStart(stamp), "mQARDEX Install Start in 2024-03-07 09:05:01");
+  EXPECT_EQ(text::LogEnd(stamp), "mQARDEX Install End in 2024-03-07 09:05:01");
+  EXPECT_EQ(Format(text::kLogKeyMint, -1), "KeyMint -1 \n");
+  EXPECT_EQ(Format(text::kLogFoxTrust, 3), "FoxTrust 3 \n");
+}
+
+TEST(CertificateRules, CopyAndImportSizes) {
+  EXPECT_FALSE(WorthCopying(0));
+  EXPECT_FALSE(WorthCopying(1000));
+  EXPECT_TRUE(WorthCopying(1001));
+  EXPECT_FALSE(ImportSizeAccepted(0));
+  EXPECT_TRUE(ImportSizeAccepted(1));
+  EXPECT_TRUE(ImportSizeAccepted(8191));
+  EXPECT_FALSE(ImportSizeAccepted(8192));
+}
+
+}  // namespace
+}  // namespace qardex::setup
