@@ -2,7 +2,7 @@
  * information structures every Windows client links against. */
 #include "bridge_common.h"
 
-/* Exported as data (the .spec file marks them `extern`); Windows' layout: two 32-bit DWORDs. */
+/* Exported as data (the export list marks them `extern`); Windows' layout: two 32-bit DWORDs. */
 const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQUEST)};
 const SCARD_IO_REQUEST g_rgSCardT1Pci = {SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
 const SCARD_IO_REQUEST g_rgSCardRawPci = {SCARD_PROTOCOL_RAW, sizeof(SCARD_IO_REQUEST)};
