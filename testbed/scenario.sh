@@ -34,46 +34,20 @@ QX_FIRST_PORT=35000 # reader i listens on 35000 + 10*i (+ slot)
 QX_WAIT_SECONDS=10    # bound of every wait for pcscd
 QX_SCRIPT_SECONDS=120 # bound of one page script
 
-QX_PASSED=0
-QX_FAILED=0
-QX_SCENARIO=""
 QX_SCENARIO_COUNT=0
 QX_READER_NAMES=() # friendly names, in the order pcscd lists them
 QX_READER_SLOTS=()
 declare -A QX_CARD_PIDS # "READER:SLOT" -> process of the card in that slot
 QX_PCSCD_PID=""
 
-qx_say() { printf '%s\n' "$*"; }
 qx_die() {
   printf 'scenario: %s\n' "$*" >&2
   exit 2
 }
 
-# --- Results -----------------------------------------------------------------------------------
+# --- Results: pass, fail, check, finish ---------------------------------------------------------
 
-pass() {
-  QX_PASSED=$((QX_PASSED + 1))
-  qx_say "  ok   $*"
-}
-
-fail() {
-  QX_FAILED=$((QX_FAILED + 1))
-  qx_say "  FAIL ${QX_SCENARIO:+[$QX_SCENARIO] }$*"
-}
-
-# check DESCRIPTION COMMAND [ARGS...]: passes when the command succeeds.
-check() {
-  local description=$1
-  shift
-  if "$@"; then pass "$description"; else fail "$description"; fi
-}
-
-# Prints the summary line and leaves with status 1 if anything failed.
-finish() {
-  qx_say "$QX_PASSED passed, $QX_FAILED failed"
-  [[ $QX_FAILED -eq 0 ]] && exit 0
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check_results.sh"
 
 # --- Namespaces --------------------------------------------------------------------------------
 

@@ -1,12 +1,12 @@
 #include "testbed/authserver/modes.h"
 
 #include <array>
-#include <cstdlib>
+
+#include "testbed/mode_list.h"
 
 namespace authserver {
 namespace {
 
-constexpr std::size_t kMaxConnections = 10000;
 constexpr int kMaxSeconds = 3600;
 
 struct ModeInfo {
@@ -39,15 +39,6 @@ constexpr std::array<ModeInfo, 20> kModes = {{
     {ModeKind::kAcceptClose, "accept-close", false, "close right after accepting"},
 }};
 
-std::optional<long> parse_count(std::string_view text, long max) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != text.npos) {
-        return std::nullopt;
-    }
-    const long value = std::strtol(std::string(text).c_str(), nullptr, 10);
-    if (value > max) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 std::string_view mode_name(ModeKind kind) {
@@ -59,44 +50,36 @@ std::string_view mode_name(ModeKind kind) {
 
 ModeListResult parse_mode_list(std::string_view text) {
     ModeListResult result;
-    while (!text.empty()) {
-        const std::size_t comma = text.find(',');
-        std::string_view item = text.substr(0, comma);
-        text = comma == text.npos ? std::string_view{} : text.substr(comma + 1);
-
-        long count = 1;
-        if (const std::size_t star = item.find('*'); star != item.npos) {
-            const auto parsed = parse_count(item.substr(star + 1), kMaxConnections);
-            if (!parsed || *parsed < 1) return {{}, "bad count in '" + std::string(item) + "'"};
-            count = *parsed;
-            item = item.substr(0, star);
-        }
-        Mode mode;
+    // One item: NAME or NAME:SECONDS for the modes that take a delay.
+    auto lookup = [](std::string_view item, std::string* error) -> std::optional<Mode> {
         std::string_view name = item;
         std::optional<long> seconds;
         if (const std::size_t colon = item.find(':'); colon != item.npos) {
             name = item.substr(0, colon);
-            seconds = parse_count(item.substr(colon + 1), kMaxSeconds);
-            if (!seconds) return {{}, "bad number of seconds in '" + std::string(item) + "'"};
+            seconds = testbed::ReadSmallNumber(item.substr(colon + 1), kMaxSeconds);
+            if (!seconds) {
+                *error = "bad number of seconds in '" + std::string(item) + "'";
+                return std::nullopt;
+            }
         }
         const ModeInfo* info = nullptr;
         for (const auto& candidate : kModes) {
             if (candidate.name == name) info = &candidate;
         }
-        if (info == nullptr) return {{}, "unknown mode '" + std::string(name) + "'"};
+        if (info == nullptr) {
+            *error = "unknown mode '" + std::string(name) + "'";
+            return std::nullopt;
+        }
         if (info->takes_seconds != seconds.has_value()) {
-            return {{},
-                    "mode '" + std::string(name) +
-                        (info->takes_seconds ? "' needs ':SECONDS'" : "' takes no seconds")};
+            *error = "mode '" + std::string(name) +
+                     (info->takes_seconds ? "' needs ':SECONDS'" : "' takes no seconds");
+            return std::nullopt;
         }
-        mode.kind = info->kind;
-        mode.seconds = static_cast<int>(seconds.value_or(0));
-        if (result.modes.size() + static_cast<std::size_t>(count) > kMaxConnections) {
-            return {{}, "more than 10000 connections"};
-        }
-        result.modes.insert(result.modes.end(), static_cast<std::size_t>(count), mode);
+        return Mode{info->kind, static_cast<int>(seconds.value_or(0))};
+    };
+    if (auto modes = testbed::ExpandModeList<Mode>(text, lookup, &result.error)) {
+        result.modes = std::move(*modes);
     }
-    if (result.modes.empty()) result.error = "no mode given";
     return result;
 }
 

@@ -3,11 +3,12 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+
+#include "testbed/mode_list.h"
 
 namespace proxy {
 namespace {
-
-constexpr std::size_t kMaxConnections = 10000;
 
 struct ModeInfo {
     ProxyMode mode;
@@ -41,31 +42,16 @@ std::string_view proxy_mode_name(ProxyMode mode) {
 
 ProxyModeList parse_proxy_modes(std::string_view text) {
     ProxyModeList result;
-    while (!text.empty()) {
-        const std::size_t comma = text.find(',');
-        std::string_view item = text.substr(0, comma);
-        text = comma == text.npos ? std::string_view{} : text.substr(comma + 1);
-        long count = 1;
-        if (const std::size_t star = item.find('*'); star != item.npos) {
-            const std::string digits(item.substr(star + 1));
-            if (digits.empty() || digits.size() > 5 ||
-                digits.find_first_not_of("0123456789") != std::string::npos ||
-                (count = std::strtol(digits.c_str(), nullptr, 10)) < 1) {
-                return {{}, "bad count in '" + std::string(item) + "'"};
-            }
-            item = item.substr(0, star);
-        }
-        const ModeInfo* found = nullptr;
+    auto lookup = [](std::string_view name, std::string* error) -> std::optional<ProxyMode> {
         for (const auto& info : kModes) {
-            if (info.name == item) found = &info;
+            if (info.name == name) return info.mode;
         }
-        if (found == nullptr) return {{}, "unknown mode '" + std::string(item) + "'"};
-        if (result.modes.size() + static_cast<std::size_t>(count) > kMaxConnections) {
-            return {{}, "more than 10000 connections"};
-        }
-        result.modes.insert(result.modes.end(), static_cast<std::size_t>(count), found->mode);
+        *error = "unknown mode '" + std::string(name) + "'";
+        return std::nullopt;
+    };
+    if (auto modes = testbed::ExpandModeList<ProxyMode>(text, lookup, &result.error)) {
+        result.modes = std::move(*modes);
     }
-    if (result.modes.empty()) result.error = "no mode given";
     return result;
 }
 

@@ -24,9 +24,6 @@ QI_HOST=${QARDEX_LOCAL_HOST:-local.qardex.example}
 # Installation folders lie here; the blank in the name tests the quoting of paths.
 QI_APPS_WIN='C:\QARDEX Test'
 
-QI_PASSED=0
-QI_FAILED=0
-QI_SCENARIO=""
 QI_COUNT=0
 
 say() { printf '%s\n' "$*"; }
@@ -35,27 +32,7 @@ die() {
   exit 2
 }
 
-pass() {
-  QI_PASSED=$((QI_PASSED + 1))
-  say "  ok   $*"
-}
-
-fail() {
-  QI_FAILED=$((QI_FAILED + 1))
-  say "  FAIL ${QI_SCENARIO:+[$QI_SCENARIO] }$*"
-}
-
-check() {
-  local description=$1
-  shift
-  if "$@"; then pass "$description"; else fail "$description"; fi
-}
-
-finish() {
-  say "$QI_PASSED passed, $QI_FAILED failed"
-  [[ $QI_FAILED -eq 0 ]]
-  exit
-}
+source "$QI_ROOT/testbed/check_results.sh"
 
 # --- Prefix ------------------------------------------------------------------------------------
 
@@ -138,8 +115,8 @@ probe() {
 # scenario NAME [FOLDER]: a new installation folder (or FOLDER, an existing one, again) with the
 # programs and the stand-ins; no install log; environment variables of the stand-ins unset.
 scenario() {
-  QI_SCENARIO=$1
-  say "== $QI_SCENARIO"
+  QX_SCENARIO=$1
+  say "== $QX_SCENARIO"
   QI_COUNT=$((QI_COUNT + 1))
   QI_FILES=$QI_WORK/$(printf '%02d' "$QI_COUNT")
   mkdir -p "$QI_FILES"
