@@ -5,7 +5,8 @@
 
 namespace qardex::setup {
 
-// "<system folder>\cmd.exe /c <command>" on the same console; returns the interpreter's exit
+// "<system folder>\cmd.exe /c <command>" on the same console, with COMSPEC naming that
+// interpreter in its environment; returns the interpreter's exit
 // code, or -1 when it could not be started.
 int RunThroughInterpreter(const std::string& command);
 

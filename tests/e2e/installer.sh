@@ -138,6 +138,8 @@ run_setup "win:COMSPEC=$QI_APP_WIN\\planted\\planted.exe"
 check "exit code 0" status_is 0
 check "cardsetup: the system interpreter ran the tool and the script, the planted program did not" \
   eval 'grep -qzP "stand-in: 4 files, exit 0\r\nFoxTrust stand-in: exit 0\r\n" "$QI_OUT" && absent planted/planted.ran'
+check "the script's own COMSPEC names the system interpreter" \
+  eval '[[ $(tr -d "\r" <"$QI_APP/FoxTrust.comspec") == "C:\\windows\\system32\\cmd.exe" ]]'
 run_remove "win:COMSPEC=$QI_APP_WIN\\planted\\planted.exe"
 check "cardremove: the script ran, the planted program did not" \
   eval 'grep -q "FoxUntrust stand-in: exit 0" "$QI_OUT" && absent planted/planted.ran'
