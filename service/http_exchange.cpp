@@ -1,0 +1,22 @@
+#include "service/http_exchange.h"
+
+namespace qardex::service {
+
+std::string HttpExchange::Receive(std::string_view bytes) {
+  std::string out;
+  while (!closing_ && !bytes.empty()) {
+    std::size_t consumed = 0;
+    const RequestParser::Status status = parser_.Feed(bytes, consumed);
+    bytes.remove_prefix(consumed);
+    if (status == RequestParser::Status::NeedMore) break;
+    HttpResponse response = status == RequestParser::Status::Complete
+                                ? router_.Handle(parser_.Request())
+                                : router_.Refuse(parser_.FailureStatus(), parser_.Request());
+    out += SerializeResponse(response);
+    closing_ = response.close;
+    parser_.Reset();
+  }
+  return out;
+}
+
+}  // namespace qardex::service

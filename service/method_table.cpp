@@ -1,0 +1,20 @@
+#include "service/method_table.h"
+
+namespace qardex::service {
+
+const MethodSpec* FindMethod(std::string_view name) {
+  for (const MethodSpec& method : kMethods) {
+    if (method.name == name) return &method;
+  }
+  return nullptr;
+}
+
+bool ArgumentsFit(const MethodSpec& method, const std::vector<JsonValue>& args) {
+  if (args.size() != method.argCount) return false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i].kind != method.argTypes[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace qardex::service

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "service/session_table.h"
+
+namespace qardex::service {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct NoCalls : MethodSession {
+  CallOutcome Call(const MethodSpec&, const std::vector<JsonValue>&) override { return {}; }
+};
+
+struct Fixture {
+  std::chrono::steady_clock::time_point now{};
+  unsigned counter = 0;
+  bool randomWorks = true;
+  SessionTable table{[this] { return now; },
+                     [this](unsigned char* bytes, std::size_t count) {
+                       for (std::size_t i = 0; i < count; ++i) bytes[i] = 0;
+                       bytes[count - 1] = static_cast<unsigned char>(counter++ / 2);
+                       return randomWorks;  // each id is drawn twice: a repeat is drawn again
+                     }};
+  std::string Open() {
+    const auto opened = table.Open([] { return std::make_unique<NoCalls>(); });
+    return opened.status == SessionTable::OpenStatus::Opened ? opened.id : "";
+  }
+};
+
+TEST(SessionTable, IdsComeFromTheRandomSourceAndNeverRepeat) {
+  Fixture f;
+  const std::string first = f.Open();
+  EXPECT_EQ(first, std::string(30, '0') + "00");
+  EXPECT_EQ(f.Open(), std::string(30, '0') + "01");  // the repeated draw was skipped
+  EXPECT_NE(f.table.Find(first), nullptr);
+  f.randomWorks = false;
+  EXPECT_EQ(f.table.Open([] { return std::make_unique<NoCalls>(); }).status,
+            SessionTable::OpenStatus::Unavailable);
+  EXPECT_EQ(f.table.Count(), 2u);
+}
+
+TEST(SessionTable, IdleSessionsExpireAndUseRestartsTheTime) {
+  Fixture f;
+  const std::string kept = f.Open();
+  const std::string idle = f.Open();
+  f.now += 9min;
+  EXPECT_NE(f.table.Find(kept), nullptr);
+  f.now += 1min;  // idle has been unused for ten minutes
+  EXPECT_EQ(f.table.Find(idle), nullptr);
+  EXPECT_FALSE(f.table.Close(idle));
+  EXPECT_TRUE(f.table.Close(kept));
+  EXPECT_EQ(f.table.Find(kept), nullptr);
+}
+
+TEST(SessionTable, AtMost64AndExpiredOnesMakeRoom) {
+  Fixture f;
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < kMaxSessions; ++i) ids.insert(f.Open());
+  EXPECT_EQ(ids.size(), kMaxSessions);
+  EXPECT_EQ(f.table.Open([] { return std::make_unique<NoCalls>(); }).status,
+            SessionTable::OpenStatus::Full);
+  f.now += 10min;
+  EXPECT_FALSE(f.Open().empty());
+  EXPECT_EQ(f.table.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace qardex::service
