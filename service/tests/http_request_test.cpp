@@ -109,7 +109,9 @@ TEST(HttpRequest, HeaderBounds) {
       RequestParser parser(limits);
       const Outcome outcome = FeedAll(parser, c.text, step);
       EXPECT_EQ(outcome.status, c.status) << c.text;
-      if (c.status == RequestParser::Status::Failed) EXPECT_EQ(outcome.failure, 431) << c.text;
+      if (c.status == RequestParser::Status::Failed) {
+        EXPECT_EQ(outcome.failure, 431) << c.text;
+      }
     }
   }
 }

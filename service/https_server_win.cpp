@@ -1,0 +1,177 @@
+#include "service/https_server_win.h"
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <string_view>
+#include <thread>
+
+#include "service/http_exchange.h"
+
+namespace qardex::service {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a waiting connection looks at the stop flag.
+constexpr std::chrono::milliseconds kStopPoll{250};
+
+// Waits until the socket can be read (or written), the deadline passes or the
+// service stops; true only in the first case.
+bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline,
+                   const std::atomic<bool>& stop) {
+  while (!stop.load()) {
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    const auto wait = std::min<Clock::duration>(kStopPoll, deadline - now);
+    const long micros =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(wait).count());
+    timeval timeout{micros / 1000000, micros % 1000000};
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    const int ready =
+        select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr, &timeout);
+    if (ready == SOCKET_ERROR) return false;
+    if (ready > 0) return true;
+  }
+  return false;
+}
+
+// Runs one TLS step until it completes; false on failure, deadline or stop.
+template <class Step>
+bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const std::atomic<bool>& stop,
+            Step step, int& result) {
+  while (true) {
+    ERR_clear_error();
+    result = step();
+    if (result > 0) return true;
+    const int error = SSL_get_error(ssl, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
+    if (!WaitForSocket(socket, error == SSL_ERROR_WANT_WRITE, deadline, stop)) return false;
+  }
+}
+
+bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point deadline,
+             const std::atomic<bool>& stop) {
+  while (!bytes.empty()) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 16384));
+    int written = 0;
+    if (!RunTls(
+            ssl, socket, deadline, stop, [&] { return SSL_write(ssl, bytes.data(), chunk); },
+            written)) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace
+
+HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits)
+    : tls_(tls), router_(router), limits_(limits) {}
+
+bool HttpsServer::Listen(unsigned short port, std::string& error) {
+  auto listener = std::make_unique<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (listener->get() == INVALID_SOCKET) {
+    error = "cannot make a socket (error " + std::to_string(WSAGetLastError()) + ")";
+    return false;
+  }
+  BOOL exclusive = TRUE;
+  setsockopt(listener->get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+             reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener->get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener->get(), SOMAXCONN) != 0) {
+    error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (error " +
+            std::to_string(WSAGetLastError()) + ")";
+    return false;
+  }
+  u_long nonBlocking = 1;
+  ioctlsocket(listener->get(), FIONBIO, &nonBlocking);
+  listener_ = std::move(listener);
+  return true;
+}
+
+void HttpsServer::Serve(const std::atomic<bool>& stop) {
+  while (listener_ && !stop.load()) {
+    if (!WaitForSocket(listener_->get(), false, Clock::now() + kStopPoll, stop)) continue;
+    SocketHandle accepted(accept(listener_->get(), nullptr, nullptr));
+    if (accepted.get() == INVALID_SOCKET) continue;
+    {
+      std::lock_guard<std::mutex> hold(connections_->lock);
+      if (connections_->open >= limits_.maxConnections) continue;  // closed on leaving scope
+      ++connections_->open;
+    }
+    try {
+      auto owned = std::make_shared<SocketHandle>(accepted.Release());
+      std::thread([this, owned, &stop, connections = connections_] {
+        try {
+          ServeConnection(owned->Release(), stop);
+        } catch (...) {
+          // Nothing leaves the thread; the connection is closed.
+        }
+        OPENSSL_thread_stop();  // a static OpenSSL keeps per-thread state otherwise
+        std::lock_guard<std::mutex> hold(connections->lock);
+        --connections->open;
+        connections->ended.notify_all();
+      }).detach();
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(connections_->lock);
+      --connections_->open;
+    }
+  }
+  listener_.reset();
+  std::unique_lock<std::mutex> hold(connections_->lock);
+  connections_->ended.wait_for(hold, limits_.drainAtStop,
+                               [this] { return connections_->open == 0; });
+}
+
+void HttpsServer::ServeConnection(SOCKET raw, const std::atomic<bool>& stop) {
+  SocketHandle socket(raw);
+  u_long nonBlocking = 1;
+  if (ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) return;
+  SslPtr ssl(SSL_new(tls_));
+  if (!ssl || SSL_set_fd(ssl.get(), static_cast<int>(socket.get())) != 1) return;
+
+  int result = 0;
+  if (!RunTls(
+          ssl.get(), socket.get(), Clock::now() + limits_.handshake, stop,
+          [&] { return SSL_accept(ssl.get()); }, result)) {
+    return;
+  }
+  HttpExchange exchange(router_);
+  Clock::time_point deadline = Clock::now() + limits_.idle;
+  Clock::time_point requestStart{};
+  char buffer[16384];
+  while (true) {
+    int received = 0;
+    if (!RunTls(
+            ssl.get(), socket.get(), deadline, stop,
+            [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received)) {
+      return;  // closed by the client, failed, too slow, or the service stops
+    }
+    const auto now = Clock::now();
+    if (!exchange.InRequest()) requestStart = now;
+    const std::string answers =
+        exchange.Receive(std::string_view(buffer, static_cast<std::size_t>(received)));
+    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits_.send, stop)) {
+      return;
+    }
+    if (exchange.Closing()) {
+      ERR_clear_error();
+      SSL_shutdown(ssl.get());
+      return;
+    }
+    deadline = exchange.InRequest() ? requestStart + limits_.request : Clock::now() + limits_.idle;
+  }
+}
+
+}  // namespace qardex::service

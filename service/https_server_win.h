@@ -1,0 +1,76 @@
+// The service's listener: TLS over Winsock on 127.0.0.1, one thread per
+// connection, a bounded number of connections, and time limits on every
+// connection checked on the clock.
+#pragma once
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "service/router.h"
+#include "service/tls_credentials.h"
+
+namespace qardex::service {
+
+struct ConnectionLimits {
+  std::size_t maxConnections = 64;  // more are closed as soon as they are accepted
+  std::chrono::milliseconds handshake{10000};
+  std::chrono::milliseconds request{10000};  // from a request's first byte to its last
+  std::chrono::milliseconds idle{30000};     // between requests on a kept connection
+  std::chrono::milliseconds send{10000};     // to send one answer
+  std::chrono::milliseconds drainAtStop{5000};
+};
+
+// Closes the socket it owns.
+class SocketHandle {
+ public:
+  explicit SocketHandle(SOCKET socket = INVALID_SOCKET) : socket_(socket) {}
+  SocketHandle(const SocketHandle&) = delete;
+  SocketHandle& operator=(const SocketHandle&) = delete;
+  ~SocketHandle() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+  SOCKET get() const { return socket_; }
+  // Hands the socket over to a new owner.
+  SOCKET Release() {
+    const SOCKET socket = socket_;
+    socket_ = INVALID_SOCKET;
+    return socket;
+  }
+
+ private:
+  SOCKET socket_;
+};
+
+class HttpsServer {
+ public:
+  HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits = {});
+
+  // Binds 127.0.0.1:port (exclusively) and listens; on failure `error` says why.
+  bool Listen(unsigned short port, std::string& error);
+
+  // Serves until `stop` is set, then waits a bounded time for open connections.
+  void Serve(const std::atomic<bool>& stop);
+
+ private:
+  struct Connections {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::size_t open = 0;
+  };
+  void ServeConnection(SOCKET socket, const std::atomic<bool>& stop);
+
+  SSL_CTX* tls_;
+  Router& router_;
+  const ConnectionLimits limits_;
+  std::unique_ptr<SocketHandle> listener_;
+  std::shared_ptr<Connections> connections_ = std::make_shared<Connections>();
+};
+
+}  // namespace qardex::service

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# End to end under Wine, in private mount and network namespaces and a prefix of its own:
+# mQARDEXService.exe --console with a certificate set from KeyMint answers HTTPS on
+# 127.0.0.1 (TLS 1.2 and 1.3) to an approved origin only, refuses a forged Host, survives
+# hostile clients, closes a silent connection on its time limit, stops when its standard input
+# closes, and says clearly when its certificate files are missing.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/testbed/check_results.sh"
+die() { printf 'scenario: %s\n' "$*" >&2; exit 2; }
+[[ $(id -u) -eq 0 ]] || die "needs root (private namespaces)"
+if [[ -z ${QX_IN_NAMESPACE:-} ]]; then
+  export QX_IN_NAMESPACE=1
+  exec unshare --mount --net --propagation private bash "$0" "$@"
+fi
+
+host=${QARDEX_LOCAL_HOST:-local.qardex.example}
+port=${QARDEX_LOCAL_PORT:-14443}
+service=$root/out/win64/mQARDEXService.exe
+keymint=$root/out/native/KeyMint
+for file in "$service" "$keymint"; do [[ -f $file ]] || die "missing $file (scripts/build)"; done
+dir=${QARDEX_E2E_DIR:-$root/build/e2e}/service_https
+mkdir -p "$dir"
+ip link set lo up || die "cannot bring up the loopback interface"
+printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" >"$dir/hosts"
+mount --bind "$dir/hosts" /etc/hosts || die "cannot bind a private /etc/hosts"
+
+export WINEPREFIX=$dir/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy
+if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.service-booted ]]; then
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
+  touch "$WINEPREFIX/.service-booted"
+fi
+service_pid=""
+cleanup() {
+  exec 3>&- 2>/dev/null
+  [[ -n $service_pid ]] && kill "$service_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+app=$dir/app
+rm -rf "$app" && mkdir -p "$app"
+cp "$keymint" "$service" "$app/" && (cd "$app" && ./KeyMint) >"$dir/keymint.log" 2>&1 ||
+  die "no certificate set, see $dir/keymint.log"
+
+# call METHOD PATH [CURL ARGS...]: prints the status code; the body lands in $dir/body.
+origin="https://www.$(sed 's/^[^.]*\.//' <<<"$host")"
+call() {
+  local method=$1 path=$2
+  shift 2
+  curl -sS --max-time 15 --cacert "$app/ZELRootCA.pem" -o "$dir/body" -w '%{http_code}' \
+    -X "$method" "$@" "https://$host:$port$path" 2>"$dir/curl.err"
+}
+body_is() { [[ $(cat "$dir/body") == "$1" ]] || { qx_say "    body: $(head -c 300 "$dir/body")"; false; }; }
+is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2' $(head -c 200 "$dir/curl.err")"; false; }; }
+
+# --- Start ---------------------------------------------------------------------------------------
+QX_SCENARIO="console mode starts"
+qx_say "== $QX_SCENARIO"
+rm -f "$dir/stdin" && mkfifo "$dir/stdin"
+(cd "$app" && exec wine ./mQARDEXService.exe --console <"$dir/stdin" >"$dir/out" 2>"$dir/err") &
+service_pid=$!
+exec 3>"$dir/stdin"
+ready=""
+for _ in $(seq 600); do
+  grep -q "listening" "$dir/out" 2>/dev/null && { ready=1; break; }
+  kill -0 "$service_pid" 2>/dev/null || break
+  sleep 0.1
+done
+check "one line 'listening on https://$host:$port'" \
+  is "$(tr -d '\r' <"$dir/out")" "listening on https://$host:$port"
+[[ -n $ready ]] || { qx_say "    stderr: $(head -c 500 "$dir/err")"; finish; }
+
+# --- The interface -------------------------------------------------------------------------------
+QX_SCENARIO="interface over TLS"
+qx_say "== $QX_SCENARIO"
+check "GET /v1/version over TLS 1.3: 200" is "$(call GET /v1/version -H "Origin: $origin" --tlsv1.3)" 200
+check "... {\"version\":\"0001\"}" body_is '{"version":"0001"}'
+check "over TLS 1.2 too" is "$(call GET /v1/version -H "Origin: $origin" --tls-max 1.2)" 200
+check "a session: 201" is "$(call POST /v1/session -H "Origin: http://localhost:8080")" 201
+session=$(sed -n 's/^{"session":"\([0-9a-f]\{32\}\)"}$/\1/p' "$dir/body")
+check "... with a 32-digit id" test -n "$session"
+check "GetVersion in it" is "$(call POST "/v1/session/$session/GetVersion" -H "Origin: $origin" \
+  -H 'Content-Type: application/json' --data '{"args":[]}')" 200
+check "... {\"result\":\"0001\",\"lastError\":0}" body_is '{"result":"0001","lastError":0}'
+check "no Origin: 403" is "$(call GET /v1/version)" 403
+check "an unapproved origin: 403" is "$(call GET /v1/version -H 'Origin: https://evil.example')" 403
+check "a forged Host: 421" is "$(call GET /v1/version -H "Origin: $origin" -H 'Host: evil.example')" 421
+check "a body over 4 KiB: 413, answered" is "$(call POST "/v1/session/$session/EnCrypt" \
+  -H "Origin: $origin" --data "$(head -c 5000 /dev/zero | tr '\0' x)")" 413
+check "a malformed request: 400" is "$(call 'G(T' /v1/version -H "Origin: $origin")" 400
+check "DELETE the session: 204" is "$(call DELETE "/v1/session/$session" -H "Origin: $origin")" 204
+
+# --- Hostile clients -----------------------------------------------------------------------------
+QX_SCENARIO="hostile clients"
+qx_say "== $QX_SCENARIO"
+flood=()
+for _ in $(seq 200); do
+  exec {fd}<>"/dev/tcp/127.0.0.1/$port" && flood+=("$fd")
+done
+check "200 connections opened at once" is "${#flood[@]}" 200
+for fd in "${flood[@]}"; do exec {fd}>&-; done
+sleep 1
+check "a normal request afterwards: 200" is "$(call GET /v1/version -H "Origin: $origin")" 200
+exec {slow}<>"/dev/tcp/127.0.0.1/$port"
+start=$SECONDS
+timeout 30 cat <&"$slow" >/dev/null
+waited=$((SECONDS - start))
+exec {slow}>&-
+check "a silent connection is closed after its time limit ($waited s)" test "$waited" -ge 8 -a "$waited" -le 14
+check "still serving" is "$(call GET /v1/version -H "Origin: $origin")" 200
+
+# --- Stop ----------------------------------------------------------------------------------------
+QX_SCENARIO="stop and missing files"
+qx_say "== $QX_SCENARIO"
+exec 3>&-
+stopped=""
+for _ in $(seq 200); do
+  kill -0 "$service_pid" 2>/dev/null || { stopped=1; break; }
+  sleep 0.1
+done
+wait "$service_pid"
+code=$?
+service_pid=""
+check "stops when standard input closes, exit code 0" is "${stopped:-running}:$code" 1:0
+
+QX_SCENARIO="under the service manager"
+qx_say "== $QX_SCENARIO"
+# A fresh prefix's service manager refuses starts until wineserver restarts.
+wineserver -k >/dev/null 2>&1
+sc() { wine sc "$@" >>"$dir/sc.log" 2>&1; }
+answers() { # up to 30 s for the answer to GET /v1/version to be $1
+  for _ in $(seq 60); do
+    [[ $(call GET /v1/version -H "Origin: $origin" --max-time 2) == "$1" ]] && return 0
+    sleep 0.5
+  done
+  false
+}
+sc delete mQARDEXTest
+check "sc create" sc create mQARDEXTest binpath= "$(winepath -w "$app/mQARDEXService.exe")" start= demand
+check "sc start" sc start mQARDEXTest
+check "... the service answers" answers 200
+check "sc stop" sc stop mQARDEXTest
+check "... and it stops listening" answers 000
+check "sc delete" sc delete mQARDEXTest
+wineserver -k >/dev/null 2>&1
+
+rm "$app/ZELServerCert.key"
+(cd "$app" && wine ./mQARDEXService.exe --console </dev/null >"$dir/out2" 2>"$dir/err2")
+code=$?
+check "without ZELServerCert.key: exit code 3" is "$code" 3
+check "... and a line naming the file" grep -q "mQARDEXService: cannot read .*ZELServerCert.key" "$dir/err2"
+finish
