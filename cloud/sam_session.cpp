@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cloud/relay.h"
-#include "control/error_catalogue.h"
+#include "engine/error_catalogue.h"
 #include "crypto/block_padding.h"
 #include "diag/error_log.h"
 

@@ -1,7 +1,7 @@
 // GetBasic and GetName: the holder's basic data in plain text.
 #include <string>
 
-#include "control/code_page.h"
+#include "common/text_conversion.h"
 #include "control/ctwqardex.h"
 #include "control/method_guard.h"
 

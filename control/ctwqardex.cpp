@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "control/random_generator.h"
-#include "registration/module.h"
+#include "engine/random_generator.h"
+#include "com/module_state.h"
 
 namespace qardex::control {
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "control/com_ptr.h"
-#include "control/holder_record.h"
+#include "com/com_ptr.h"
+#include "engine/holder_record.h"
 #include "control/result_text.h"
 #include "qardex_idl.h"
 

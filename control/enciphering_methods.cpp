@@ -2,10 +2,10 @@
 #include <string>
 
 #include "control/ctwqardex.h"
-#include "control/error_catalogue.h"
-#include "control/holder_record.h"
+#include "engine/error_catalogue.h"
+#include "engine/holder_record.h"
 #include "control/method_guard.h"
-#include "control/random_generator.h"
+#include "engine/random_generator.h"
 #include "crypto/card_ciphers.h"
 #include "crypto/key_material.h"
 

@@ -1,6 +1,6 @@
 // ZEL_FormatMessage: the words for an error code.
 #include "control/ctwqardex.h"
-#include "control/error_catalogue.h"
+#include "engine/error_catalogue.h"
 #include "control/method_guard.h"
 
 namespace qardex::control {

@@ -5,8 +5,8 @@
 #include <array>
 
 #include "control/ctwqardex.h"
-#include "registration/approved_sites.h"
-#include "registration/hosting_page.h"
+#include "sitelock/approved_sites.h"
+#include "sitelock/hosting_page.h"
 
 namespace qardex::control {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "control/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace qardex::control {
 

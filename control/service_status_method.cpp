@@ -1,7 +1,7 @@
 // ServiceStatus: can the authentication server be reached?
 #include "cloud/server_connection.h"
 #include "control/ctwqardex.h"
-#include "control/error_catalogue.h"
+#include "engine/error_catalogue.h"
 #include "control/method_guard.h"
 #include "qardex_constants.h"
 

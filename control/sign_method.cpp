@@ -11,7 +11,7 @@
 #include "cloud/winsock_socket.h"
 #include "control/ctwqardex.h"
 #include "control/method_guard.h"
-#include "control/random_generator.h"
+#include "engine/random_generator.h"
 #include "crypto/key_material.h"
 #include "diag/error_log.h"
 #include "qardex_constants.h"

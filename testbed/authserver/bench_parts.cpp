@@ -1,5 +1,5 @@
 // qardex-hsign-parts: times, natively and one at a time, the parts an H_Sign call is made of, as
-// a baseline for testbed/bench/h_sign_bench.sh (a measurement, not a test).
+// a baseline for tools/bench/h_sign_bench.sh (a measurement, not a test).
 //
 //   qardex-hsign-parts keygen ITERATIONS
 //       RSA-1024 key pair generation

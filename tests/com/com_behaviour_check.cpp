@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "control/com_ptr.h"
+#include "com/com_ptr.h"
 #include "qardex_idl.h"
 #include "tests/com/com_check.h"
 
