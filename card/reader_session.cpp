@@ -1,6 +1,7 @@
 #include "card/reader_session.h"
 
 #include "card/card_commands.h"
+#include "common/error_codes.h"
 #include "diag/error_log.h"
 
 namespace qardex::card {
@@ -57,12 +58,12 @@ ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) 
 // The scan shared by FindHCReader and OpenHCCard. On success the card of
 // reader `index` is connected in `session`.
 std::int32_t ScanForHCCard(CardSession& session, int& index) {
-  if (session.Establish() != kPcscSuccess) return kEstablishContextFailed;
+  if (session.Establish() != kPcscSuccess) return common::kNoPcscContext;
 
   ReaderListing listing;
   const ReadResult read = ReadReaderList(session, listing.multiString);
-  if (read.failedStep == 1) return kSizeReaderListFailed;
-  if (read.failedStep == 2) return kReadReaderListFailed;
+  if (read.failedStep == 1) return common::kCannotSizeReaderList;
+  if (read.failedStep == 2) return common::kCannotReadReaderList;
   listing.names.Split(listing.multiString.data(), listing.multiString.size());
   listing.multiString.clear();
 
@@ -78,7 +79,7 @@ std::int32_t ScanForHCCard(CardSession& session, int& index) {
     }
     session.Disconnect();
   }
-  return kNoHCCard;
+  return common::kNoCardInReaders;
 }
 
 }  // namespace

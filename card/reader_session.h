@@ -11,14 +11,8 @@
 
 namespace qardex::card {
 
-// Scan results (texts live with the error catalogue).
-enum ScanStatus : std::int32_t {
-  kScanOk = 0,
-  kEstablishContextFailed = 7001,
-  kSizeReaderListFailed = 7002,  // also what PC/SC says when no reader is attached
-  kReadReaderListFailed = 7003,
-  kNoHCCard = 7004,
-};
+// A scan's success; its failures are the codes 7001-7004 of common/error_codes.h.
+inline constexpr std::int32_t kScanOk = 0;
 
 // A PC/SC context and, once a card is found, the connection to it. Closing
 // disconnects (leaving the card as it is) and releases the context; the

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cloud/relay.h"
-#include "engine/error_catalogue.h"
+#include "common/error_codes.h"
 #include "crypto/block_padding.h"
 #include "diag/error_log.h"
 
@@ -14,7 +14,7 @@ namespace qardex::cloud {
 namespace {
 
 using diag::AppendErrorLog;
-namespace codes = control;
+namespace codes = common;
 
 constexpr std::size_t kHostLimit = 49;
 constexpr std::size_t kPortTextLimit = 9;

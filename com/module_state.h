@@ -6,8 +6,10 @@
 
 #include <string>
 
-namespace qardex::registration {
+namespace qardex::com {
 
+// Set once by DllMain when the library is loaded.
+void SetModuleInstance(HINSTANCE instance);
 HINSTANCE ModuleInstance();
 // Full path of the library file.
 std::wstring ModulePath();
@@ -16,4 +18,4 @@ void LockModule();
 void UnlockModule();
 long ModuleLockCount();
 
-}  // namespace qardex::registration
+}  // namespace qardex::com

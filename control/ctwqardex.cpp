@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "engine/random_generator.h"
 #include "com/module_state.h"
+#include "engine/system_platform.h"
 
 namespace qardex::control {
 
@@ -22,12 +22,12 @@ HRESULT CtwQARDEX::Create(IUnknown* outer, REFIID iid, void** object) {
   return result;
 }
 
-CtwQARDEX::CtwQARDEX(IUnknown* outer) : controllingUnknown_(outer != nullptr ? outer : &inner_) {
-  registration::LockModule();
-  SeedRandomWithTime();
+CtwQARDEX::CtwQARDEX(IUnknown* outer)
+    : controllingUnknown_(outer != nullptr ? outer : &inner_), session_(engine::SystemPlatform()) {
+  com::LockModule();
 }
 
-CtwQARDEX::~CtwQARDEX() { registration::UnlockModule(); }
+CtwQARDEX::~CtwQARDEX() { com::UnlockModule(); }
 
 HRESULT CtwQARDEX::InnerUnknown::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -66,7 +66,7 @@ ULONG CtwQARDEX::Release() { return controllingUnknown_->Release(); }
 HRESULT CtwQARDEX::LoadTypeInfo() {
   if (typeInfo_) return S_OK;
   com::ComPtr<ITypeLib> library;
-  const std::wstring path = registration::ModulePath();
+  const std::wstring path = com::ModulePath();
   HRESULT result = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive());
   if (FAILED(result)) return result;
   return library->GetTypeInfoOfGuid(IID_ItwQARDEX, typeInfo_.Receive());

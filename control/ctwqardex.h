@@ -1,14 +1,12 @@
-// The scriptable control: class twQARDEX behind the dual interface ItwQARDEX.
+// The scriptable control: class twQARDEX behind the dual interface ItwQARDEX, the COM face of
+// the engine's session.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
-#include <cstdint>
-
 #include "com/com_ptr.h"
-#include "engine/holder_record.h"
-#include "control/result_text.h"
+#include "engine/session.h"
 #include "qardex_idl.h"
 
 namespace qardex::control {
@@ -78,11 +76,6 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
   HRESULT LoadTypeInfo();
-  // A method's failure: the code goes to lastError and its decimal text out.
-  HRESULT Fail(std::int32_t code, BSTR* out);
-  // Reads the holder's record from the card; on failure reports it with Fail
-  // and returns false with `failure` holding the method's result.
-  bool ReadHolder(HolderRecord& record, CardDataRead cardData, BSTR* out, HRESULT& failure);
   // Whether the object answers `iid`; the query's error otherwise.
   bool AnswersInterface(REFIID iid, HRESULT& error);
 
@@ -90,12 +83,8 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned
   ULONG references_ = 0;          // apartment-threaded: no interlocking needed
 
-  std::int32_t lastError_ = 0;
-  ResultText versionText_;
-  ResultText randomText_;
-  ResultText readerListText_;
-  ResultText signatureText_;
-  ResultText messageText_;
+  // What the methods do, without COM: lastError, the generator's seed and the results.
+  engine::Session session_;
 
   com::ComPtr<IUnknown> site_;
   com::ComPtr<ITypeInfo> typeInfo_;

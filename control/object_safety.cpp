@@ -17,11 +17,11 @@ constexpr DWORD kSafeForUntrustedCaller = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
 constexpr DWORD kSiteLockCapabilities = 0x3;
 
 // The list in the form the site-lock query hands out.
-const std::array<SiteLockEntry, registration::kApprovedSiteCount>& SiteLockEntries() {
+const std::array<SiteLockEntry, sitelock::kApprovedSiteCount>& SiteLockEntries() {
   static const auto entries = [] {
-    std::array<SiteLockEntry, registration::kApprovedSiteCount> table{};
+    std::array<SiteLockEntry, sitelock::kApprovedSiteCount> table{};
     for (std::size_t i = 0; i < table.size(); ++i) {
-      const registration::ApprovedSite& site = registration::kApprovedSites[i];
+      const sitelock::ApprovedSite& site = sitelock::kApprovedSites[i];
       table[i].kind = static_cast<DWORD>(site.kind);
       table[i].scheme = site.scheme;
       table[i].domain = site.domain != nullptr
@@ -51,7 +51,7 @@ HRESULT CtwQARDEX::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD
     *enabled = 0;
     return error;
   }
-  const bool approved = registration::IsSiteApproved(site_.get());
+  const bool approved = sitelock::IsSiteApproved(site_.get());
   *supported = approved ? kSafeForUntrustedCaller : 0;
   *enabled = approved ? kSafeForUntrustedCaller : 0;
   return S_OK;
@@ -62,7 +62,7 @@ HRESULT CtwQARDEX::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabl
   if (!AnswersInterface(iid, error)) return error;
   if ((mask & ~kSafeForUntrustedCaller) != 0) return E_FAIL;  // never safe for untrusted data
   if ((mask & enabled & kSafeForUntrustedCaller) != 0) {
-    return registration::IsSiteApproved(site_.get()) ? S_OK : E_FAIL;
+    return sitelock::IsSiteApproved(site_.get()) ? S_OK : E_FAIL;
   }
   return S_OK;  // switching the option off needs no check
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace qardex::control {
+namespace qardex::engine {
 
 namespace {
 std::string Field(const std::uint8_t* record, BasicField field) {
@@ -33,4 +33,4 @@ std::string TrimTrailingBlanks(std::string text) {
   return text;
 }
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

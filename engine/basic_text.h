@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qardex::control {
+namespace qardex::engine {
 
 // Layout of the 57-byte basic-data record.
 struct BasicField {
@@ -42,4 +42,4 @@ std::string FormatBasicText(const BasicFields& fields, std::uint8_t cardDataFlag
 // Removes trailing blanks (0x20) only; leading blanks stay.
 std::string TrimTrailingBlanks(std::string text);
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

@@ -1,8 +1,12 @@
 #include "engine/error_catalogue.h"
 
-namespace qardex::control {
+#include "common/error_codes.h"
+
+namespace qardex::engine {
 
 namespace {
+
+using namespace common;
 
 // Big5 bytes of the message texts (the readable form is in each comment).
 // 無法連接服務網站
@@ -109,4 +113,4 @@ std::optional<std::int32_t> ParseCodeArgument(std::size_t wideLength, const std:
   return value;
 }
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

@@ -1,4 +1,4 @@
-// The control's error codes and their message texts. The texts are
+// The message texts of the error codes (common/error_codes.h). The texts are
 // Traditional Chinese stored as Big5 (code page 950) bytes; like every result
 // text they reach the page through the system's ANSI code page.
 #pragma once
@@ -8,35 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace qardex::control {
-
-// Codes the control sets.
-enum ErrorCode : std::int32_t {
-  kServerUnreachable = 4061,
-  kNoPcscContext = 7001,
-  kCannotSizeReaderList = 7002,
-  kCannotReadReaderList = 7003,
-  kNoCardInReaders = 7004,
-  kReadCardIdFailed = 8001,
-  kGetChallengeFailed = 8002,
-  kSendCardDataFailed = 8003,
-  kBadServerReply02 = 8004,
-  kServerReplyNot02 = 8005,
-  kCardRefusedAuth = 8006,
-  kSendCardAnswerFailed = 8007,
-  kBadFinalReply = 8008,
-  kWrongInputLength = 8009,
-  kReadCardDataFailed = 8010,
-  kReadBasicDataFailed = 8011,
-  kCannotOpenCard = 8013,
-  kWritePrivateKeyFailed = 8300,
-  kWritePublicKeyFailed = 8301,
-  kPrivateDecryptFailed = 8302,
-  kPublicEncryptFailed = 8303,
-  kSendKeyFailed = 8304,
-  kBadHelloReply = 8305,
-  kSendHelloFailed = 8306,
-};
+namespace qardex::engine {
 
 // The text for any value that is not a code made of one to five digits.
 extern const char kParameterErrorText[];
@@ -62,4 +34,4 @@ std::string MessageForCode(std::int32_t code, SystemText&& systemText) {
   return text;
 }
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

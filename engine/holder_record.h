@@ -8,7 +8,7 @@
 #include "card/pcsc_api.h"
 #include "engine/basic_text.h"
 
-namespace qardex::control {
+namespace qardex::engine {
 
 struct HolderRecord {
   BasicFields fields;
@@ -24,4 +24,4 @@ enum class CardDataRead { Required, Skipped };
 std::int32_t ReadHolderRecord(card::PcscApi& pcsc, HolderRecord& record,
                               CardDataRead cardData = CardDataRead::Required);
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

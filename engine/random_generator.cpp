@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace qardex::control {
+namespace qardex::engine {
 
 namespace {
 thread_local std::uint32_t generatorState = 1;
@@ -26,4 +26,4 @@ std::string RandomDigits16() {
   return text;
 }
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

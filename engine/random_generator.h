@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qardex::control {
+namespace qardex::engine {
 
 void SeedRandom(std::uint32_t seed);
 int NextRandom();
@@ -16,4 +16,4 @@ void SeedRandomWithTime();
 // drawing: always 16 decimal digits.
 std::string RandomDigits16();
 
-}  // namespace qardex::control
+}  // namespace qardex::engine

@@ -3,7 +3,7 @@
 #include "control/ctwqardex.h"
 #include "com/module_state.h"
 
-namespace qardex::registration {
+namespace qardex::server {
 
 namespace {
 
@@ -29,9 +29,9 @@ class ControlFactory final : public IClassFactory {
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
-      LockModule();
+      com::LockModule();
     } else {
-      UnlockModule();
+      com::UnlockModule();
     }
     return S_OK;
   }
@@ -44,4 +44,4 @@ IClassFactory& ControlClassFactory() {
   return factory;
 }
 
-}  // namespace qardex::registration
+}  // namespace qardex::server

@@ -4,9 +4,9 @@
 #include <windows.h>
 #include <unknwn.h>
 
-namespace qardex::registration {
+namespace qardex::server {
 
 // The one cached factory, made on first use.
 IClassFactory& ControlClassFactory();
 
-}  // namespace qardex::registration
+}  // namespace qardex::server

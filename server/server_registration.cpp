@@ -8,47 +8,43 @@
 #include <string>
 
 #include "com/com_ptr.h"
+#include "com/module_state.h"
+#include "common/text_conversion.h"
 #include "qardex_idl.h"
 #include "registration/categories.h"
-#include "com/module_state.h"
 #include "registration/registry_editor_win.h"
 #include "registration/registry_script.h"
 
-namespace qardex::registration {
+namespace qardex::server {
 
 namespace {
 
-constexpr int kRegistryScriptId = 101;
+using registration::ApplyRegistration;
+using registration::ApplyUnregistration;
+using registration::ExpandScriptVariables;
+using registration::ParseRegistryScript;
+using registration::RegistryScript;
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                        bytes, nullptr, nullptr);
-  }
-  return narrow;
-}
+constexpr int kRegistryScriptId = 101;
 
 std::optional<std::string> ScriptResource() {
   HRSRC resource =
-      FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
+      FindResourceW(com::ModuleInstance(), MAKEINTRESOURCEW(kRegistryScriptId), L"REGISTRY");
   if (!resource) return std::nullopt;
-  HGLOBAL loaded = LoadResource(ModuleInstance(), resource);
+  HGLOBAL loaded = LoadResource(com::ModuleInstance(), resource);
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   if (!bytes) return std::nullopt;
-  return std::string(static_cast<const char*>(bytes), SizeofResource(ModuleInstance(), resource));
+  return std::string(static_cast<const char*>(bytes),
+                     SizeofResource(com::ModuleInstance(), resource));
 }
 
 // The parsed script with %MODULE% set to this library's full path.
 HRESULT LoadScript(RegistryScript& script) {
-  const std::wstring modulePath = ModulePath();
+  const std::wstring modulePath = com::ModulePath();
   if (modulePath.empty()) return HRESULT_FROM_WIN32(::GetLastError());
   const std::optional<std::string> text = ScriptResource();
   if (!text) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-  const std::map<std::string, std::string> variables = {{"MODULE", Utf8(modulePath)}};
+  const std::map<std::string, std::string> variables = {{"MODULE", common::WideToUtf8(modulePath)}};
   const std::optional<std::string> expanded = ExpandScriptVariables(*text, variables, nullptr);
   if (!expanded) return E_UNEXPECTED;
   std::optional<RegistryScript> parsed = ParseRegistryScript(*expanded, nullptr);
@@ -62,7 +58,7 @@ HRESULT FromStatus(std::int32_t status) {
 }
 
 HRESULT RegisterTypeLibrary() {
-  std::wstring path = ModulePath();
+  std::wstring path = com::ModulePath();
   com::ComPtr<ITypeLib> library;
   const HRESULT result = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive());
   if (FAILED(result)) return result;
@@ -89,12 +85,13 @@ HRESULT UnregisterTypeLibrary() {
 
 }  // namespace
 
-}  // namespace qardex::registration
+}  // namespace qardex::server
 
 // The class key is written before the safety categories are recorded under
 // it: the script replaces that key whole, which would drop records made earlier.
 extern "C" HRESULT WINAPI DllRegisterServer() {
   using namespace qardex::registration;
+  using namespace qardex::server;
   RegistryScript script;
   HRESULT result = LoadScript(script);
   if (FAILED(result)) return result;
@@ -107,6 +104,7 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   using namespace qardex::registration;
+  using namespace qardex::server;
   RegistryScript script;
   HRESULT result = LoadScript(script);
   if (FAILED(result)) return result;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 
 enum class SiteKind : std::uint32_t { Allow = 0, Deny = 1 };
 
@@ -43,4 +43,4 @@ inline constexpr ApprovedSite kApprovedSites[] = {
 inline constexpr std::size_t kApprovedSiteCount = sizeof kApprovedSites / sizeof kApprovedSites[0];
 static_assert(kApprovedSiteCount == 12);
 
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock

@@ -9,7 +9,7 @@
 
 #include "sitelock/site_rules.h"
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 
 // Nothing when any step fails (the page is then not approved).
 std::optional<PageAddress> FindHostingPage(IUnknown* site);
@@ -20,4 +20,4 @@ std::optional<std::wstring> SystemIdnToAscii(const std::wstring& host);
 // The whole site check for a control with this site.
 bool IsSiteApproved(IUnknown* site);
 
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock

@@ -8,7 +8,7 @@
 #include "com/com_ptr.h"
 #include "sitelock/hosting_page.h"
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 
 namespace {
 
@@ -122,4 +122,4 @@ bool IsSiteApproved(IUnknown* site) {
   return page && IsApprovedPage(*page, SystemIdnToAscii);
 }
 
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock

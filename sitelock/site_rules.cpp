@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 
 namespace {
 
@@ -114,4 +114,4 @@ bool IsApprovedPage(const PageAddress& page, const IdnConverter& toAscii) {
          ListApproves(page.scheme, Canonical(host), page.zone);
 }
 
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock

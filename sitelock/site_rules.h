@@ -10,7 +10,7 @@
 
 #include "sitelock/approved_sites.h"
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 
 // The hosting page as the browser describes it.
 struct PageAddress {
@@ -39,4 +39,4 @@ bool ListApproves(std::wstring_view scheme, std::wstring_view host, int zone);
 // not: both forms must be approved.
 bool IsApprovedPage(const PageAddress& page, const IdnConverter& toAscii);
 
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock

@@ -10,7 +10,7 @@
 #   add_reader "QX Dual" 2                        # two readers "QX Dual 00 00" and "... 00 01"
 #   insert_card 1 [SLOT] [PROFILE|-]              # a qardex-vcard (profile file, '-' for stdin)
 #   start_pcscd                                   # waits until pcscd lists readers and cards
-#   run_js spine/file.js [ARGS...]                # a page script with tests/e2e/lib/check.js
+#   run_js readers/file.js [ARGS...]              # a page script with tests/e2e/lib/check.js
 #   check_log_has "Select HC OK!"                 # the control's daily log in the Wine prefix
 #   finish                                        # summary "N passed, M failed", exit status
 #

@@ -4,6 +4,7 @@
 
 #include "card/apdu.h"
 #include "card/reader_session.h"
+#include "common/error_codes.h"
 #include "tests/unit/fakes/fake_pcsc.h"
 #include "tests/unit/fakes/log_capture.h"
 
@@ -60,23 +61,22 @@ TEST_F(ScanTest, FirstReaderWinsWhenBothHoldCards) {
 TEST_F(ScanTest, RefusedSelectCountsAsNoCardAndIsDisconnected) {
   FakeReader refusing{"Refusing", true, {{kSelect, {0x6A, 0x82}}}};
   pcsc.readers = {refusing};
-  EXPECT_EQ(Find(), kNoHCCard);
+  EXPECT_EQ(Find(), common::kNoCardInReaders);
   ExpectAllClosed();
-  EXPECT_EQ(pcsc.calls, (std::vector<std::string>{"establish", "size", "list",
-                                                  "connect Refusing", "disconnect",
-                                                  "release"}));
+  EXPECT_EQ(pcsc.calls, (std::vector<std::string>{"establish", "size", "list", "connect Refusing",
+                                                  "disconnect", "release"}));
 }
 
 TEST_F(ScanTest, EachFailingStepHasItsCode) {
   pcsc.readers = {Empty("A"), Empty("B")};
-  EXPECT_EQ(Find(), kNoHCCard);
+  EXPECT_EQ(Find(), common::kNoCardInReaders);
   pcsc.readers.clear();  // PC/SC refuses to size an empty list
-  EXPECT_EQ(Find(), kSizeReaderListFailed);
+  EXPECT_EQ(Find(), common::kCannotSizeReaderList);
   pcsc.readers = {WithHCCard("A")};
   pcsc.listResult = testing::kNoService;
-  EXPECT_EQ(Find(), kReadReaderListFailed);
+  EXPECT_EQ(Find(), common::kCannotReadReaderList);
   pcsc.establishResult = testing::kNoService;
-  EXPECT_EQ(Find(), kEstablishContextFailed);
+  EXPECT_EQ(Find(), common::kNoPcscContext);
   ExpectAllClosed();
 }
 
@@ -109,7 +109,7 @@ TEST_F(ScanTest, SessionClosesItselfOnEveryPath) {
   pcsc.readers = {Empty("A")};
   {
     CardSession session(pcsc);
-    EXPECT_EQ(OpenHCCard(session), kNoHCCard);
+    EXPECT_EQ(OpenHCCard(session), common::kNoCardInReaders);
     EXPECT_TRUE(session.hasContext());  // the caller's to release
   }
   ExpectAllClosed();
@@ -125,7 +125,7 @@ TEST_F(ScanTest, OverlongAndSurplusReadersAreSkippedButPositionsKept) {
   pcsc.readers.clear();
   for (int i = 0; i < 22; ++i) pcsc.readers.push_back(Empty("R" + std::to_string(i)));
   pcsc.readers.push_back(WithHCCard("R22"));
-  EXPECT_EQ(Find(), kNoHCCard);  // only the first 20 readers are looked at
+  EXPECT_EQ(Find(), common::kNoCardInReaders);  // only the first 20 readers are looked at
 }
 
 TEST_F(ScanTest, ListReadersReportsRawStatusAndNames) {

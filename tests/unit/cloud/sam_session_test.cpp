@@ -5,10 +5,11 @@
 #include "card/apdu.h"
 #include "cloud/relay.h"
 #include "cloud/sam_session.h"
-#include "engine/error_catalogue.h"
+#include "common/error_codes.h"
 #include "crypto/block_padding.h"
 #include "crypto/key_material.h"
 #include "tests/unit/fakes/fake_pcsc.h"
+#include "tests/unit/fakes/fake_server.h"
 #include "tests/unit/fakes/fake_stream.h"
 #include "tests/unit/fakes/log_capture.h"
 
@@ -18,130 +19,14 @@ namespace {
 using testing::FakePcsc;
 using testing::FakeStream;
 using testing::Ok;
+using namespace testing;
 using Bytes = std::vector<std::uint8_t>;
-
-const std::string kClientKeyText = std::string(271, 'C') + "\n";
-const std::string kServerKeyText = std::string(271, 'S') + "\n";
-const Bytes kServerSecret = {'s', 'e', 'c', 'r', 'e', 't', '-', 's', 'e', 'r', 'v', 'e', 'r', '-',
-                             '1', '6', 'X', 'X'};
-const Bytes kCardId = {'C', 'A', 'R', 'D', '0', '0', '0', '0', '0', '0', '0', '1'};
-const Bytes kChallenge = {1, 2, 3, 4, 5, 6, 7, 8};
-const Bytes kCardAnswer(16, 0xA5);
-
-// Key handling with canned answers and switches for each failure.
-class FakeKeys : public SessionKeys {
- public:
-  int privateLength = 900;
-  bool publicFails = false;
-  bool serverKeyReadable = true;
-  bool decryptFails = false;
-  bool encryptFails = false;
-  std::string passphraseSeen;
-  std::string serverKeySeen;
-  std::vector<std::string> cryptoErrors;
-
-  void GenerateKeyPair() override {}
-  int WritePrivateKey(const char* passphrase) override {
-    passphraseSeen = passphrase;
-    return privateLength;
-  }
-  int WritePublicKey(std::string& text) override {
-    text = publicFails ? "" : kClientKeyText;
-    return static_cast<int>(text.size());
-  }
-  bool OpenServerKey(const char* text) override {
-    serverKeySeen = text;
-    return serverKeyReadable;
-  }
-  int DecryptWithClientKey(const std::uint8_t*, int length, std::uint8_t* out) override {
-    if (decryptFails || length != 128) return -1;
-    std::copy(kServerSecret.begin(), kServerSecret.end(), out);
-    return static_cast<int>(kServerSecret.size());
-  }
-  int EncryptWithServerKey(const std::uint8_t* in, int length, std::uint8_t* out) override {
-    if (encryptFails) return -1;
-    for (int i = 0; i < 128; ++i) out[i] = in[i % length] ^ 0x5A;
-    return 128;
-  }
-  void LogCryptoError(const char* text) override { cryptoErrors.push_back(text); }
-};
-
-// Hands the session a socket that forwards to a peer the test keeps, and
-// notes when the session lets go of it (closes it).
-class FakeConnector : public ServerConnector {
- public:
-  class Borrowed : public StreamSocket {
-   public:
-    Borrowed(FakeStream& peer, int& closes) : peer_(peer), closes_(closes) {}
-    ~Borrowed() override { ++closes_; }
-    int Send(const char* d, int n) override { return peer_.Send(d, n); }
-    int Recv(char* b, int n) override { return peer_.Recv(b, n); }
-    int SelectReadable(int ms, bool& r) override { return peer_.SelectReadable(ms, r); }
-    int LastError() override { return peer_.LastError(); }
-    void Pause(int ms) override { peer_.Pause(ms); }
-    std::int64_t NowMs() override { return peer_.NowMs(); }
-
-   private:
-    FakeStream& peer_;
-    int& closes_;
-  };
-
-  std::unique_ptr<FakeStream> stream = std::make_unique<FakeStream>();
-  FakeStream* peer = stream.get();
-  bool reachable = true;
-  int closes = 0;
-  std::string host;
-  int port = 0;
-  std::unique_ptr<StreamSocket> Connect(const std::string& h, int p) override {
-    host = h;
-    port = p;
-    if (!reachable) return nullptr;
-    return std::make_unique<Borrowed>(*peer, closes);
-  }
-};
-
-Bytes Plain(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// The server's side of the dialogue, written with the message builders.
-struct ServerScript {
-  crypto::HelloKey helloKey = crypto::BuildHelloKey();
-  ClientRandom clientRandom{};
-
-  crypto::TdeaKey SessionKeyFor() const {
-    SessionKey key{};
-    compose_session_key(key, kServerSecret.data(), kServerSecret.size(), clientRandom);
-    return SessionTdeaKey(key);
-  }
-  static std::string Wire(const Bytes& sealed) { return std::string(sealed.begin(), sealed.end()); }
-
-  std::string HelloReply(std::string prefix = "Hello") const {
-    Bytes plain = Plain(prefix + " " + kServerKeyText + "-----");
-    plain.resize(283, 0);
-    plain.insert(plain.end(), 128, 0x77);  // the RSA block of the secret
-    return Wire(SealMessage(plain.data(), plain.size(), HelloTdeaKey(helloKey)));
-  }
-  std::string Reply02(std::size_t length = 44, const char* tag = "02") const {
-    Bytes plain(length, '.');
-    std::memcpy(plain.data(), tag, 2);
-    for (std::size_t i = 0; i < 32 && 9 + i < length; ++i) plain[9 + i] = static_cast<std::uint8_t>(0xC0 + i);
-    return Wire(SealMessage(plain.data(), plain.size(), SessionKeyFor()));
-  }
-  std::string FinalReply(const std::string& okTag = "OK", char resultByte = 'R') const {
-    Bytes plain = Plain("########" + okTag + "########");
-    for (int i = 0; i < 256; ++i) plain.push_back(static_cast<std::uint8_t>(resultByte + i % 3));
-    // The control keeps the padding as it comes; any trailing bytes do.
-    Bytes wire(plain.size() + 6, 0);
-    std::copy(plain.begin(), plain.end(), wire.begin());
-    Bytes sealed(wire.size() / 8 * 8, 0);
-    crypto::TdeaEcbEncrypt(SessionKeyFor(), wire.data(), sealed.data(), sealed.size());
-    return Wire(sealed) + "<E>";
-  }
-};
 
 struct SessionTest : ::testing::Test {
   SessionTest() {
     ResetProxyBasicAuthSeenForTests();
-    for (std::size_t i = 0; i < 16; ++i) request.clientRandom[i] = static_cast<std::uint8_t>('0' + i % 10);
+    for (std::size_t i = 0; i < 16; ++i)
+      request.clientRandom[i] = static_cast<std::uint8_t>('0' + i % 10);
     request.host = "auth.qardex.example";
     request.portText = "443";
     request.helloKey = crypto::BuildHelloKey();
@@ -152,11 +37,12 @@ struct SessionTest : ::testing::Test {
     Bytes muAuth = {0x00, 0x82, 0x11, 0x12, 0x20};
     for (int i = 0; i < 32; ++i) muAuth.push_back(static_cast<std::uint8_t>(0xC0 + i));
     muAuth.push_back(0x10);
-    pcsc.readers.push_back({"Reader", true,
-                            {{Bytes(card::kReadHCId.begin(), card::kReadHCId.end()), Ok(kCardId)},
-                             {Bytes(card::kGetChallenge.begin(), card::kGetChallenge.end()),
-                              Ok(kChallenge)},
-                             {muAuth, Ok(kCardAnswer)}}});
+    pcsc.readers.push_back(
+        {"Reader",
+         true,
+         {{Bytes(card::kReadHCId.begin(), card::kReadHCId.end()), Ok(kCardId)},
+          {Bytes(card::kGetChallenge.begin(), card::kGetChallenge.end()), Ok(kChallenge)},
+          {muAuth, Ok(kCardAnswer)}}});
     pcsc.Connect(0, "Reader", &cardHandle);
   }
   FakeStream& Peer() { return *connector.peer; }
@@ -229,25 +115,25 @@ TEST_F(SessionTest, FullDialogueSendsEveryMessageByteForByte) {
 
 TEST_F(SessionTest, KeyTextsThatCannotBeWrittenStopBeforeConnecting) {
   keys.privateLength = 0;  // an empty text is no key
-  EXPECT_EQ(Run(), control::kWritePrivateKeyFailed);
+  EXPECT_EQ(Run(), common::kWritePrivateKeyFailed);
   keys.privateLength = -1;
-  EXPECT_EQ(Run(), control::kWritePrivateKeyFailed);
+  EXPECT_EQ(Run(), common::kWritePrivateKeyFailed);
   keys.privateLength = 900;
   keys.publicFails = true;
-  EXPECT_EQ(Run(), control::kWritePublicKeyFailed);
+  EXPECT_EQ(Run(), common::kWritePublicKeyFailed);
   EXPECT_TRUE(Peer().sends.empty());
 }
 
 TEST_F(SessionTest, UnreachableServerIs4061) {
   connector.reachable = false;
-  EXPECT_EQ(Run(), control::kServerUnreachable);
+  EXPECT_EQ(Run(), common::kServerUnreachable);
 }
 
 TEST_F(SessionTest, EachFailingSendHasItsCode) {
-  const std::pair<int, std::int32_t> cases[] = {{0, control::kSendHelloFailed},
-                                                {1, control::kSendKeyFailed},
-                                                {2, control::kSendCardDataFailed},
-                                                {3, control::kSendCardAnswerFailed}};
+  const std::pair<int, std::int32_t> cases[] = {{0, common::kSendHelloFailed},
+                                                {1, common::kSendKeyFailed},
+                                                {2, common::kSendCardDataFailed},
+                                                {3, common::kSendCardAnswerFailed}};
   for (const auto& [sendsBefore, code] : cases) {
     FakeConnector fresh;
     fresh.peer->Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply());
@@ -262,38 +148,38 @@ TEST_F(SessionTest, EachFailingSendHasItsCode) {
 
 TEST_F(SessionTest, BadHelloRepliesAre8305) {
   Peer().Data("<E>");  // nothing but the trailer
-  EXPECT_EQ(Run(), control::kBadHelloReply);
+  EXPECT_EQ(Run(), common::kBadHelloReply);
 
-  for (const std::string& reply : {server.HelloReply("Howdy"), std::string("ab"),
-                                   std::string(40, 'x') + "<E>"}) {
+  for (const std::string& reply :
+       {server.HelloReply("Howdy"), std::string("ab"), std::string(40, 'x') + "<E>"}) {
     FakeConnector fresh;
     fresh.peer->Data(reply);
     EXPECT_EQ(cloud_sam_session(request, keys, fresh, card::CardChannel{pcsc, cardHandle}, result),
-              control::kBadHelloReply);
+              common::kBadHelloReply);
   }
   FakeConnector silent;
   silent.peer->Silence(30'000);
   EXPECT_EQ(cloud_sam_session(request, keys, silent, card::CardChannel{pcsc, cardHandle}, result),
-            control::kBadHelloReply);
+            common::kBadHelloReply);
 
   keys.serverKeyReadable = false;  // an unreadable server key ends the exchange the same way
   FakeConnector unreadable;
   unreadable.peer->Data(server.HelloReply());
-  EXPECT_EQ(cloud_sam_session(request, keys, unreadable, card::CardChannel{pcsc, cardHandle},
-                              result),
-            control::kBadHelloReply);
+  EXPECT_EQ(
+      cloud_sam_session(request, keys, unreadable, card::CardChannel{pcsc, cardHandle}, result),
+      common::kBadHelloReply);
 }
 
 TEST_F(SessionTest, RsaFailuresAreLoggedWithTheirStep) {
   keys.decryptFails = true;
   Peer().Data(server.HelloReply());
-  EXPECT_EQ(Run(), control::kPrivateDecryptFailed);
+  EXPECT_EQ(Run(), common::kPrivateDecryptFailed);
   keys.decryptFails = false;
   keys.encryptFails = true;
   FakeConnector fresh;
   fresh.peer->Data(server.HelloReply());
   EXPECT_EQ(cloud_sam_session(request, keys, fresh, card::CardChannel{pcsc, cardHandle}, result),
-            control::kPublicEncryptFailed);
+            common::kPublicEncryptFailed);
   EXPECT_EQ(keys.cryptoErrors,
             (std::vector<std::string>{"Private Decrypt failed ", "Public Encrypt failed "}));
 }
@@ -303,14 +189,14 @@ TEST_F(SessionTest, CardRefusalsStopTheRelay) {
   const Bytes readId(card::kReadHCId.begin(), card::kReadHCId.end());
   answers[readId] = {0x6A, 0x82};
   ScriptFullServer();
-  EXPECT_EQ(Run(), control::kReadCardIdFailed);
+  EXPECT_EQ(Run(), common::kReadCardIdFailed);
 }
 
 TEST_F(SessionTest, ServerReplies02AndFinal) {
   const std::pair<std::string, std::int32_t> cases[] = {
-      {server.Reply02(45), control::kBadServerReply02},
-      {server.Reply02(44, "03"), control::kServerReplyNot02},
-      {"<E>", control::kBadServerReply02}};
+      {server.Reply02(45), common::kBadServerReply02},
+      {server.Reply02(44, "03"), common::kServerReplyNot02},
+      {"<E>", common::kBadServerReply02}};
   for (const auto& [reply02, code] : cases) {
     FakeConnector fresh;
     fresh.peer->Data(server.HelloReply()).Data(reply02);
@@ -320,11 +206,11 @@ TEST_F(SessionTest, ServerReplies02AndFinal) {
   FakeConnector notOk;
   notOk.peer->Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply("NO"));
   EXPECT_EQ(cloud_sam_session(request, keys, notOk, card::CardChannel{pcsc, cardHandle}, result),
-            control::kBadFinalReply);
+            common::kBadFinalReply);
   FakeConnector closes;
   closes.peer->Data(server.HelloReply()).Data(server.Reply02()).Close();
   EXPECT_EQ(cloud_sam_session(request, keys, closes, card::CardChannel{pcsc, cardHandle}, result),
-            control::kBadFinalReply);
+            common::kBadFinalReply);
 }
 
 TEST_F(SessionTest, ResultWithAZeroByteIsCutThere) {

@@ -5,7 +5,7 @@
 
 #include "engine/basic_text.h"
 
-namespace qardex::control {
+namespace qardex::engine {
 namespace {
 
 // A 256-byte answer buffer holding a record laid out field by field.
@@ -80,4 +80,4 @@ TEST(BasicText, TrailingBlanksOnly) {
 }
 
 }  // namespace
-}  // namespace qardex::control
+}  // namespace qardex::engine

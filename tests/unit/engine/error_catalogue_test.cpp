@@ -4,10 +4,13 @@
 #include <map>
 #include <string>
 
+#include "common/error_codes.h"
 #include "engine/error_catalogue.h"
 
-namespace qardex::control {
+namespace qardex::engine {
 namespace {
+
+using namespace common;
 
 // The texts as people read them; the catalogue holds their Big5 bytes.
 const std::map<std::int32_t, std::string> kReadableTexts = {
@@ -77,7 +80,7 @@ TEST(ErrorCatalogue, CodeArgumentsOfOneToFiveDigits) {
   EXPECT_EQ(ParseCodeArgument(4, "4061"), 4061);
   EXPECT_EQ(ParseCodeArgument(5, "04061"), 4061);  // leading zero
   EXPECT_EQ(ParseCodeArgument(5, "00000"), 0);
-  EXPECT_EQ(ParseCodeArgument(0, ""), 0);          // empty reads as 0
+  EXPECT_EQ(ParseCodeArgument(0, ""), 0);  // empty reads as 0
   EXPECT_EQ(ParseCodeArgument(5, "10060"), 10060);
   EXPECT_EQ(ParseCodeArgument(5, "99999"), 99999);
   EXPECT_EQ(ParseCodeArgument(1, "7"), 7);
@@ -94,4 +97,4 @@ TEST(ErrorCatalogue, EverythingElseIsAParameterError) {
 }
 
 }  // namespace
-}  // namespace qardex::control
+}  // namespace qardex::engine

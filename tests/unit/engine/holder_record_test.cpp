@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "card/apdu.h"
+#include "common/error_codes.h"
 #include "engine/error_catalogue.h"
 #include "engine/holder_record.h"
 #include "tests/unit/fakes/fake_pcsc.h"
 #include "tests/unit/fakes/log_capture.h"
 
-namespace qardex::control {
+namespace qardex::engine {
 namespace {
+
+using namespace common;
 
 using testing::Bytes;
 using testing::FakePcsc;
@@ -18,12 +21,19 @@ Bytes Of(const std::array<std::uint8_t, N>& command) {
   return Bytes(command.begin(), command.end());
 }
 
-const std::string kRecord = "000012345678" "\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') +
-                            "A123456789" "0650101" "M" "1080101";
+const std::string kRecord =
+    "000012345678"
+    "\xB3\xAF\xA4\x6A\xA9\xFA" +
+    std::string(14, ' ') +
+    "A123456789"
+    "0650101"
+    "M"
+    "1080101";
 
 struct HolderRecordTest : ::testing::Test {
   HolderRecordTest() {
-    pcsc.readers.push_back({"Reader", true,
+    pcsc.readers.push_back({"Reader",
+                            true,
                             {{Of(card::kSelectHC), Ok()},
                              {Of(card::kReadBasicData), Ok(Bytes(kRecord.begin(), kRecord.end()))},
                              {Of(card::kReadHCCardData), Ok({'1', 0x00, 0x42})}}});
@@ -42,9 +52,9 @@ struct HolderRecordTest : ::testing::Test {
 TEST_F(HolderRecordTest, ReadsBothRecordsAndClosesTheCard) {
   ASSERT_EQ(kRecord.size(), 57u);
   EXPECT_EQ(ReadHolderRecord(pcsc, record), 0);
-  EXPECT_EQ(FormatBasicText(record.fields, record.cardDataFlag),
-            "000012345678,A123456789,\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') +
-                ",0650101,M,1");
+  EXPECT_EQ(
+      FormatBasicText(record.fields, record.cardDataFlag),
+      "000012345678,A123456789,\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') + ",0650101,M,1");
   ExpectClosed();
   const std::string text = log.Text();
   EXPECT_NE(text.find("basic [" + kRecord + "]\r\n"), std::string::npos);
@@ -73,4 +83,4 @@ TEST_F(HolderRecordTest, CardDataReadCanBeSkipped) {
 }
 
 }  // namespace
-}  // namespace qardex::control
+}  // namespace qardex::engine

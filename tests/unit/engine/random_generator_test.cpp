@@ -5,7 +5,7 @@
 
 #include "engine/random_generator.h"
 
-namespace qardex::control {
+namespace qardex::engine {
 namespace {
 
 TEST(RandomGenerator, FollowsTheLinearCongruentialSequence) {
@@ -64,4 +64,4 @@ TEST(RandomGenerator, StateBelongsToEachThread) {
 }
 
 }  // namespace
-}  // namespace qardex::control
+}  // namespace qardex::engine

@@ -74,8 +74,15 @@ card::PcscStatus FakePcsc::Transmit(card::PcscCard card, const std::uint8_t* com
   FakeReader& reader = readers[found->second];
   sent.emplace_back(reader.name, sentBytes);
   if (transmitResult != card::kPcscSuccess) return transmitResult;
+  const std::size_t turn = timesSent[{reader.name, sentBytes}]++;
+  const auto sequence = sequences.find({reader.name, sentBytes});
   const auto answer = reader.answers.find(sentBytes);
-  const Bytes reply = answer != reader.answers.end() ? answer->second : Bytes{0x6D, 0x00};
+  Bytes reply{0x6D, 0x00};
+  if (sequence != sequences.end() && !sequence->second.empty()) {
+    reply = sequence->second[std::min(turn, sequence->second.size() - 1)];
+  } else if (answer != reader.answers.end()) {
+    reply = answer->second;
+  }
   if (reply.size() > *responseLength) return static_cast<card::PcscStatus>(0x80100008);
   std::copy(reply.begin(), reply.end(), response);
   *responseLength = static_cast<std::uint32_t>(reply.size());

@@ -1,6 +1,6 @@
 // A scripted PC/SC service for the reader scan and the card commands: readers
-// with or without a card, per-command answers, injected failures, and a
-// record of every call.
+// with or without a card, per-command answers (also changing from one time to
+// the next), injected failures, and a record of every call.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,11 @@ class FakePcsc : public card::PcscApi {
 
   // The commands sent to each reader, in order.
   std::vector<std::pair<std::string, Bytes>> sent;
+  // Answers a reader gives in turn to the same command (the last one repeats); they take
+  // precedence over the reader's `answers`.
+  std::map<std::pair<std::string, Bytes>, std::vector<Bytes>> sequences;
+  // How often each reader was sent each command.
+  std::map<std::pair<std::string, Bytes>, std::size_t> timesSent;
 
  private:
   std::vector<char> MultiString() const;

@@ -2,7 +2,7 @@
 
 #include "sitelock/site_rules.h"
 
-namespace qardex::registration {
+namespace qardex::sitelock {
 namespace {
 
 constexpr int kLocalMachineZone = 0;
@@ -42,14 +42,14 @@ TEST(SiteRules, WildcardDomainsNeedAFurtherLabel) {
 }
 
 TEST(SiteRules, FixedAddressesAndTheRange) {
-  for (const wchar_t* host : {L"203.0.113.10", L"203.0.113.11", L"203.0.113.20", L"203.0.113.21",
-                              L"203.0.113.22", L"198.51.100.0", L"198.51.100.7",
-                              L"198.51.100.255"}) {
+  for (const wchar_t* host :
+       {L"203.0.113.10", L"203.0.113.11", L"203.0.113.20", L"203.0.113.21", L"203.0.113.22",
+        L"198.51.100.0", L"198.51.100.7", L"198.51.100.255"}) {
     EXPECT_TRUE(Approved(L"https", host)) << host;
   }
-  for (const wchar_t* host : {L"203.0.113.12", L"198.51.100.256", L"198.51.100.", L"198.51.100.*",
-                              L"198.51.100.007", L"198.51.100.1.2", L"198.51.100.-1",
-                              L"x198.51.100.1", L"198.51.101.1"}) {
+  for (const wchar_t* host :
+       {L"203.0.113.12", L"198.51.100.256", L"198.51.100.", L"198.51.100.*", L"198.51.100.007",
+        L"198.51.100.1.2", L"198.51.100.-1", L"x198.51.100.1", L"198.51.101.1"}) {
     EXPECT_FALSE(Approved(L"https", host)) << host;
   }
   // A plain address entry also admits names that end in a dot and the address.
@@ -63,10 +63,10 @@ TEST(SiteRules, UserInformationIsRefusedForWebSchemes) {
 }
 
 TEST(SiteRules, ZoneMarkersDenyWhatNoAllowEntryCovers) {
-  EXPECT_FALSE(Approved(L"https", L"unlisted.example", kTrustedZone));   // entry 10
-  EXPECT_FALSE(Approved(L"http", L"intranet-host", kIntranetZone));      // entry 11
+  EXPECT_FALSE(Approved(L"https", L"unlisted.example", kTrustedZone));       // entry 10
+  EXPECT_FALSE(Approved(L"http", L"intranet-host", kIntranetZone));          // entry 11
   EXPECT_FALSE(Approved(L"https", L"unlisted.example", kLocalMachineZone));  // entry 12
-  EXPECT_FALSE(Approved(L"https", L"unlisted.example", kInternetZone));  // nothing matches
+  EXPECT_FALSE(Approved(L"https", L"unlisted.example", kInternetZone));      // nothing matches
   // An allow entry earlier in the list wins over the zone.
   EXPECT_TRUE(Approved(L"https", L"www.qardex.example", kTrustedZone));
   EXPECT_TRUE(ZoneMarkerMatches(kIntranetOrTrusted, 2));
@@ -97,4 +97,4 @@ TEST(SiteRules, CapitalsTrailingDotsAndEmptyHostsGainNothing) {
 }
 
 }  // namespace
-}  // namespace qardex::registration
+}  // namespace qardex::sitelock
