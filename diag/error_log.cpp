@@ -58,8 +58,8 @@ int AppendErrorLogAt(const LocalStamp& stamp, const char* format, va_list args) 
     const std::string entry =
         EntryText(FormatEntryMessage(format, args), std::strerror(errorNumber));
     const std::string line = EntryLine(date, TimeText(stamp), entry);
+    // Closing the file (below) writes the line out; no flush of its own is needed.
     std::fwrite(line.data(), 1, line.size(), file.get());
-    std::fflush(file.get());
   } catch (...) {
     // Logging never disturbs the caller, not even when memory runs out.
   }
