@@ -47,7 +47,7 @@ qx_die() {
 
 # --- Results: pass, fail, check, finish ---------------------------------------------------------
 
-source "$(dirname "${BASH_SOURCE[0]}")/check_results.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/lib/preamble.sh"
 
 # --- Namespaces --------------------------------------------------------------------------------
 

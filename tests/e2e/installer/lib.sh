@@ -32,7 +32,7 @@ die() {
   exit 2
 }
 
-source "$QI_ROOT/testbed/check_results.sh"
+source "$QI_ROOT/tests/e2e/lib/preamble.sh"
 
 # --- Prefix ------------------------------------------------------------------------------------
 
