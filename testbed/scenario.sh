@@ -40,10 +40,7 @@ QX_READER_SLOTS=()
 declare -A QX_CARD_PIDS # "READER:SLOT" -> process of the card in that slot
 QX_PCSCD_PID=""
 
-qx_die() {
-  printf 'scenario: %s\n' "$*" >&2
-  exit 2
-}
+qx_die() { e2e_die "$@"; }
 
 # --- Results: pass, fail, check, finish ---------------------------------------------------------
 
@@ -244,10 +241,7 @@ qx_wait_for_devices() {
 
 # --- Wine --------------------------------------------------------------------------------------
 
-qx_wine_env() {
-  export WINEPREFIX=$QX_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
-}
+qx_wine_env() { e2e_wine_env "$QX_PREFIX"; }
 
 # Makes the shared prefix ready: created once (wineboot), the winscard bridge installed and the
 # control registered whenever they changed. Holds a lock so that two scenario files never share
@@ -284,24 +278,9 @@ prepare_wine() {
   qx_build_wait_tool
 }
 
-# A lock directory with the owner's process id; a lock whose owner is gone is taken over. (A
-# flock descriptor would be inherited by wineserver and pcscd and outlive the owner.)
 qx_lock_prefix() {
   QX_LOCK=$QX_E2E_DIR/wineprefix.lock
-  mkdir -p "$QX_E2E_DIR"
-  local owner deadline=$((SECONDS + 900))
-  until mkdir "$QX_LOCK" 2>/dev/null; do
-    owner=$(cat "$QX_LOCK/pid" 2>/dev/null)
-    # No owner recorded a few seconds after the lock was made: its owner died in between.
-    if [[ -n $owner ]] && ! kill -0 "$owner" 2>/dev/null ||
-      [[ -z $owner && -n $(find "$QX_LOCK" -maxdepth 0 -mmin +0.1 2>/dev/null) ]]; then
-      rm -rf "$QX_LOCK"
-      continue
-    fi
-    [[ $SECONDS -lt $deadline ]] || qx_die "the Wine prefix stays locked by process $owner"
-    sleep 0.2
-  done
-  echo $$ >"$QX_LOCK/pid"
+  e2e_lock "$QX_LOCK" 900 "the Wine prefix"
 }
 
 # The Windows program page scripts run to wait for a step of the scenario runner.
