@@ -1,5 +1,7 @@
 #include "remove/removal.h"
 
+#include <optional>
+
 #include "remove/removal_texts.h"
 #include "setup/install_layout.h"
 #include "setup/install_texts.h"
@@ -20,7 +22,7 @@ void Message(const setup::LineSink& console, const std::string& message, bool li
 }  // namespace
 
 int RunRemoval(setup::ServiceControl& control, const std::string& folder,
-               const setup::LineSink& console, const std::function<void()>& runScript) {
+               const setup::LineSink& console, const ScriptRunner& runScript) {
   console("\n" + folder);
 
   setup::ConnectedManager connected = control.Connect();
@@ -47,7 +49,17 @@ int RunRemoval(setup::ServiceControl& control, const std::string& folder,
   }
   opened.service.reset();
 
-  runScript();
+  // A command that does not fit is never cut; the service part above is done all the same.
+  setup::Overflow overflow;
+  const std::optional<std::string> command =
+      setup::ScriptCommand(folder, setup::kUntrustScript, &overflow);
+  if (!command) {
+    console("\n");
+    console(setup::OverflowLine(overflow));
+    console(Format(text::kScriptSkipped, setup::kUntrustScript));
+    return -1;
+  }
+  runScript(*command);
   return 0;
 }
 

@@ -10,9 +10,13 @@
 
 namespace qardex::remove {
 
-// Returns the exit code: 0 after the script has run, -1 when the manager cannot be reached
-// (the script is not run then).
+// Runs the script's command text and waits for it.
+using ScriptRunner = std::function<void(const std::string& command)>;
+
+// Returns the exit code: 0 after the script has run; -1 when the manager cannot be reached (the
+// script is not run then) or when the script's command would be too long (the service is
+// stopped and deleted all the same; only the script is skipped, and the console says so).
 int RunRemoval(setup::ServiceControl& control, const std::string& folder,
-               const setup::LineSink& console, const std::function<void()>& runScript);
+               const setup::LineSink& console, const ScriptRunner& runScript);
 
 }  // namespace qardex::remove

@@ -4,6 +4,9 @@
 
 namespace qardex::remove::text {
 
+// After the report of a command that does not fit (%s the script's name).
+inline constexpr char kScriptSkipped[] = "%s not run.\n";
+
 // 服務移除：權限不足，請用Widows管理員帳號 (%d)
 inline constexpr char kNoRights[] =
     "\xAA\x41\xB0\xC8\xB2\xBE\xB0\xA3\xA1\x47\xC5\x76\xAD\xAD\xA4\xA3\xA8\xAC\xA1\x41\xBD\xD0"

@@ -1,13 +1,12 @@
 // cardremove: stops and deletes the service "mQARDEX" and runs the browser-store removal
 // script of the installation folder. Exit code 0, or -1 when the Service Control Manager
-// cannot be reached.
+// cannot be reached or the script's command would be too long.
 #include <cstdio>
 #include <exception>
 #include <optional>
 
 #include "remove/removal.h"
 #include "setup/command_runner_win.h"
-#include "setup/install_layout.h"
 #include "setup/install_texts.h"
 #include "setup/program_folder_win.h"
 #include "setup/service_manager_win.h"
@@ -20,15 +19,8 @@ void ToConsole(const std::string& text) { std::fwrite(text.data(), 1, text.size(
 int Remove() {
   const std::optional<std::string> folder = setup::InstallationFolder(ToConsole);
   if (!folder) return -1;
-  setup::Overflow overflow;
-  const std::optional<std::string> command =
-      setup::ScriptCommand(*folder, setup::kUntrustScript, &overflow);
-  if (!command) {
-    ToConsole(setup::OverflowLine(overflow));
-    return -1;
-  }
   return RunRemoval(setup::SystemServiceControl(), *folder, ToConsole,
-                    [&command] { setup::RunThroughInterpreter(*command); });
+                    [](const std::string& command) { setup::RunThroughInterpreter(command); });
 }
 
 }  // namespace

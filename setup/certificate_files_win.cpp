@@ -17,14 +17,30 @@ bool SourceWorthCopying(const std::string& path) {
   return WorthCopying(size);
 }
 
+bool Gone(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return true;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
-void PlaceCertificateFiles(const InstallLayout& layout) {
-  for (const CertificateCopy& copy : layout.copies) {
-    if (SourceWorthCopying(copy.source)) {
-      CopyFileA(copy.source.c_str(), copy.destination.c_str(), FALSE);
-    }
+CopyFlags ClearToolOutput(const InstallLayout& layout) {
+  CopyFlags cleared = {};
+  for (std::size_t i = 0; i < layout.copies.size(); ++i) {
+    cleared[i] = Gone(layout.copies[i].source);
   }
+  return cleared;
+}
+
+CopyFlags PlaceCertificateFiles(const InstallLayout& layout, const CopyFlags& cleared) {
+  CopyFlags placed = {};
+  for (std::size_t i = 0; i < layout.copies.size(); ++i) {
+    const CertificateCopy& copy = layout.copies[i];
+    placed[i] = cleared[i] && SourceWorthCopying(copy.source) &&
+                CopyFileA(copy.source.c_str(), copy.destination.c_str(), FALSE);
+  }
+  return placed;
 }
 
 }  // namespace qardex::setup

@@ -3,30 +3,52 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <optional>
 
+#include "setup/child_environment.h"
 #include "setup/narrow_text_win.h"
+#include "setup/program_folder_win.h"
 #include "setup/win_handles.h"
 
 namespace qardex::setup {
 
 namespace {
 
-std::wstring Interpreter() {
-  const DWORD length = GetEnvironmentVariableW(L"COMSPEC", nullptr, 0);
-  if (length == 0) return std::wstring();
-  std::wstring value(length, L'\0');
-  const DWORD written = GetEnvironmentVariableW(L"COMSPEC", value.data(), length);
-  if (written == 0 || written >= length) return std::wstring();
-  value.resize(written);
-  return value;
+// The interpreter of the system folder. COMSPEC is not consulted: in an elevated run it comes
+// from the user's environment and could name any program.
+std::optional<std::wstring> SystemInterpreter() {
+  std::optional<std::wstring> folder = SystemFolderWide();
+  if (!folder) return std::nullopt;
+  *folder += L"\\cmd.exe";
+  return folder;
+}
+
+struct EnvironmentFreer {
+  void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
+};
+
+// This process's environment with COMSPEC naming `interpreter`.
+std::wstring ChildEnvironment(const std::wstring& interpreter) {
+  const std::unique_ptr<wchar_t, EnvironmentFreer> own(GetEnvironmentStringsW());
+  std::wstring_view block;
+  if (own) {
+    // The block ends at the first empty entry.
+    const wchar_t* end = own.get();
+    while (*end != L'\0') end += std::wcslen(end) + 1;
+    block = std::wstring_view(own.get(), static_cast<std::size_t>(end - own.get()));
+  }
+  return WithInterpreter(block, interpreter);
 }
 
 }  // namespace
 
 int RunThroughInterpreter(const std::string& command) {
-  const std::wstring interpreter = Interpreter();
-  std::wstring line = L"\"" + (interpreter.empty() ? std::wstring(L"cmd.exe") : interpreter) +
-                      L"\" /c " + ToWide(command);
+  const std::optional<std::wstring> interpreter = SystemInterpreter();
+  if (!interpreter) return -1;
+  std::wstring line = L"\"" + *interpreter + L"\" /c " + ToWide(command);
+  std::wstring environment = ChildEnvironment(*interpreter);
 
   // What this program wrote so far comes before what the command writes.
   std::fflush(stdout);
@@ -34,8 +56,9 @@ int RunThroughInterpreter(const std::string& command) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(interpreter.empty() ? nullptr : interpreter.c_str(), line.data(), nullptr,
-                      nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(interpreter->c_str(), line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                      &process)) {
     return -1;
   }
   const KernelHandle processHandle(process.hProcess);

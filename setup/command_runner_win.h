@@ -1,12 +1,13 @@
-// Runs a command through the system command interpreter and waits for it.
+// Runs a command through the command interpreter of the system folder and waits for it.
 #pragma once
 
 #include <string>
 
 namespace qardex::setup {
 
-// "%COMSPEC% /c <command>" (cmd.exe when COMSPEC is not set) on the same console; returns the
-// interpreter's exit code, or -1 when it could not be started.
+// "<system folder>\cmd.exe /c <command>" on the same console, with COMSPEC naming that
+// interpreter in its environment; returns the interpreter's exit
+// code, or -1 when it could not be started.
 int RunThroughInterpreter(const std::string& command);
 
 }  // namespace qardex::setup

@@ -65,7 +65,7 @@ std::optional<InstallLayout> BuildInstallLayout(std::string_view folder, Overflo
     layout.copies[i].destination = b.Path(Join(folder, pairs[i][1]));
   }
   // The root store receives the copy the installer itself placed.
-  layout.rootCertificate = layout.copies[0].destination;
+  layout.rootCertificate = layout.copies[kRootCertificateCopy].destination;
   if (!b.ok()) return std::nullopt;
   return layout;
 }

@@ -38,6 +38,9 @@ struct CertificateCopy {
   std::string destination;
 };
 
+// The copy whose destination is imported into the root store.
+inline constexpr std::size_t kRootCertificateCopy = 0;
+
 // Everything the installer takes from or puts into the installation folder.
 struct InstallLayout {
   std::string serviceProgram;             // <folder>\mQARDEXService.exe

@@ -57,13 +57,16 @@ inline constexpr char kReopenFailed[] = "OpenService %s failed (%d)\n";
 inline constexpr char kStartFailed[] = "StartService %s failed (%d)\n";
 inline constexpr char kStartPending[] = "Service start pending...\n";
 
+// --- Root store ------------------------------------------------------------------------------
+inline constexpr char kNoFreshCertificate[] =
+    "KeyMint wrote no ZELServerCert.crt in this run: nothing imported into the root store.\n";
+
 // --- Set-up faults that end a run before anything is changed ---------------------------------
 inline constexpr char kTooLong[] = "%s longer than %d bytes: %s\n";
 inline constexpr char kFolderUnknown[] = "Installation folder unknown, error: %d.\n";
 inline constexpr char kFolderNotNarrow[] =
     "Installation folder name does not fit the system code page.\n";
 inline constexpr char kSystemFolderUnknown[] = "System folder unknown, error: %d.\n";
-inline constexpr char kTempFolderTooLong[] = "Temporary folder longer than %d bytes.\n";
 inline constexpr char kUnexpected[] = "Unexpected failure: %s.\n";
 
 }  // namespace text

@@ -30,14 +30,20 @@ std::optional<std::string> InstallationFolder(const LineSink& console) {
   return narrow;
 }
 
-std::optional<std::string> SystemFolder(const LineSink& console) {
+std::optional<std::wstring> SystemFolderWide() {
   wchar_t folder[MAX_PATH] = {};
   const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  return std::wstring(folder, length);
+}
+
+std::optional<std::string> SystemFolder(const LineSink& console) {
+  const std::optional<std::wstring> folder = SystemFolderWide();
+  if (!folder) {
     console(Format(text::kSystemFolderUnknown, static_cast<int>(GetLastError())));
     return std::nullopt;
   }
-  std::optional<std::string> narrow = ToNarrow(std::wstring_view(folder, length));
+  std::optional<std::string> narrow = ToNarrow(*folder);
   if (!narrow)
     console(Format(text::kSystemFolderUnknown, static_cast<int>(ERROR_NO_UNICODE_TRANSLATION)));
   return narrow;

@@ -29,23 +29,22 @@ int ReportOverflow(const Overflow& overflow) {
   return -1;
 }
 
-int Install() {
-  Overflow overflow;
-
-  // The log, when the temporary folder is known; the run goes on without it otherwise.
-  std::optional<InstallLog> log;
+// The log when its path fits and it opens; the run goes on without it otherwise.
+std::optional<InstallLog> OpenInstallLog() {
   char temp[MAX_PATH + 1] = {};
   const DWORD tempLength = GetTempPathA(sizeof temp, temp);
-  if (tempLength >= sizeof temp) {
-    ToConsole(Format(text::kTempFolderTooLong, MAX_PATH));
-    return -1;
-  }
-  if (tempLength > 0) {
-    const std::optional<std::string> logPath = InstallLogPath(temp, &overflow);
-    if (!logPath) return ReportOverflow(overflow);
-    log.emplace(*logPath);
-    log->Write(text::LogStart(LocalTimeNow()));
-  }
+  if (tempLength == 0 || tempLength >= sizeof temp) return std::nullopt;
+  Overflow overflow;
+  const std::optional<std::string> path = InstallLogPath(temp, &overflow);
+  if (!path) return std::nullopt;
+  std::optional<InstallLog> log(std::in_place, *path);
+  log->Write(text::LogStart(LocalTimeNow()));
+  return log;
+}
+
+int Install() {
+  Overflow overflow;
+  std::optional<InstallLog> log = OpenInstallLog();
   const LineSink toLog = [&log](const std::string& entry) {
     if (log) log->Write(entry);
   };
@@ -65,8 +64,10 @@ int Install() {
     return -1;
   }
 
+  // Only what the tool writes in this run is copied and trusted.
+  const CopyFlags cleared = ClearToolOutput(*layout);
   toLog(Format(text::kLogKeyMint, RunThroughInterpreter(layout->keyMintCommand)));
-  PlaceCertificateFiles(*layout);
+  const CopyFlags placed = PlaceCertificateFiles(*layout, cleared);
   toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(layout->trustCommand)));
 
   if (ReplaceAndStartService(SystemServiceControl(), kServiceName, layout->serviceProgram,
@@ -74,7 +75,12 @@ int Install() {
     return -1;
   }
 
-  ImportRootCertificate(layout->rootCertificate);  // its outcome leaves the result as it is
+  // The import's outcome leaves the result as it is.
+  if (placed[kRootCertificateCopy]) {
+    ImportRootCertificate(layout->rootCertificate);
+  } else {
+    ToConsole(text::kNoFreshCertificate);
+  }
   toLog(text::LogEnd(LocalTimeNow()));
   return 0;
 }

@@ -1,7 +1,8 @@
 @echo off
-rem Test-bed stand-in for the browser-store script: notes its run beside itself and
+rem Test-bed stand-in for the browser-store script: notes its run and its COMSPEC beside itself and
 rem ends with the code in QX_FOXTRUST_EXIT (0 when unset).
 echo ran>>"%~dp0FoxTrust.ran"
+echo %COMSPEC%>"%~dp0FoxTrust.comspec"
 set code=0
 if defined QX_FOXTRUST_EXIT set code=%QX_FOXTRUST_EXIT%
 echo FoxTrust stand-in: exit %code%

@@ -9,6 +9,10 @@
 //                                     when it did
 //   installer_probe purge NAME        stops and deletes the service if there is one, and waits
 //                                     (up to 30 s) until it is gone
+//   installer_probe run NAME=VALUE... PROGRAM
+//                                     runs PROGRAM with those variables set in its environment
+//                                     (Wine takes COMSPEC, TEMP and TMP from its registry, not
+//                                     from the Unix environment); exit code: the program's
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wincrypt.h>
@@ -17,6 +21,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -135,6 +140,33 @@ int Root(const wchar_t* thumbprint) {
   return 0;
 }
 
+int Run(int count, wchar_t** args) {
+  for (int i = 0; i + 1 < count; ++i) {
+    std::wstring setting(args[i]);
+    const std::size_t equals = setting.find(L'=');
+    if (equals == std::wstring::npos || equals == 0) return 2;
+    setting[equals] = L'\0';
+    if (!SetEnvironmentVariableW(setting.c_str(), setting.c_str() + equals + 1)) return 2;
+  }
+  std::wstring line = L"\"" + std::wstring(args[count - 1]) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(args[count - 1], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    std::fprintf(stderr, "run: CreateProcess failed %lu\n", GetLastError());
+    return 2;
+  }
+  CloseHandle(process.hThread);
+  DWORD exitCode = 2;
+  if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+    exitCode = 3;
+  else
+    GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(exitCode);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -143,11 +175,13 @@ int wmain(int argc, wchar_t** argv) {
     return WaitGone(argv[2], static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
   }
   if (argc == 3 && std::wcscmp(argv[1], L"purge") == 0) return Purge(argv[2]);
+  if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) return Run(argc - 2, argv + 2);
   if (argc == 3 && std::wcscmp(argv[1], L"root") == 0 && std::wcslen(argv[2]) == 40) {
     return Root(argv[2]);
   }
   std::fprintf(
       stderr,
-      "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX\n");
+      "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX"
+      " | run NAME=VALUE... PROGRAM\n");
   return 2;
 }

@@ -127,6 +127,23 @@ check "the stand-ins ended with 3 and 4" grep -qzP 'files, exit 3\r\nFoxTrust st
 check "log: the interpreter's exit codes" \
   log_matches "${log_start}KeyMint (3|1) "$'\n'"FoxTrust (4|1) "$'\n'"$log_end"
 
+scenario "COMSPEC names a planted program"
+mint
+# The planted program is a copy of the tool stand-in: if it runs, planted.ran appears beside it.
+mkdir -p "$QI_APP/planted/mint"
+cp "$QI_TOOLS/KeyMint.exe" "$QI_APP/planted/planted.exe"
+echo ran >"$QI_APP/planted/mint/planted.ran"
+set_hosts --keep
+run_setup "win:COMSPEC=$QI_APP_WIN\\planted\\planted.exe"
+check "exit code 0" status_is 0
+check "cardsetup: the system interpreter ran the tool and the script, the planted program did not" \
+  eval 'grep -qzP "stand-in: 4 files, exit 0\r\nFoxTrust stand-in: exit 0\r\n" "$QI_OUT" && absent planted/planted.ran'
+check "the script's own COMSPEC names the system interpreter" \
+  eval '[[ $(tr -d "\r" <"$QI_APP/FoxTrust.comspec") == "C:\\windows\\system32\\cmd.exe" ]]'
+run_remove "win:COMSPEC=$QI_APP_WIN\\planted\\planted.exe"
+check "cardremove: the script ran, the planted program did not" \
+  eval 'grep -q "FoxUntrust stand-in: exit 0" "$QI_OUT" && absent planted/planted.ran'
+
 scenario "certificate tool missing"
 mint
 rm "$QI_APP/cert/KeyMint.exe"
@@ -136,6 +153,18 @@ check "exit code 0" status_is 0
 check "log: the interpreter's failure for the tool" \
   log_matches "${log_start}KeyMint [1-9][0-9]* "$'\n'"FoxTrust 0 "$'\n'"$log_end"
 check "nothing copied" eval 'absent ZELServerCert.crt && absent certpem/ZELServerCert.pem'
+
+scenario "certificate left from before, the tool writes nothing new"
+mint
+# Files of an earlier run (or planted) in the cert folder and in the installation folder.
+mv "$QI_APP"/cert/mint/* "$QI_APP/cert/"
+cp "$QI_APP/cert/ZELServerCert.crt" "$QI_APP/ZELServerCert.crt"
+set_hosts --keep
+run_setup
+check "exit code 0" status_is 0
+check "console: nothing fresh to import" \
+  grep -qzP 'Service start pending\.\.\.\r\nKeyMint wrote no ZELServerCert\.crt in this run: nothing imported into the root store\.\r\n$' "$QI_OUT"
+check "the old certificate not imported" not_in_root_store "$QI_FILES/crt.sha1"
 
 scenario "backup cannot be written"
 mint
@@ -173,6 +202,16 @@ check "console names the path that does not fit" \
 check "hosts file untouched, no backup" eval 'hosts_unchanged && no_backup'
 rm -rf "$QI_APP"
 
+scenario "temporary folder too long for the install log"
+mint
+set_hosts --keep
+# The log path does not fit. (A TMP too long for its buffer makes Wine's GetTempPathA fail
+# outright, which never ended the run.)
+temp="C:\\$(printf 'T%.0s' {1..246})\\" # 250 bytes
+run_setup "win:TMP=$temp" "win:TEMP=$temp"
+check "exit code 0, service installed, no log" \
+  eval 'status_is 0 && grep -q "Service start pending" "$QI_OUT" && service_as_installed && [[ ! -e $QI_LOG ]]'
+
 scenario "service program missing"
 mint
 rm "$QI_APP/mQARDEXService.exe"
@@ -206,5 +245,19 @@ check "exit code 0" status_is 0
 check "console: the service-gone message twice around OpenService failed (1060)" \
   output_is $'\n'"$QI_APP_WIN"$'\n'"$gone"$'\nOpenService failed (1060)\n\n'"$gone"$'\nFoxUntrust stand-in: exit 0\n'
 check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
+
+scenario "cardremove from a folder too long for the script's command"
+mint
+set_hosts --keep
+run_setup
+check "installed (exit code 0)" status_is 0
+long_name=$(printf 'R%.0s' {1..222}) # "C:\QARDEX Test\" and this: 237 bytes, the command 260
+make_app "$long_name"
+QI_APP=$QI_APPS/$long_name QI_APP_WIN="$QI_APPS_WIN\\$long_name" run_remove
+check "exit code -1 (255)" status_is 255
+check "service gone" eval '[[ $(probe service "$QI_SERVICE") == absent ]]'
+check "console: deleted, then the command that does not fit and the skipped script" \
+  env LC_ALL=C grep -qzP 'Service deleted successfully\r\n\r\n.*\r\nCommand longer than 259 bytes: call ".*\\FoxUntrust\.cmd" \r\nFoxUntrust\.cmd not run\.\r\n$' "$QI_OUT"
+rm -rf "${QI_APPS:?}/$long_name"
 
 finish

@@ -7,6 +7,7 @@
 #   mint crt=1001 key=1000 ...  # certificate files the KeyMint stand-in will "make", by size
 #   set_hosts FILE|--missing    # the hosts file before the run
 #   run_setup [VAR=VALUE...]    # cardsetup.exe from the installation folder; QI_STATUS, QI_OUT
+#                               # (win:VAR=VALUE: set inside Wine, e.g. COMSPEC or TMP)
 #   run_remove [VAR=VALUE...]   # cardremove.exe likewise
 #   check DESCRIPTION COMMAND...; finish
 #
@@ -177,14 +178,22 @@ set_hosts() {
   if [[ -e $QI_HOSTS ]]; then cp "$QI_HOSTS" "$QI_FILES/hosts.before"; else rm -f "$QI_FILES/hosts.before"; fi
 }
 
-# run_program EXE [VAR=VALUE...]: runs the program of the installation folder from there, with
-# its output in files (a pipe may stay open while wineserver's helpers live).
+# run_program EXE [VAR=VALUE...] [win:VAR=VALUE...]: runs the program of the installation
+# folder from there, with its output in files (a pipe may stay open while wineserver's helpers
+# live). win: variables are set by the probe, which starts the program (Wine takes some names
+# from its registry).
 run_program() {
-  local exe=$1 name=${1%.exe}
+  local exe=$1 name=${1%.exe} arg unix=() windows=()
   shift
+  for arg in "$@"; do
+    if [[ $arg == win:* ]]; then windows+=("${arg#win:}"); else unix+=("$arg"); fi
+  done
+  local command=(wine "$QI_APP_WIN\\$exe")
+  ((${#windows[@]} == 0)) ||
+    command=(wine "$QI_TOOLS/installer_probe.exe" run "${windows[@]}" "$QI_APP_WIN\\$exe")
   QI_OUT=$QI_FILES/$name.out
   local start=$SECONDS
-  (cd "$QI_APP" && env "$@" wine "$QI_APP_WIN\\$exe" >"$QI_OUT" 2>"$QI_FILES/$name.err")
+  (cd "$QI_APP" && env "${unix[@]}" "${command[@]}" >"$QI_OUT" 2>"$QI_FILES/$name.err")
   QI_STATUS=$?
   QI_ELAPSED=$((SECONDS - start))
 }

@@ -7,6 +7,7 @@
 
 #include "tests/unit/fakes/fake_service_control.h"
 #include "remove/removal_texts.h"
+#include "setup/install_layout.h"
 #include "setup/install_texts.h"
 
 namespace qardex::remove {
@@ -23,11 +24,11 @@ struct Outcome {
   std::string console;  // the script's run shows as "<script>"
 };
 
-Outcome Remove(FakeServiceControl& control) {
+Outcome Remove(FakeServiceControl& control, const std::string& folder = kFolder) {
   Outcome run;
   run.result = RunRemoval(
-      control, kFolder, [&run](const std::string& text) { run.console += text; },
-      [&run] { run.console += "<script>"; });
+      control, folder, [&run](const std::string& text) { run.console += text; },
+      [&run](const std::string&) { run.console += "<script>"; });
   return run;
 }
 
@@ -91,6 +92,18 @@ TEST(Removal, RefusedDeletionStillRunsTheScript) {
   const Outcome run = Remove(control);
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.console, std::string("\n") + kFolder + "DeleteService failed (5)\n<script>");
+}
+
+TEST(Removal, ScriptCommandTooLongStillRemovesTheServiceAndSkipsOnlyTheScript) {
+  FakeServiceControl control;
+  control.services["mQARDEX"].state = ServiceState::kRunning;
+  const std::string folder(setup::kPathLimit, 'f');
+  const Outcome run = Remove(control, folder);
+  EXPECT_EQ(run.result, -1);
+  EXPECT_EQ(control.services.count("mQARDEX"), 0u);
+  EXPECT_EQ(run.console, "\n" + folder + "Service deleted successfully\n\n" +
+                             text::kRemovedRestart + "\nCommand longer than 259 bytes: call \"" +
+                             folder + "\\FoxUntrust.cmd\" \nFoxUntrust.cmd not run.\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "setup/certificate_rules.h"
+#include "setup/child_environment.h"
 #include "setup/install_texts.h"
 
 namespace qardex::setup {
@@ -73,6 +74,27 @@ TEST(CertificateRules, CopyAndImportSizes) {
   EXPECT_TRUE(ImportSizeAccepted(1));
   EXPECT_TRUE(ImportSizeAccepted(8191));
   EXPECT_FALSE(ImportSizeAccepted(8192));
+}
+
+TEST(ChildEnvironment, ComspecNamesTheSystemInterpreterWhateverTheBlockHeld) {
+  using namespace std::string_literals;
+  const std::wstring cmd = L"C:\\windows\\system32\\cmd.exe";
+  const struct {
+    std::wstring block;
+    std::wstring expected;
+  } cases[] = {
+      // Replaced where it stood, whatever its letter case; a second entry goes.
+      {L"=C:=C:\\\0ComSpec=C:\\x.exe\0PATH=p\0comspec=y\0\0"s,
+       L"=C:=C:\\\0COMSPEC="s + cmd + L"\0PATH=p\0\0"s},
+      // Missing: placed in sorted order, also before the end and into an empty block.
+      {L"=C:=C:\\\0APPDATA=a\0TEMP=t\0\0"s,
+       L"=C:=C:\\\0APPDATA=a\0COMSPEC="s + cmd + L"\0TEMP=t\0\0"s},
+      {L"ALLUSERSPROFILE=a\0\0"s, L"ALLUSERSPROFILE=a\0COMSPEC="s + cmd + L"\0\0"s},
+      {L""s, L"COMSPEC="s + cmd + L"\0\0"s},
+      // A name that only begins like it is another variable.
+      {L"COMSPECX=z\0\0"s, L"COMSPEC="s + cmd + L"\0COMSPECX=z\0\0"s},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithInterpreter(c.block, cmd), c.expected);
 }
 
 }  // namespace
