@@ -50,4 +50,22 @@ std::string WideToUtf8(const std::wstring& text) {
   return utf8;
 }
 
+std::wstring Utf8ToWide(const std::string& text) {
+  std::wstring wide;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    bool valid = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && i + length <= text.size());
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    wide.push_back(valid ? static_cast<wchar_t>(code) : kReplacement);
+    i += valid ? length : 1;
+  }
+  return wide;
+}
+
 }  // namespace qardex::common
