@@ -87,6 +87,9 @@ ProxySetting discover_proxy(const std::wstring& url) {
     fallBackToStatic();
     return result;
   }
+  // A script server that accepts but never answers must not hold the page.
+  WinHttpSetTimeouts(session.get(), kDiscoveryResolveLimitMs, kDiscoveryConnectLimitMs,
+                     kDiscoverySendLimitMs, kDiscoveryReceiveLimitMs);
   WINHTTP_PROXY_INFO info{};
   if (WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
     const WinHttpString proxy(info.lpszProxy);
