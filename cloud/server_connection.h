@@ -19,6 +19,8 @@ inline constexpr int kDiscoveryResolveLimitMs = 5'000;
 inline constexpr int kDiscoveryConnectLimitMs = 5'000;
 inline constexpr int kDiscoverySendLimitMs = 5'000;
 inline constexpr int kDiscoveryReceiveLimitMs = 10'000;
+// How long proxy discovery as a whole may take, whatever WinHTTP does.
+inline constexpr int kDiscoveryLimitMs = 10'000;
 
 // What proxy discovery found. A text may be absent; both start out empty.
 struct ProxySetting {
