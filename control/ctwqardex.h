@@ -75,19 +75,17 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   CtwQARDEX(const CtwQARDEX&) = delete;
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
-  HRESULT LoadTypeInfo();
   // Whether the object answers `iid`; the query's error otherwise.
   bool AnswersInterface(REFIID iid, HRESULT& error);
 
   InnerUnknown inner_{*this};
   IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned
-  ULONG references_ = 0;          // apartment-threaded: no interlocking needed
+  LONG references_ = 0;           // interlocked: a reference may be dropped on any thread
 
   // What the methods do, without COM: lastError, the generator's seed and the results.
   engine::Session session_;
 
   com::ComPtr<IUnknown> site_;
-  com::ComPtr<ITypeInfo> typeInfo_;
 };
 
 }  // namespace qardex::control

@@ -10,6 +10,7 @@
 #include "com/com_ptr.h"
 #include "com/module_state.h"
 #include "common/text_conversion.h"
+#include "control/method_guard.h"
 #include "qardex_idl.h"
 #include "registration/categories.h"
 #include "registration/registry_editor_win.h"
@@ -92,23 +93,27 @@ HRESULT UnregisterTypeLibrary() {
 extern "C" HRESULT WINAPI DllRegisterServer() {
   using namespace qardex::registration;
   using namespace qardex::server;
-  RegistryScript script;
-  HRESULT result = LoadScript(script);
-  if (FAILED(result)) return result;
-  result = FromStatus(ApplyRegistration(script, SystemRegistry()));
-  if (FAILED(result)) return result;
-  result = RegisterTypeLibrary();
-  if (FAILED(result)) return result;
-  return RegisterSafetyCategories();
+  return qardex::control::Guarded([] {
+    RegistryScript script;
+    HRESULT result = LoadScript(script);
+    if (FAILED(result)) return result;
+    result = FromStatus(ApplyRegistration(script, SystemRegistry()));
+    if (FAILED(result)) return result;
+    result = RegisterTypeLibrary();
+    if (FAILED(result)) return result;
+    return RegisterSafetyCategories();
+  });
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   using namespace qardex::registration;
   using namespace qardex::server;
-  RegistryScript script;
-  HRESULT result = LoadScript(script);
-  if (FAILED(result)) return result;
-  result = FromStatus(ApplyUnregistration(script, SystemRegistry()));
-  const HRESULT typeLibrary = UnregisterTypeLibrary();
-  return FAILED(result) ? result : typeLibrary;
+  return qardex::control::Guarded([] {
+    RegistryScript script;
+    HRESULT result = LoadScript(script);
+    if (FAILED(result)) return result;
+    result = FromStatus(ApplyUnregistration(script, SystemRegistry()));
+    const HRESULT typeLibrary = UnregisterTypeLibrary();
+    return FAILED(result) ? result : typeLibrary;
+  });
 }

@@ -37,6 +37,7 @@ class ProfileBuilder {
         if (key.rfind("refuse.", 0) == 0 || key.rfind("answer.", 0) == 0) {
             return accept_fixed_answer(key, value);
         }
+        if (key.rfind("short.", 0) == 0) return accept_short_answer(key, value);
         if (key == "require_select") return accept_switch(value, profile_.require_select);
         if (key == "basic_data_hex") return accept_bytes(key, value, basic_data_, kMaxResponseData);
         for (const auto& field : kBasicFields) {
@@ -176,6 +177,23 @@ class ProfileBuilder {
             return too_long(key, bytes->size(), kMaxResponseData + 2);
         }
         profile_.fixed_answers[*command] = std::move(*bytes);
+        return {};
+    }
+
+    // short.<command> = N: the card's own answer keeps only its first N data bytes.
+    std::string accept_short_answer(std::string_view key, std::string_view value) {
+        const std::string_view name = key.substr(key.find('.') + 1);
+        const auto command = command_by_name(name);
+        if (!command)
+            return "unknown command '" + std::string(name) + "' in '" + std::string(key) + "'";
+        std::size_t kept = 0;
+        const std::string text(value);
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+            text.size() > 3 || (kept = std::stoul(text)) > kMaxResponseData) {
+            return "'" + std::string(key) + "' needs a byte count from 0 to " +
+                   std::to_string(kMaxResponseData);
+        }
+        profile_.short_answers[*command] = kept;
         return {};
     }
 

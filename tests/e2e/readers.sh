@@ -32,6 +32,7 @@ run_js readers/scan.js "QX Alpha 00 00,QX Beta 00 00" 1 0
 check_log_has "QX Alpha 00 00"
 check_log_has "QX Beta 00 00"
 check_log_has "Select HC OK!"
+check_log_has ": No error" # the text for error number 0 on every runtime
 check "the card saw SELECT HC answered 90 00" apdu_log_has 1 "$select_hc -> 9000$"
 
 scenario "cards in both slots of one vpcd reader"

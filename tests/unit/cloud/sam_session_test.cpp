@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "card/apdu.h"
 #include "cloud/relay.h"
@@ -106,6 +108,7 @@ TEST_F(SessionTest, FullDialogueSendsEveryMessageByteForByte) {
 
   EXPECT_EQ(std::strlen(result.data()), 256u);
   EXPECT_EQ(result[0], 'R');
+  EXPECT_FALSE(keys.passphraseLingered);
   const std::string text = log.Text();
   for (const char* line : {"Send Hello", "Remote InSAM_HC_AUTH OK!\r\n",
                            "Local MuAuthHC_DC_SAM OK!\r\n", "Remote ExSAM_HC_AUTH OK!\r\n"}) {
@@ -207,6 +210,16 @@ TEST_F(SessionTest, ServerReplies02AndFinal) {
   notOk.peer->Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply("NO"));
   EXPECT_EQ(cloud_sam_session(request, keys, notOk, card::CardChannel{pcsc, cardHandle}, result),
             common::kBadFinalReply);
+  // "OK" with less than the whole result is no success: the page would get zero fill.
+  for (const int shortResult : {0, 200, 250}) {
+    FakeConnector cut;
+    cut.peer->Data(server.HelloReply())
+        .Data(server.Reply02())
+        .Data(server.FinalReply("OK", 'R', shortResult));
+    EXPECT_EQ(cloud_sam_session(request, keys, cut, card::CardChannel{pcsc, cardHandle}, result),
+              common::kBadFinalReply)
+        << shortResult;
+  }
   FakeConnector closes;
   closes.peer->Data(server.HelloReply()).Data(server.Reply02()).Close();
   EXPECT_EQ(cloud_sam_session(request, keys, closes, card::CardChannel{pcsc, cardHandle}, result),
@@ -217,6 +230,19 @@ TEST_F(SessionTest, ResultWithAZeroByteIsCutThere) {
   Peer().Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply("OK", '\0'));
   ASSERT_EQ(Run(), 0);
   EXPECT_EQ(std::strlen(result.data()), 0u);
+}
+
+TEST(SessionMessages, TheClientRandomIsWipedWithItsHolder) {
+  alignas(SessionRequest) unsigned char storage[sizeof(SessionRequest)];
+  auto* request = new (storage) SessionRequest;
+  request->clientRandom.fill('7');
+  request->helloKey.fill(0x55);
+  const std::uint8_t* random = request->clientRandom.data();
+  const std::uint8_t* hello = request->helloKey.data();
+  request->~SessionRequest();
+  const auto zero = [](std::uint8_t b) { return b == 0; };
+  EXPECT_TRUE(std::all_of(random, random + kClientRandomLength, zero));
+  EXPECT_TRUE(std::all_of(hello, hello + crypto::kHelloKeyLength, zero));
 }
 
 TEST(SessionMessages, SessionKeyAndPadding) {

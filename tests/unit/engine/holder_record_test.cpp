@@ -42,6 +42,9 @@ struct HolderRecordTest : ::testing::Test {
   void ExpectClosed() {
     EXPECT_EQ(pcsc.openCards, 0);
     EXPECT_EQ(pcsc.openContexts, 0);
+    EXPECT_EQ(pcsc.openTransactions, 0);
+    EXPECT_EQ(pcsc.disconnectsInTransaction, 0);
+    EXPECT_EQ(pcsc.transmitsOutsideTransaction, 0);  // SELECT and reads in one transaction
   }
 
   testing::LogCapture log;
@@ -72,6 +75,10 @@ TEST_F(HolderRecordTest, FirstFailingStepDecidesTheCode) {
   Answer(Of(card::kSelectHC)) = {0x6A, 0x82};
   EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
   pcsc.establishResult = testing::kNoService;
+  EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
+  pcsc.establishResult = card::kPcscSuccess;
+  Answer(Of(card::kSelectHC)) = Ok();
+  pcsc.beginResult = testing::kNoSmartcard;  // the card cannot be held for the reads
   EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
   ExpectClosed();
 }

@@ -41,12 +41,15 @@ class FakeKeys : public SessionKeys {
   bool decryptFails = false;
   bool encryptFails = false;
   std::string passphraseSeen;
+  const char* passphraseBuffer = nullptr;
+  bool passphraseLingered = false;
   std::string serverKeySeen;
   std::vector<std::string> cryptoErrors;
 
   void GenerateKeyPair() override {}
   int WritePrivateKey(const char* passphrase) override {
     passphraseSeen = passphrase;
+    passphraseBuffer = passphrase;
     return privateLength;
   }
   int WritePublicKey(std::string& text) override {
@@ -55,6 +58,8 @@ class FakeKeys : public SessionKeys {
   }
   bool OpenServerKey(const char* text) override {
     serverKeySeen = text;
+    // The session's passphrase buffer is still alive here; its one use is long over.
+    passphraseLingered = passphraseBuffer != nullptr && passphraseBuffer[0] != '\0';
     return serverKeyReadable;
   }
   int DecryptWithClientKey(const std::uint8_t*, int length, std::uint8_t* out) override {
@@ -135,9 +140,11 @@ struct ServerScript {
       plain[9 + i] = static_cast<std::uint8_t>(0xC0 + i);
     return Wire(cloud::SealMessage(plain.data(), plain.size(), SessionKeyFor()));
   }
-  std::string FinalReply(const std::string& okTag = "OK", char resultByte = 'R') const {
+  std::string FinalReply(const std::string& okTag = "OK", char resultByte = 'R',
+                         int resultLength = 256) const {
     Bytes plain = Plain("########" + okTag + "########");
-    for (int i = 0; i < 256; ++i) plain.push_back(static_cast<std::uint8_t>(resultByte + i % 3));
+    for (int i = 0; i < resultLength; ++i)
+      plain.push_back(static_cast<std::uint8_t>(resultByte + i % 3));
     // The control keeps the padding as it comes; any trailing bytes do.
     Bytes wire(plain.size() + 6, 0);
     std::copy(plain.begin(), plain.end(), wire.begin());

@@ -1,0 +1,55 @@
+#include "keymint/approved_origins.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <stdexcept>
+
+namespace qardex::keymint {
+
+namespace {
+
+// Lower-case ASCII text of `wide`, or nothing when a character is outside `allowed`.
+bool NarrowFrom(const wchar_t* wide, const char* allowed, std::string* narrow) {
+  narrow->clear();
+  for (const wchar_t* c = wide; *c != L'\0'; ++c) {
+    wchar_t lower = *c;
+    if (lower >= L'A' && lower <= L'Z') lower = static_cast<wchar_t>(lower - L'A' + L'a');
+    if (lower > 0x7f || std::string(allowed).find(static_cast<char>(lower)) == std::string::npos) {
+      return false;
+    }
+    narrow->push_back(static_cast<char>(lower));
+  }
+  return !narrow->empty();
+}
+
+}  // namespace
+
+std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
+                                          std::size_t count) {
+  std::vector<std::string> origins;
+  for (std::size_t i = 0; i < count; ++i) {
+    const sitelock::ApprovedSite& site = sites[i];
+    if (site.kind != sitelock::SiteKind::Allow || site.domain == nullptr ||
+        std::wcschr(site.domain, L'*') != nullptr) {
+      continue;
+    }
+    std::string scheme;
+    std::string host;
+    if (!NarrowFrom(site.scheme, "abcdefghijklmnopqrstuvwxyz", &scheme) ||
+        (scheme != "http" && scheme != "https")) {
+      throw std::invalid_argument("approved site " + std::to_string(i + 1) +
+                                  ": scheme is not http or https");
+    }
+    if (!NarrowFrom(site.domain, "abcdefghijklmnopqrstuvwxyz0123456789.-", &host)) {
+      throw std::invalid_argument("approved site " + std::to_string(i + 1) +
+                                  ": host is not a plain ASCII name or address");
+    }
+    const std::string origin = scheme + "://" + host;
+    if (std::find(origins.begin(), origins.end(), origin) == origins.end()) {
+      origins.push_back(origin);
+    }
+  }
+  return origins;
+}
+
+}  // namespace qardex::keymint

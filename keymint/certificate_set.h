@@ -1,0 +1,42 @@
+// What one run of the tool produces: a fresh root, a server certificate it signs and the
+// server's key, and the four files the installer takes from the tool's folder.
+//
+// ZELServerCert.crt  the root certificate, then the server certificate. The installer imports
+//                    the first certificate of this file into the machine's trusted roots, so
+//                    the root comes first; the service presents the certificate that matches
+//                    ZELServerCert.key, followed by the root.
+// ZELServerCert.key  the server's private key (PKCS #8, not enciphered).
+// ZELServerCert.pem  the server certificate, then the root (the usual chain order).
+// ZELRootCA.pem      the root certificate alone, for stores that take a trust anchor.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "keymint/local_root.h"
+
+namespace qardex::keymint {
+
+inline constexpr char kServerCertificateFile[] = "ZELServerCert.crt";
+inline constexpr char kServerKeyFile[] = "ZELServerCert.key";
+inline constexpr char kServerChainFile[] = "ZELServerCert.pem";
+inline constexpr char kRootCertificateFile[] = "ZELRootCA.pem";
+
+// PEM texts; the root's private key is not among them and no longer exists.
+struct CertificateSet {
+  std::string rootCertificate;
+  std::string serverCertificate;
+  std::string serverKey;
+};
+
+CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now);
+
+struct NamedFile {
+  std::string name;
+  std::string content;
+};
+
+std::vector<NamedFile> FilesOf(const CertificateSet& set);
+
+}  // namespace qardex::keymint

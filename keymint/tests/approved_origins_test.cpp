@@ -1,0 +1,42 @@
+// Which entries of an approved-site list become origins in the browser policies.
+#include "keymint/approved_origins.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace qardex::keymint {
+namespace {
+
+using sitelock::ApprovedSite;
+using sitelock::SiteKind;
+
+TEST(FixedNameOrigins, TakesAllowedFixedHostsInOrderOnce) {
+  const ApprovedSite sites[] = {
+      {SiteKind::Allow, L"HTTPS", L"WWW.Agency.example", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"https", L"*.agency.example", sitelock::kNoZoneMarker},
+      {SiteKind::Deny, L"https", L"blocked.example", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"http", L"localhost", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"https", L"198.51.100.*", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"https", nullptr, sitelock::kTrustedSites},
+      {SiteKind::Allow, L"https", L"203.0.113.10", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"https", L"www.agency.example", sitelock::kNoZoneMarker},
+  };
+  EXPECT_EQ(FixedNameOrigins(sites, std::size(sites)),
+            (std::vector<std::string>{"https://www.agency.example", "http://localhost",
+                                      "https://203.0.113.10"}));
+}
+
+TEST(FixedNameOrigins, RefusesWhatAScriptMustNotCarry) {
+  const ApprovedSite cases[] = {
+      {SiteKind::Allow, L"https", L"b\u00fccher.example", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"https", L"a.example&calc", sitelock::kNoZoneMarker},
+      {SiteKind::Allow, L"ftp", L"files.example", sitelock::kNoZoneMarker},
+  };
+  for (const ApprovedSite& site : cases) {
+    EXPECT_THROW(FixedNameOrigins(&site, 1), std::invalid_argument);
+  }
+}
+
+}  // namespace
+}  // namespace qardex::keymint

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# End to end under Wine, in a prefix of its own: the Windows KeyMint.exe, started through the
+# command interpreter as the installer starts it, leaves a valid certificate set in its own
+# folder (again on a second run, never a partial one); FoxTrust.cmd and FoxUntrust.cmd set the
+# browser policies with reg.exe and put back exactly what an administrator had.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/testbed/check_results.sh"
+win64=$root/out/win64
+dir=${QARDEX_E2E_DIR:-$root/build/e2e}/keymint
+host=${QARDEX_LOCAL_HOST:-local.qardex.example}
+die() { printf 'scenario: %s\n' "$*" >&2; exit 2; }
+
+for file in KeyMint.exe FoxTrust.cmd FoxUntrust.cmd; do
+  [[ -f $win64/$file ]] || die "missing $win64/$file (build the win64 preset)"
+done
+export WINEPREFIX=$dir/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy
+if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.keymint-booted ]]; then
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
+  touch "$WINEPREFIX/.keymint-booted"
+fi
+trap 'wineserver -k >/dev/null 2>&1' EXIT
+drive=$WINEPREFIX/drive_c
+work=$drive/e2e
+rm -rf "$work" && mkdir -p "$work"
+
+# run NAME LINES...: the lines as the batch file C:\e2e\NAME.cmd; output in $work/NAME.out
+# (CR removed), exit code in $status.
+run() {
+  local name=$1
+  shift
+  printf '%s\r\n' "$@" >"$work/$name.cmd"
+  (cd "$work" && wine cmd /c "C:\\e2e\\$name.cmd" >"$work/$name.raw" 2>&1)
+  status=$?
+  tr -d '\r' <"$work/$name.raw" >"$work/$name.out"
+}
+status_is() { [[ $status == "$1" ]] || { qx_say "    exit code $status, expected $1: $(head -c 300 "$work/$2.out")"; false; }; }
+
+# --- KeyMint.exe ---------------------------------------------------------------------------------
+app="$drive/KeyMint Test/cert"
+mkdir -p "$app" && cp "$win64/KeyMint.exe" "$app/"
+mint() { run mint '@cd /d C:\' '@call "C:\KeyMint Test\cert\KeyMint.exe"' '@exit /b %errorlevel%'; }
+set_files=(ZELServerCert.crt ZELServerCert.key ZELServerCert.pem ZELRootCA.pem)
+only_the_set() { [[ $(cd "$app" && ls | sort | tr '\n' ' ') == "KeyMint.exe ZELRootCA.pem ZELServerCert.crt ZELServerCert.key ZELServerCert.pem " ]]; }
+first_cert() { awk '/-----BEGIN/{n++} n==1' "$1"; }
+server_verifies() {
+  first_cert "$app/ZELServerCert.pem" >"$work/server.pem"
+  openssl verify -CAfile "$app/ZELRootCA.pem" -purpose sslserver -verify_hostname "$host" \
+    -verify_ip 127.0.0.1 "$work/server.pem" >"$work/verify.out" 2>&1 || { qx_say "    $(cat "$work/verify.out")"; false; }
+}
+crt_starts_with_root() { [[ $(first_cert "$app/ZELServerCert.crt") == "$(cat "$app/ZELRootCA.pem")" ]]; }
+key_fits_server() {
+  [[ $(openssl pkey -in "$app/ZELServerCert.key" -pubout) == "$(openssl x509 -in "$work/server.pem" -noout -pubkey)" ]]
+}
+sums() { (cd "$app" && sha256sum "${set_files[@]}"); }
+
+QX_SCENARIO="KeyMint.exe run by the command interpreter from another folder"
+qx_say "== $QX_SCENARIO"
+mint
+check "exit code 0" status_is 0 mint
+check "the four files beside the program, nothing else" only_the_set
+check "server certificate verifies for $host and 127.0.0.1 under the root" server_verifies
+check "ZELServerCert.crt starts with the root (the certificate the installer imports)" crt_starts_with_root
+check "ZELServerCert.key is the server certificate's key" key_fits_server
+
+QX_SCENARIO="KeyMint.exe run again"
+qx_say "== $QX_SCENARIO"
+first_root=$(cat "$app/ZELRootCA.pem")
+mint
+check "exit code 0" status_is 0 mint
+check "a new root" test "$first_root" != "$(cat "$app/ZELRootCA.pem")"
+check "the whole set replaced, nothing left over" only_the_set
+check "server certificate verifies under the new root" server_verifies
+check "key fits the new server certificate" key_fits_server
+
+QX_SCENARIO="KeyMint.exe cannot write one file"
+qx_say "== $QX_SCENARIO"
+sums >"$work/before.sums"
+mkdir -p "$app/ZELServerCert.pem.keymint-new/in-the-way"
+mint
+check "non-zero exit code" test "$status" -ne 0
+check "a message says why" grep -q "KeyMint failed: " "$work/mint.out"
+check "the earlier set untouched" diff "$work/before.sums" <(sums)
+rm -rf "$app/ZELServerCert.pem.keymint-new"
+
+# --- FoxTrust.cmd and FoxUntrust.cmd -------------------------------------------------------------
+cp "$win64/FoxTrust.cmd" "$win64/FoxUntrust.cmd" "$work/"
+policies='HKLM\SOFTWARE\Policies'
+firefox="$policies\\Mozilla\\Firefox\\Certificates"
+chrome="$policies\\Google\\Chrome\\LocalNetworkAccessAllowedForUrls"
+edge="$policies\\Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls"
+# The approved sites with fixed names, read from the table by a parser of the test's own.
+mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$root/sitelock/approved_sites.h" |
+  sed -E 's/.*L"([a-z]+)", L"([^"]+)"/\1:\/\/\2/')
+((${#origins[@]} > 1)) || die "no fixed-name approved sites found"
+
+trust() { run trust '@call C:\e2e\FoxTrust.cmd' '@exit /b %errorlevel%'; }
+untrust() { run untrust '@call C:\e2e\FoxUntrust.cmd' '@exit /b %errorlevel%'; }
+# Every policy key and value, and our record.
+state() { run state "@reg query $policies /s" '@reg query HKLM\SOFTWARE\QARDEX /s'; cat "$work/state.out"; }
+# admin LINES...: a clean machine, then the administrator's reg.exe commands.
+admin() {
+  run admin "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
+    "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' "$@"
+  state >"$work/admin.state"
+}
+# values KEY: "NAME TYPE DATA" lines of one key.
+values() { run values "@reg query $1"; sed -nE 's/^    (.*)    (REG_[A-Z_]+)    (.*)$/\1 \2 \3/p' "$work/values.out"; }
+list_is() { # list_is KEY DATA...: the numbered values 1, 2, ... hold exactly DATA
+  local expected="" i=0 data
+  for data in "${@:2}"; do i=$((i + 1)); expected+="$i REG_SZ $data"$'\n'; done
+  [[ $(values "$1")$'\n' == "$expected" ]] || { qx_say "    $1: $(values "$1" | tr '\n' ';')"; false; }
+}
+firefox_is() { [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD $1" ]]; }
+restored() { diff "$work/admin.state" <(state) >"$work/restored.diff" || { qx_say "    $(head -c 400 "$work/restored.diff")"; false; }; }
+no_firefox_keys() { state >/dev/null; ! grep -q Mozilla "$work/state.out"; }
+others=("${origins[@]:1}")
+
+QX_SCENARIO="browser policies on a machine without any"
+qx_say "== $QX_SCENARIO"
+admin
+trust
+check "FoxTrust exit code 0" status_is 0 trust
+check "Firefox imports the Windows root store" firefox_is 0x1
+check "Chrome lists the approved sites" list_is "$chrome" "${origins[@]}"
+check "Edge lists the approved sites" list_is "$edge" "${origins[@]}"
+untrust
+check "FoxUntrust exit code 0" status_is 0 untrust
+check "everything gone, keys included" restored
+
+QX_SCENARIO="browser policies an administrator set before"
+qx_say "== $QX_SCENARIO"
+admin "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
+  "@reg add $firefox /v Install /t REG_SZ /d C:\\corp.crt /f" \
+  "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f" \
+  "@reg add $chrome /v 2 /t REG_SZ /d ${origins[0]} /f" "@reg add $edge /f"
+trust
+check "FoxTrust exit code 0" status_is 0 trust
+check "Firefox policy turned on" firefox_is $'0x1\nInstall REG_SZ C:\\corp.crt'
+check "Chrome: the administrator's sites first, each approved site once" \
+  list_is "$chrome" https://admin.example "${origins[0]}" "${others[@]}"
+trust
+check "FoxTrust again: exit code 0" status_is 0 trust
+check "FoxTrust again: nothing doubled" list_is "$chrome" https://admin.example "${origins[0]}" "${others[@]}"
+untrust
+check "FoxUntrust exit code 0" status_is 0 untrust
+check "the administrator's settings exactly as before" restored
+
+QX_SCENARIO="a site added while the policies are set"
+qx_say "== $QX_SCENARIO"
+admin "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f"
+trust
+run later "@reg add $chrome /v $((${#origins[@]} + 2)) /t REG_SZ /d https://later.example /f"
+untrust
+check "FoxUntrust exit code 0" status_is 0 untrust
+check "Chrome keeps both sites of the administrator, numbered without a gap" \
+  list_is "$chrome" https://admin.example https://later.example
+check "the Firefox keys FoxTrust made are gone" no_firefox_keys
+
+QX_SCENARIO="FoxUntrust without FoxTrust"
+qx_say "== $QX_SCENARIO"
+admin "@reg add $edge /v 1 /t REG_SZ /d ${origins[0]} /f"
+untrust
+check "exit code 0" status_is 0 untrust
+check "nothing changed" restored
+
+finish
