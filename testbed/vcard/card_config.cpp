@@ -8,6 +8,7 @@ namespace vcard {
 namespace {
 
 constexpr std::string_view kHexSuffix = "_hex";
+constexpr std::size_t kMaxStepName = 40;
 
 std::string_view trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -37,6 +38,7 @@ class ProfileBuilder {
         if (key.rfind("refuse.", 0) == 0 || key.rfind("answer.", 0) == 0) {
             return accept_fixed_answer(key, value);
         }
+        if (key.rfind("hold.", 0) == 0) return accept_hold(key, value);
         if (key == "require_select") return accept_switch(value, profile_.require_select);
         if (key == "basic_data_hex") return accept_bytes(key, value, basic_data_, kMaxResponseData);
         for (const auto& field : kBasicFields) {
@@ -176,6 +178,24 @@ class ProfileBuilder {
             return too_long(key, bytes->size(), kMaxResponseData + 2);
         }
         profile_.fixed_answers[*command] = std::move(*bytes);
+        return {};
+    }
+
+    // hold.<command> = STEP: letters, digits, '-' and '_' (the step's file names).
+    std::string accept_hold(std::string_view key, std::string_view value) {
+        const std::string_view name = key.substr(key.find('.') + 1);
+        const auto command = command_by_name(name);
+        if (!command)
+            return "unknown command '" + std::string(name) + "' in '" + std::string(key) + "'";
+        const bool usable = !value.empty() && value.size() <= kMaxStepName &&
+                            value.find_first_not_of(
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                "abcdefghijklmnopqrstuvwxyz0123456789-_") == std::string_view::npos;
+        if (!usable) {
+            return "'" + std::string(key) + "' needs a step name of 1 to " +
+                   std::to_string(kMaxStepName) + " letters, digits, '-' or '_'";
+        }
+        profile_.holds[*command] = std::string(value);
         return {};
     }
 
