@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "card/apdu.h"
+
 namespace qardex::control {
 
 // Layout of the 57-byte basic-data record.
@@ -19,7 +21,7 @@ inline constexpr BasicField kIdNumberField{32, 10};
 inline constexpr BasicField kBirthDateField{42, 7};
 inline constexpr BasicField kSexField{49, 1};
 inline constexpr BasicField kIssueDateField{50, 7};
-inline constexpr std::size_t kBasicDataLength = 57;
+inline constexpr std::size_t kBasicDataLength = card::kBasicDataLength;
 
 // Each field as a string ending at the field's end or its first NUL.
 struct BasicFields {

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -56,7 +55,7 @@ int AppendErrorLogAt(const LocalStamp& stamp, const char* format, va_list args) 
     const int errorNumber = errno;
 
     const std::string entry =
-        EntryText(FormatEntryMessage(format, args), std::strerror(errorNumber));
+        EntryText(FormatEntryMessage(format, args), ErrorNumberText(errorNumber).c_str());
     const std::string line = EntryLine(date, TimeText(stamp), entry);
     std::fwrite(line.data(), 1, line.size(), file.get());
     std::fflush(file.get());

@@ -54,6 +54,7 @@ Bytes HcCard::process(const Bytes& apdu) {
         response = sw::kConditionsNotSatisfied;
     } else {
         response = answer(*command, apdu);
+        cut_short(*command, response);
     }
     if (is_select(*command)) {
         // Only the HC application holds the data; selecting any application, HC31 included,
@@ -111,6 +112,15 @@ Bytes HcCard::answer_unknown(const Bytes& apdu) {
         default:
             return sw::kUnknownInstruction;
     }
+}
+
+void HcCard::cut_short(Command command, Bytes& response) const {
+    const auto kept = profile_.short_answers.find(command);
+    if (kept == profile_.short_answers.end() || !ends_with_ok(response)) return;
+    const std::size_t data = response.size() - sw::kOk.size();
+    if (kept->second >= data) return;
+    response.erase(response.begin() + static_cast<std::ptrdiff_t>(kept->second),
+                   response.begin() + static_cast<std::ptrdiff_t>(data));
 }
 
 Bytes HcCard::with_ok(const Bytes& data) {

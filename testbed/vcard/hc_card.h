@@ -42,6 +42,8 @@ class HcCard {
     Bytes answer(Command command, const Bytes& apdu);
     static Bytes answer_unknown(const Bytes& apdu);
     static Bytes with_ok(const Bytes& data);
+    // Drops the data bytes past the profile's short length for this command, if it has one.
+    void cut_short(Command command, Bytes& response) const;
 
     CardProfile profile_;
     RandomBytes random_;

@@ -74,9 +74,8 @@ TEST_F(CardFixture, SelectLogsOnlyOnSuccess) {
 }
 
 TEST_F(CardFixture, ReadBasicDataEndsTheTextAtTheStatusWord) {
-  const std::string basic =
-      "000012345678" + std::string("Holder Name") + std::string(9, ' ') + "A123456789" +
-      "0650101" + "M" + "1080101";
+  const std::string basic = "000012345678" + std::string("Holder Name") + std::string(9, ' ') +
+                            "A123456789" + "0650101" + "M" + "1080101";
   ASSERT_EQ(basic.size(), 57u);
   Answer(Of(kReadBasicData)) = Ok(Text(basic));
   ASSERT_EQ(ReadBasicData(Channel(), response), 0);
@@ -94,12 +93,44 @@ TEST_F(CardFixture, NulPaddedNameEndsTheLoggedText) {
 }
 
 TEST_F(CardFixture, ShortAnswerNeverCarriesStaleBytes) {
-  Answer(Of(kReadBasicData)) = Ok(Text(std::string(57, 'Z')));
-  ASSERT_EQ(ReadBasicData(Channel(), response), 0);
-  Answer(Of(kReadBasicData)) = Ok(Text("SHORT"));
-  ASSERT_EQ(ReadBasicData(Channel(), response), 0);
+  Answer(Of(kReadHCCardData)) = Ok(Text(std::string(57, 'Z')));
+  ASSERT_EQ(ReadHCCardData(Channel(), response), 0);
+  Answer(Of(kReadHCCardData)) = Ok(Text("SHORT"));
+  ASSERT_EQ(ReadHCCardData(Channel(), response), 0);
   EXPECT_STREQ(response.Text(), "SHORT");
   for (std::size_t i = 5; i < response.bytes.size(); ++i) ASSERT_EQ(response.bytes[i], 0) << i;
+}
+
+// A 90 00 answer with fewer data bytes than the command returns is a failure:
+// zero fill must never pass for card data.
+TEST_F(CardFixture, AnswersShorterThanTheirRecordFail) {
+  const std::array<std::uint8_t, kMuAuthDataSize> samData{};
+  const Bytes muAuth = Concat({Of(kMuAuthHCHeader), Bytes(samData.begin(), samData.end()), {0x10}});
+  struct Case {
+    const char* name;
+    Bytes command;
+    std::size_t dataLength;
+    int (*send)(const CardChannel&, ResponseBuffer&);
+  };
+  const Case cases[] = {
+      {"ReadHCId", Of(kReadHCId), 12, ReadHCId},
+      {"ReadBasicData", Of(kReadBasicData), 57, ReadBasicData},
+      {"ReadHCCardData", Of(kReadHCCardData), 1, ReadHCCardData},
+      {"GetChallenge", Of(kGetChallenge), 8, GetChallenge},
+      {"MuAuthHC", muAuth, 16,
+       [](const CardChannel& channel, ResponseBuffer& out) {
+         return MuAuthHC(channel, out, std::array<std::uint8_t, kMuAuthDataSize>{});
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t logged = log.Text().size();
+    Answer(c.command) = Ok(Text(std::string(c.dataLength - 1, '7')));
+    EXPECT_EQ(c.send(Channel(), response), -1);
+    EXPECT_EQ(log.Text().size(), logged);  // a failure logs nothing
+    Answer(c.command) = Ok(Text(std::string(c.dataLength, '7')));
+    EXPECT_EQ(c.send(Channel(), response), 0);
+  }
 }
 
 TEST_F(CardFixture, ReadHCCardDataAndIdTreatments) {

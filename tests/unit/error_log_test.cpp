@@ -49,7 +49,7 @@ TEST(ErrorLog, AppendsOneStampedLinePerEntry) {
   LogCapture log;
   errno = 0;
   EXPECT_EQ(LogAt(kFeb9, "Send Hello"), 0);
-  const std::string expected = std::string(" 20170209 094849 Send Hello: ") + std::strerror(0) + "\n";
+  const std::string expected = " 20170209 094849 Send Hello: No error\n";
   EXPECT_EQ(LogCapture::Read(log.folder() + "/QARDEX.err.20170209.log"), expected);
 
   // A message ending in CR LF carries the suffix onto the next line; entries accumulate.
@@ -57,6 +57,11 @@ TEST(ErrorLog, AppendsOneStampedLinePerEntry) {
   const std::string text = LogCapture::Read(log.folder() + "/QARDEX.err.20170209.log");
   EXPECT_NE(text.find(" 20170209 094849 Select HC OK!\r\n: "), std::string::npos);
   EXPECT_EQ(text.rfind(expected, 0), 0u);
+}
+
+TEST(ErrorLogFormat, OnlyErrorNumberZeroHasAFixedText) {
+  EXPECT_EQ(ErrorNumberText(0), "No error");
+  EXPECT_EQ(ErrorNumberText(ENOENT), std::strerror(ENOENT));
 }
 
 TEST(ErrorLog, FormatsArgumentsAndCutsLongMessages) {

@@ -88,8 +88,10 @@ TEST(CardConfig, RefusalsAnswersAndSwitches) {
         "refuse.select = 6a82\n"
         "answer.read_basic = 3132 9000\n"
         "answer.get_challenge =\n"
+        "short.mutual_auth = 8\n"
         "require_select = no\n"
         "hold.read_id = pull-card_1\n");
+    EXPECT_EQ(profile.short_answers.at(Command::kMutualAuth), 8u);
     EXPECT_EQ(profile.holds.at(Command::kReadId), "pull-card_1");
     EXPECT_EQ(profile.fixed_answers.at(Command::kSelect), hex("6A82"));
     EXPECT_EQ(profile.fixed_answers.at(Command::kReadBasic), hex("31329000"));
@@ -100,6 +102,8 @@ TEST(CardConfig, RefusalsAnswersAndSwitches) {
 TEST(CardConfig, MistakesAreReportedWithTheirLine) {
     EXPECT_EQ(parse_error("sex = M\nsex M\n"), "line 2: expected 'key = value', found 'sex M'");
     EXPECT_EQ(parse_error("colour = red\n"), "line 1: unknown key 'colour'");
+    EXPECT_EQ(parse_error("short.read_id = 257\n"),
+              "line 1: 'short.read_id' needs a byte count from 0 to 256");
     EXPECT_EQ(parse_error("= 1\n"), "line 1: missing key before '='");
     EXPECT_EQ(parse_error("\n\ncard_number = 1234567890123\n"),
               "line 3: 'card_number' has 13 bytes; at most 12 fit");

@@ -128,6 +128,18 @@ TEST(HcCard, FixedAnswersReplaceTheCardsOwnAndARefusedSelectDeselects) {
     EXPECT_EQ(card.process(kReadId), sw::kConditionsNotSatisfied);
 }
 
+TEST(HcCard, ShortAnswersKeepTheirFirstDataBytesAndTheStatusWord) {
+    CardProfile profile = default_profile();
+    profile.short_answers[Command::kReadId] = 4;
+    profile.short_answers[Command::kReadCardData] = 0;
+    profile.short_answers[Command::kReadBasic] = 300;  // longer than the answer: unchanged
+    HcCard card = make_card(profile);
+    EXPECT_EQ(card.process(kSelect), sw::kOk);
+    EXPECT_EQ(card.process(kReadId), hex("30303030 9000"));
+    EXPECT_EQ(card.process(kReadCardData), sw::kOk);
+    EXPECT_EQ(card.process(kReadBasic).size(), kBasicDataLength + 2);
+}
+
 TEST(HcCard, ASelectAnsweredOkByAFixedAnswerStillSelects) {
     CardProfile profile = default_profile();
     profile.fixed_answers[Command::kSelect] = hex("6F 10 90 00");
