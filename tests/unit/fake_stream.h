@@ -16,16 +16,18 @@ class FakeStream : public cloud::StreamSocket {
  public:
   // What the peer does next when read from.
   struct Event {
-    enum class Kind { Data, Close, RecvError, Silence, SelectError } kind;
+    enum class Kind { Data, Close, RecvError, Silence, SelectError, Flood } kind;
     std::string data;
     int silenceMs = 0;
+    int msPerRecv = 0;           // Flood: the clock advances this much per recv()
+    std::size_t floodBytes = 0;  // Flood: bytes left before the peer closes
   };
   std::deque<Event> script;
   std::string sent;
   std::vector<std::string> sends;  // each send() call's bytes
-  int failSendsWith = 0;  // error number of failing sends, 0 for none
-  int sendsBeforeFailure = -1;  // with failSendsWith: sends that still succeed
-  int sendLimit = 1 << 30;  // bytes accepted per send
+  int failSendsWith = 0;           // error number of failing sends, 0 for none
+  int sendsBeforeFailure = -1;     // with failSendsWith: sends that still succeed
+  int sendLimit = 1 << 30;         // bytes accepted per send
   std::int64_t now = 0;
   int recvCalls = 0;
   int selectCalls = 0;
@@ -35,6 +37,11 @@ class FakeStream : public cloud::StreamSocket {
   FakeStream& RecvError() { return Push({Event::Kind::RecvError, {}}); }
   FakeStream& SelectError() { return Push({Event::Kind::SelectError, {}}); }
   FakeStream& Silence(int ms) { return Push({Event::Kind::Silence, {}, ms}); }
+  // `pattern` over and over, at most one pattern per recv(), always ready to
+  // read (select never times out), then the end of the stream.
+  FakeStream& Flood(const std::string& pattern, int msPerRecv, std::size_t totalBytes) {
+    return Push({Event::Kind::Flood, pattern, 0, msPerRecv, totalBytes});
+  }
 
   int Send(const char* data, int length) override {
     if (failSendsWith != 0 && sendsBeforeFailure-- <= 0) {
@@ -64,6 +71,16 @@ class FakeStream : public cloud::StreamSocket {
         next.data.erase(0, static_cast<std::size_t>(count));
         if (next.data.empty()) script.pop_front();
         return count;
+      }
+      case Event::Kind::Flood: {
+        if (next.floodBytes == 0) return 0;
+        const std::size_t count = std::min(
+            {static_cast<std::size_t>(length), next.data.size() - floodOffset_, next.floodBytes});
+        std::memcpy(buffer, next.data.data() + floodOffset_, count);
+        floodOffset_ = (floodOffset_ + count) % next.data.size();
+        next.floodBytes -= count;
+        now += next.msPerRecv;
+        return static_cast<int>(count);
       }
       default:
         return -1;  // reading during a silence would block: never happens here
@@ -101,6 +118,7 @@ class FakeStream : public cloud::StreamSocket {
     return *this;
   }
   int lastError_ = 0;
+  std::size_t floodOffset_ = 0;
 };
 
 }  // namespace qardex::testing

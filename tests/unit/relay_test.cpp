@@ -117,6 +117,12 @@ TEST(Relay, RecvFramedEndsOnCloseSilenceFullBufferAndFailures) {
   EXPECT_EQ(recv_framed(broken, buffer, sizeof buffer, 0, 20), -1);
   EXPECT_LE(broken.recvCalls, kMaxFailedReceives + 1);
 
+  FakeStream trickle;  // bytes always waiting, so select never times out
+  trickle.Data("0").Flood("x", 100, 100'000);
+  char reply[1024] = {};
+  EXPECT_EQ(recv_framed(trickle, reply, sizeof reply, 0, 20), -1);
+  EXPECT_LE(trickle.now, kFramedReplyLimitMs + 100);
+
   FakeStream oneHiccup;
   oneHiccup.RecvError().Data("OK<E>");
   EXPECT_EQ(recv_framed(oneHiccup, buffer, sizeof buffer, 0, 20), 5);
@@ -174,11 +180,18 @@ TEST_F(ProxyDialogue, HeadersThatNeverEndFail) {
   for (int i = 0; i < 100; ++i) stalled.Silence(1000).Data("X: y\r\n");
   EXPECT_EQ(begin_http_relay(stalled, "h", 443), -1);
   EXPECT_LE(stalled.now, kProxyDialogueLimitMs + 1000);
+
+  FakeStream flood;  // header lines without a pause: only the clock ends the dialogue
+  flood.Data("HTTP/1.0 200 OK\r\n").Flood("X-Flood: y\r\n", 1, 200'000);
+  EXPECT_EQ(begin_http_relay(flood, "h", 443), -1);
+  EXPECT_LE(flood.now, kProxyDialogueLimitMs);
+  EXPECT_NE(log.Text().find("proxy did not answer in time\n"), std::string::npos);
 }
 
 TEST_F(ProxyDialogue, BasicChallengeBlocksEveryLaterTunnel) {
-  proxy.Data("HTTP/1.0 407 Proxy Authentication Required\r\n"
-             "Proxy-Authenticate: Basic realm=\"proxy\"\r\n\r\n");
+  proxy.Data(
+      "HTTP/1.0 407 Proxy Authentication Required\r\n"
+      "Proxy-Authenticate: Basic realm=\"proxy\"\r\n\r\n");
   EXPECT_EQ(begin_http_relay(proxy, "h", 443), 1);
   EXPECT_TRUE(ProxyBasicAuthSeen());
 
@@ -189,8 +202,9 @@ TEST_F(ProxyDialogue, BasicChallengeBlocksEveryLaterTunnel) {
 }
 
 TEST_F(ProxyDialogue, UnsupportedSchemesAreLoggedThenMissingBasicFails) {
-  proxy.Data("HTTP/1.0 407 Proxy Authentication Required\r\n"
-             "Proxy-Authenticate: NTLM\r\nProxy-Authenticate: Negotiate abc\r\n\r\n");
+  proxy.Data(
+      "HTTP/1.0 407 Proxy Authentication Required\r\n"
+      "Proxy-Authenticate: NTLM\r\nProxy-Authenticate: Negotiate abc\r\n\r\n");
   EXPECT_EQ(begin_http_relay(proxy, "h", 443), -1);
   EXPECT_FALSE(ProxyBasicAuthSeen());
   const std::string text = log.Text();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "card/apdu.h"
 #include "cloud/relay.h"
@@ -22,8 +24,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string kClientKeyText = std::string(271, 'C') + "\n";
 const std::string kServerKeyText = std::string(271, 'S') + "\n";
-const Bytes kServerSecret = {'s', 'e', 'c', 'r', 'e', 't', '-', 's', 'e', 'r', 'v', 'e', 'r', '-',
-                             '1', '6', 'X', 'X'};
+const Bytes kServerSecret = {'s', 'e', 'c', 'r', 'e', 't', '-', 's', 'e',
+                             'r', 'v', 'e', 'r', '-', '1', '6', 'X', 'X'};
 const Bytes kCardId = {'C', 'A', 'R', 'D', '0', '0', '0', '0', '0', '0', '0', '1'};
 const Bytes kChallenge = {1, 2, 3, 4, 5, 6, 7, 8};
 const Bytes kCardAnswer(16, 0xA5);
@@ -37,12 +39,15 @@ class FakeKeys : public SessionKeys {
   bool decryptFails = false;
   bool encryptFails = false;
   std::string passphraseSeen;
+  const char* passphraseBuffer = nullptr;
+  bool passphraseLingered = false;
   std::string serverKeySeen;
   std::vector<std::string> cryptoErrors;
 
   void GenerateKeyPair() override {}
   int WritePrivateKey(const char* passphrase) override {
     passphraseSeen = passphrase;
+    passphraseBuffer = passphrase;
     return privateLength;
   }
   int WritePublicKey(std::string& text) override {
@@ -51,6 +56,8 @@ class FakeKeys : public SessionKeys {
   }
   bool OpenServerKey(const char* text) override {
     serverKeySeen = text;
+    // The session's passphrase buffer is still alive here; its one use is long over.
+    passphraseLingered = passphraseBuffer != nullptr && passphraseBuffer[0] != '\0';
     return serverKeyReadable;
   }
   int DecryptWithClientKey(const std::uint8_t*, int length, std::uint8_t* out) override {
@@ -123,12 +130,15 @@ struct ServerScript {
   std::string Reply02(std::size_t length = 44, const char* tag = "02") const {
     Bytes plain(length, '.');
     std::memcpy(plain.data(), tag, 2);
-    for (std::size_t i = 0; i < 32 && 9 + i < length; ++i) plain[9 + i] = static_cast<std::uint8_t>(0xC0 + i);
+    for (std::size_t i = 0; i < 32 && 9 + i < length; ++i)
+      plain[9 + i] = static_cast<std::uint8_t>(0xC0 + i);
     return Wire(SealMessage(plain.data(), plain.size(), SessionKeyFor()));
   }
-  std::string FinalReply(const std::string& okTag = "OK", char resultByte = 'R') const {
+  std::string FinalReply(const std::string& okTag = "OK", char resultByte = 'R',
+                         int resultLength = 256) const {
     Bytes plain = Plain("########" + okTag + "########");
-    for (int i = 0; i < 256; ++i) plain.push_back(static_cast<std::uint8_t>(resultByte + i % 3));
+    for (int i = 0; i < resultLength; ++i)
+      plain.push_back(static_cast<std::uint8_t>(resultByte + i % 3));
     // The control keeps the padding as it comes; any trailing bytes do.
     Bytes wire(plain.size() + 6, 0);
     std::copy(plain.begin(), plain.end(), wire.begin());
@@ -141,7 +151,8 @@ struct ServerScript {
 struct SessionTest : ::testing::Test {
   SessionTest() {
     ResetProxyBasicAuthSeenForTests();
-    for (std::size_t i = 0; i < 16; ++i) request.clientRandom[i] = static_cast<std::uint8_t>('0' + i % 10);
+    for (std::size_t i = 0; i < 16; ++i)
+      request.clientRandom[i] = static_cast<std::uint8_t>('0' + i % 10);
     request.host = "auth.qardex.example";
     request.portText = "443";
     request.helloKey = crypto::BuildHelloKey();
@@ -152,11 +163,12 @@ struct SessionTest : ::testing::Test {
     Bytes muAuth = {0x00, 0x82, 0x11, 0x12, 0x20};
     for (int i = 0; i < 32; ++i) muAuth.push_back(static_cast<std::uint8_t>(0xC0 + i));
     muAuth.push_back(0x10);
-    pcsc.readers.push_back({"Reader", true,
-                            {{Bytes(card::kReadHCId.begin(), card::kReadHCId.end()), Ok(kCardId)},
-                             {Bytes(card::kGetChallenge.begin(), card::kGetChallenge.end()),
-                              Ok(kChallenge)},
-                             {muAuth, Ok(kCardAnswer)}}});
+    pcsc.readers.push_back(
+        {"Reader",
+         true,
+         {{Bytes(card::kReadHCId.begin(), card::kReadHCId.end()), Ok(kCardId)},
+          {Bytes(card::kGetChallenge.begin(), card::kGetChallenge.end()), Ok(kChallenge)},
+          {muAuth, Ok(kCardAnswer)}}});
     pcsc.Connect(0, "Reader", &cardHandle);
   }
   FakeStream& Peer() { return *connector.peer; }
@@ -220,6 +232,7 @@ TEST_F(SessionTest, FullDialogueSendsEveryMessageByteForByte) {
 
   EXPECT_EQ(std::strlen(result.data()), 256u);
   EXPECT_EQ(result[0], 'R');
+  EXPECT_FALSE(keys.passphraseLingered);
   const std::string text = log.Text();
   for (const char* line : {"Send Hello", "Remote InSAM_HC_AUTH OK!\r\n",
                            "Local MuAuthHC_DC_SAM OK!\r\n", "Remote ExSAM_HC_AUTH OK!\r\n"}) {
@@ -264,8 +277,8 @@ TEST_F(SessionTest, BadHelloRepliesAre8305) {
   Peer().Data("<E>");  // nothing but the trailer
   EXPECT_EQ(Run(), control::kBadHelloReply);
 
-  for (const std::string& reply : {server.HelloReply("Howdy"), std::string("ab"),
-                                   std::string(40, 'x') + "<E>"}) {
+  for (const std::string& reply :
+       {server.HelloReply("Howdy"), std::string("ab"), std::string(40, 'x') + "<E>"}) {
     FakeConnector fresh;
     fresh.peer->Data(reply);
     EXPECT_EQ(cloud_sam_session(request, keys, fresh, card::CardChannel{pcsc, cardHandle}, result),
@@ -279,9 +292,9 @@ TEST_F(SessionTest, BadHelloRepliesAre8305) {
   keys.serverKeyReadable = false;  // an unreadable server key ends the exchange the same way
   FakeConnector unreadable;
   unreadable.peer->Data(server.HelloReply());
-  EXPECT_EQ(cloud_sam_session(request, keys, unreadable, card::CardChannel{pcsc, cardHandle},
-                              result),
-            control::kBadHelloReply);
+  EXPECT_EQ(
+      cloud_sam_session(request, keys, unreadable, card::CardChannel{pcsc, cardHandle}, result),
+      control::kBadHelloReply);
 }
 
 TEST_F(SessionTest, RsaFailuresAreLoggedWithTheirStep) {
@@ -321,6 +334,16 @@ TEST_F(SessionTest, ServerReplies02AndFinal) {
   notOk.peer->Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply("NO"));
   EXPECT_EQ(cloud_sam_session(request, keys, notOk, card::CardChannel{pcsc, cardHandle}, result),
             control::kBadFinalReply);
+  // "OK" with less than the whole result is no success: the page would get zero fill.
+  for (const int shortResult : {0, 200, 250}) {
+    FakeConnector cut;
+    cut.peer->Data(server.HelloReply())
+        .Data(server.Reply02())
+        .Data(server.FinalReply("OK", 'R', shortResult));
+    EXPECT_EQ(cloud_sam_session(request, keys, cut, card::CardChannel{pcsc, cardHandle}, result),
+              control::kBadFinalReply)
+        << shortResult;
+  }
   FakeConnector closes;
   closes.peer->Data(server.HelloReply()).Data(server.Reply02()).Close();
   EXPECT_EQ(cloud_sam_session(request, keys, closes, card::CardChannel{pcsc, cardHandle}, result),
@@ -331,6 +354,19 @@ TEST_F(SessionTest, ResultWithAZeroByteIsCutThere) {
   Peer().Data(server.HelloReply()).Data(server.Reply02()).Data(server.FinalReply("OK", '\0'));
   ASSERT_EQ(Run(), 0);
   EXPECT_EQ(std::strlen(result.data()), 0u);
+}
+
+TEST(SessionMessages, TheClientRandomIsWipedWithItsHolder) {
+  alignas(SessionRequest) unsigned char storage[sizeof(SessionRequest)];
+  auto* request = new (storage) SessionRequest;
+  request->clientRandom.fill('7');
+  request->helloKey.fill(0x55);
+  const std::uint8_t* random = request->clientRandom.data();
+  const std::uint8_t* hello = request->helloKey.data();
+  request->~SessionRequest();
+  const auto zero = [](std::uint8_t b) { return b == 0; };
+  EXPECT_TRUE(std::all_of(random, random + kClientRandomLength, zero));
+  EXPECT_TRUE(std::all_of(hello, hello + crypto::kHelloKeyLength, zero));
 }
 
 TEST(SessionMessages, SessionKeyAndPadding) {
