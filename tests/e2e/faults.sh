@@ -61,7 +61,7 @@ check_no_crash() {
   fi
 }
 
-count_log() { daily_log_text | grep -c -- "$1"; }
+count_log() { daily_log_text | grep -cF -- "$1"; }
 
 # The server's result for the default card and a page random of 20 characters (see
 # testbed/authserver/README.md): hex of h1..h4, h1 = SHA-256("RESULT" || id || random).
@@ -155,9 +155,13 @@ right_reads=$(sed -nE 's/^right results: H_Sign ([0-9]+), GetBasic ([0-9]+)\r?$/
 check_no_crash
 check_log_well_formed
 # Each right result wrote its entry; a lost entry shows here even where no line is torn.
-check "one 'Ret = 0' entry per right H_Sign" test "$(count_log "Ret = 0")" -eq "${right_signs:--1}"
-check "one card-data entry per right GetBasic" \
-  test "$(count_log "hc card data \[")" -eq "${right_reads:--1}"
+check_entries_per_result() { # check_entries_per_result TEXT METHOD RIGHT_RESULTS
+  local entries
+  entries=$(count_log "$1")
+  check "one '$1' entry per right $2 ($entries entries, ${3:-?} right)" test "$entries" -eq "${3:--1}"
+}
+check_entries_per_result "Ret = 0" H_Sign "$right_signs"
+check_entries_per_result "hc card data [" GetBasic "$right_reads"
 
 net_scenario "two processes use one card"
 add_reader "QX Solo"
@@ -173,8 +177,7 @@ run_js_together faults/calls.js "${signs[@]}" -- "${reads[@]}"
 check_no_crash
 check_log_well_formed
 right_calls() { grep -cE "^ok   call [0-9]+ $1"$'\r?$' "$QX_FILES/calls-$2.out"; }
-check "one 'Ret = 0' entry per right H_Sign" test "$(count_log "Ret = 0")" -eq "$(right_calls H_Sign a)"
-check "one card-data entry per right GetBasic" \
-  test "$(count_log "hc card data \[")" -eq "$(right_calls GetBasic b)"
+check_entries_per_result "Ret = 0" H_Sign "$(right_calls H_Sign a)"
+check_entries_per_result "hc card data [" GetBasic "$(right_calls GetBasic b)"
 
 finish
