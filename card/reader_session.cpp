@@ -19,8 +19,19 @@ PcscStatus CardSession::Connect(const char* reader) {
   return status;
 }
 
+PcscStatus CardSession::BeginTransaction() {
+  if (!hasCard_) return kPcscSuccess;
+  const PcscStatus status = pcsc_.BeginTransaction(card_);
+  inTransaction_ = status == kPcscSuccess;
+  return status;
+}
+
 PcscStatus CardSession::Disconnect() {
   if (!hasCard_) return kPcscSuccess;
+  if (inTransaction_) {
+    inTransaction_ = false;
+    pcsc_.EndTransaction(card_);  // a card gone meanwhile cannot be held anyway
+  }
   hasCard_ = false;
   return pcsc_.Disconnect(card_);
 }
@@ -46,6 +57,7 @@ ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) 
   std::uint32_t length = 0;
   PcscStatus status = session.pcsc().ListReaders(session.context(), nullptr, &length);
   if (status != kPcscSuccess) return {1, status};
+  if (length > kReaderListLimit) return {2, kPcscListTooLarge};
   multiString.assign(length, '\0');
   status = session.pcsc().ListReaders(session.context(), multiString.data(), &length);
   if (status != kPcscSuccess) return {2, status};
@@ -54,9 +66,11 @@ ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) 
   return {0, kPcscSuccess};
 }
 
+enum class CardHold { Connection, Transaction };
+
 // The scan shared by FindHCReader and OpenHCCard. On success the card of
-// reader `index` is connected in `session`.
-std::int32_t ScanForHCCard(CardSession& session, int& index) {
+// reader `index` is connected in `session` (and held, when asked).
+std::int32_t ScanForHCCard(CardSession& session, int& index, CardHold hold) {
   if (session.Establish() != kPcscSuccess) return kEstablishContextFailed;
 
   ReaderListing listing;
@@ -72,6 +86,10 @@ std::int32_t ScanForHCCard(CardSession& session, int& index) {
     const char* reader = listing.names.name(i);
     diag::AppendErrorLog("%s\r\n", reader);
     if (session.Connect(reader) != kPcscSuccess) continue;
+    if (hold == CardHold::Transaction && session.BeginTransaction() != kPcscSuccess) {
+      session.Disconnect();
+      continue;
+    }
     if (SelectHC(CardChannel{session.pcsc(), session.card()}, response) == 0) {
       index = i;
       return kScanOk;
@@ -95,14 +113,14 @@ PcscStatus ListReaders(CardSession& session, ReaderListing& listing) {
 }
 
 std::int32_t FindHCReader(CardSession& session, int& index) {
-  const std::int32_t status = ScanForHCCard(session, index);
+  const std::int32_t status = ScanForHCCard(session, index, CardHold::Connection);
   if (status != kScanOk) return status;
   return session.Disconnect();
 }
 
 std::int32_t OpenHCCard(CardSession& session) {
   int index = -1;
-  return ScanForHCCard(session, index);
+  return ScanForHCCard(session, index, CardHold::Transaction);
 }
 
 void CloseHCCard(CardSession& session) { session.Close(); }

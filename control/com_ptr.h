@@ -38,6 +38,8 @@ class ComPtr {
   void Reset() {
     if (ptr_) std::exchange(ptr_, nullptr)->Release();
   }
+  // Gives up the reference without releasing it.
+  T* Detach() { return std::exchange(ptr_, nullptr); }
   T* get() const { return ptr_; }
   T* operator->() const { return ptr_; }
   explicit operator bool() const { return ptr_ != nullptr; }

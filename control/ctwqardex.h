@@ -77,7 +77,6 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   CtwQARDEX(const CtwQARDEX&) = delete;
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
-  HRESULT LoadTypeInfo();
   // A method's failure: the code goes to lastError and its decimal text out.
   HRESULT Fail(std::int32_t code, BSTR* out);
   // Reads the holder's record from the card; on failure reports it with Fail
@@ -88,7 +87,7 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
 
   InnerUnknown inner_{*this};
   IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned
-  ULONG references_ = 0;          // apartment-threaded: no interlocking needed
+  LONG references_ = 0;           // interlocked: a reference may be dropped on any thread
 
   std::int32_t lastError_ = 0;
   ResultText versionText_;
@@ -98,7 +97,6 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   ResultText messageText_;
 
   com::ComPtr<IUnknown> site_;
-  com::ComPtr<ITypeInfo> typeInfo_;
 };
 
 }  // namespace qardex::control

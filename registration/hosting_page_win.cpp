@@ -27,6 +27,20 @@ std::optional<std::wstring> UrlPart(const wchar_t* url, DWORD part, DWORD limit)
   return text;
 }
 
+// Whether the address carries a user name or password part. Only an answer
+// of "none" counts as none (E_INVALIDARG is how the platform says the URL has
+// no such part; S_FALSE is accepted too); a part too long for the buffer is
+// present, and any other failure gives nothing, so the check fails closed.
+std::optional<bool> HasUserPart(const wchar_t* url, DWORD part) {
+  std::wstring text(kHostLimit + 1, L'\0');
+  DWORD length = kHostLimit + 1;
+  const HRESULT result = UrlGetPartW(url, text.data(), &length, part, 0);
+  if (result == E_POINTER) return true;
+  if (result == E_INVALIDARG || result == S_FALSE) return false;
+  if (result != S_OK) return std::nullopt;
+  return text[0] != L'\0';
+}
+
 // The page address and the service provider that knows its zone.
 bool FindAddress(IUnknown* site, Bstr& url, ComPtr<IServiceProvider>& provider) {
   ComPtr<IServiceProvider> siteProvider;
@@ -112,8 +126,11 @@ std::optional<PageAddress> FindHostingPage(IUnknown* site) {
   if (!scheme) return std::nullopt;
   page.scheme = *scheme;
   page.host = UrlPart(url.get(), URL_PART_HOSTNAME, kHostLimit).value_or(L"");
-  page.hasUserName = !UrlPart(url.get(), URL_PART_USERNAME, kHostLimit).value_or(L"").empty();
-  page.hasPassword = !UrlPart(url.get(), URL_PART_PASSWORD, kHostLimit).value_or(L"").empty();
+  const std::optional<bool> userName = HasUserPart(url.get(), URL_PART_USERNAME);
+  const std::optional<bool> password = HasUserPart(url.get(), URL_PART_PASSWORD);
+  if (!userName || !password) return std::nullopt;
+  page.hasUserName = *userName;
+  page.hasPassword = *password;
   return page;
 }
 

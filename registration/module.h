@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 
@@ -11,6 +12,15 @@ namespace qardex::registration {
 HINSTANCE ModuleInstance();
 // Full path of the library file.
 std::wstring ModulePath();
+
+// The type information of ItwQARDEX, loaded from the library's own type
+// library on first use and shared by every control of the process. On
+// success `info` receives a reference of its own.
+HRESULT ControlTypeInfo(ITypeInfo** info);
+// Drops the shared type information (the library is being unloaded).
+void ReleaseControlTypeInfo();
+// Forgets it without a release, for the end of the process.
+void AbandonControlTypeInfo();
 
 void LockModule();
 void UnlockModule();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/com_ptr.h"
+#include "control/method_guard.h"
 #include "qardex_idl.h"
 #include "registration/categories.h"
 #include "registration/module.h"
@@ -95,22 +96,26 @@ HRESULT UnregisterTypeLibrary() {
 // it: the script replaces that key whole, which would drop records made earlier.
 extern "C" HRESULT WINAPI DllRegisterServer() {
   using namespace qardex::registration;
-  RegistryScript script;
-  HRESULT result = LoadScript(script);
-  if (FAILED(result)) return result;
-  result = FromStatus(ApplyRegistration(script, SystemRegistry()));
-  if (FAILED(result)) return result;
-  result = RegisterTypeLibrary();
-  if (FAILED(result)) return result;
-  return RegisterSafetyCategories();
+  return qardex::control::Guarded([] {
+    RegistryScript script;
+    HRESULT result = LoadScript(script);
+    if (FAILED(result)) return result;
+    result = FromStatus(ApplyRegistration(script, SystemRegistry()));
+    if (FAILED(result)) return result;
+    result = RegisterTypeLibrary();
+    if (FAILED(result)) return result;
+    return RegisterSafetyCategories();
+  });
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   using namespace qardex::registration;
-  RegistryScript script;
-  HRESULT result = LoadScript(script);
-  if (FAILED(result)) return result;
-  result = FromStatus(ApplyUnregistration(script, SystemRegistry()));
-  const HRESULT typeLibrary = UnregisterTypeLibrary();
-  return FAILED(result) ? result : typeLibrary;
+  return qardex::control::Guarded([] {
+    RegistryScript script;
+    HRESULT result = LoadScript(script);
+    if (FAILED(result)) return result;
+    result = FromStatus(ApplyUnregistration(script, SystemRegistry()));
+    const HRESULT typeLibrary = UnregisterTypeLibrary();
+    return FAILED(result) ? result : typeLibrary;
+  });
 }

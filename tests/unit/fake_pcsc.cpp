@@ -40,7 +40,7 @@ card::PcscStatus FakePcsc::ListReaders(card::PcscContext, char* buffer, std::uin
   if (buffer == nullptr) {
     if (sizeResult != card::kPcscSuccess) return sizeResult;
     if (readers.empty() && !useOverride) return kNoReadersAvailable;
-    *length = static_cast<std::uint32_t>(multi.size());
+    *length = claimedListLength != 0 ? claimedListLength : static_cast<std::uint32_t>(multi.size());
     return card::kPcscSuccess;
   }
   if (listResult != card::kPcscSuccess) return listResult;
@@ -73,6 +73,7 @@ card::PcscStatus FakePcsc::Transmit(card::PcscCard card, const std::uint8_t* com
   const Bytes sentBytes(command, command + commandLength);
   FakeReader& reader = readers[found->second];
   sent.emplace_back(reader.name, sentBytes);
+  if (held_.count(card) == 0) ++transmitsOutsideTransaction;
   if (transmitResult != card::kPcscSuccess) return transmitResult;
   const auto answer = reader.answers.find(sentBytes);
   const Bytes reply = answer != reader.answers.end() ? answer->second : Bytes{0x6D, 0x00};
@@ -82,9 +83,31 @@ card::PcscStatus FakePcsc::Transmit(card::PcscCard card, const std::uint8_t* com
   return card::kPcscSuccess;
 }
 
+card::PcscStatus FakePcsc::BeginTransaction(card::PcscCard card) {
+  std::lock_guard lock(mutex_);
+  calls.push_back("begin");
+  if (connected_.count(card) == 0) return kInvalidHandle;
+  if (beginResult != card::kPcscSuccess) return beginResult;
+  held_[card] = true;
+  ++openTransactions;
+  return card::kPcscSuccess;
+}
+
+card::PcscStatus FakePcsc::EndTransaction(card::PcscCard card) {
+  std::lock_guard lock(mutex_);
+  calls.push_back("end");
+  if (held_.erase(card) == 0) return kInvalidHandle;
+  --openTransactions;
+  return card::kPcscSuccess;
+}
+
 card::PcscStatus FakePcsc::Disconnect(card::PcscCard card) {
   std::lock_guard lock(mutex_);
   calls.push_back("disconnect");
+  if (held_.erase(card) != 0) {
+    ++disconnectsInTransaction;
+    --openTransactions;
+  }
   if (connected_.erase(card) == 0) return kInvalidHandle;
   --openCards;
   return disconnectResult;

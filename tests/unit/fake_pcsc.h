@@ -31,14 +31,23 @@ class FakePcsc : public card::PcscApi {
   card::PcscStatus listResult = card::kPcscSuccess;
   card::PcscStatus disconnectResult = card::kPcscSuccess;
   card::PcscStatus transmitResult = card::kPcscSuccess;
+  card::PcscStatus beginResult = card::kPcscSuccess;
+  // Reader-list size to claim instead of the real one (0: the real one).
+  std::uint32_t claimedListLength = 0;
   // Raw multi-string to report instead of one built from `readers`.
   std::vector<char> multiStringOverride;
   bool useOverride = false;
 
-  // Calls as they happened, e.g. "connect Reader A", "disconnect", "release".
+  // Calls as they happened, e.g. "connect Reader A", "begin", "end",
+  // "disconnect", "release".
   std::vector<std::string> calls;
   int openContexts = 0;
   int openCards = 0;
+  int openTransactions = 0;
+  // Disconnects of a card whose transaction was never ended.
+  int disconnectsInTransaction = 0;
+  // Commands sent while the card was not held in a transaction.
+  int transmitsOutsideTransaction = 0;
 
   card::PcscStatus EstablishContext(card::PcscContext* context) override;
   card::PcscStatus ListReaders(card::PcscContext context, char* buffer,
@@ -48,6 +57,8 @@ class FakePcsc : public card::PcscApi {
   card::PcscStatus Transmit(card::PcscCard card, const std::uint8_t* command,
                             std::uint32_t commandLength, std::uint8_t* response,
                             std::uint32_t* responseLength) override;
+  card::PcscStatus BeginTransaction(card::PcscCard card) override;
+  card::PcscStatus EndTransaction(card::PcscCard card) override;
   card::PcscStatus Disconnect(card::PcscCard card) override;
   card::PcscStatus ReleaseContext(card::PcscContext context) override;
 
@@ -58,6 +69,7 @@ class FakePcsc : public card::PcscApi {
   std::vector<char> MultiString() const;
   std::mutex mutex_;
   std::map<card::PcscCard, std::size_t> connected_;  // card -> reader index
+  std::map<card::PcscCard, bool> held_;              // card -> in a transaction
   card::PcscCard nextCard_ = 100;
 };
 

@@ -18,12 +18,19 @@ Bytes Of(const std::array<std::uint8_t, N>& command) {
   return Bytes(command.begin(), command.end());
 }
 
-const std::string kRecord = "000012345678" "\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') +
-                            "A123456789" "0650101" "M" "1080101";
+const std::string kRecord =
+    "000012345678"
+    "\xB3\xAF\xA4\x6A\xA9\xFA" +
+    std::string(14, ' ') +
+    "A123456789"
+    "0650101"
+    "M"
+    "1080101";
 
 struct HolderRecordTest : ::testing::Test {
   HolderRecordTest() {
-    pcsc.readers.push_back({"Reader", true,
+    pcsc.readers.push_back({"Reader",
+                            true,
                             {{Of(card::kSelectHC), Ok()},
                              {Of(card::kReadBasicData), Ok(Bytes(kRecord.begin(), kRecord.end()))},
                              {Of(card::kReadHCCardData), Ok({'1', 0x00, 0x42})}}});
@@ -32,6 +39,9 @@ struct HolderRecordTest : ::testing::Test {
   void ExpectClosed() {
     EXPECT_EQ(pcsc.openCards, 0);
     EXPECT_EQ(pcsc.openContexts, 0);
+    EXPECT_EQ(pcsc.openTransactions, 0);
+    EXPECT_EQ(pcsc.disconnectsInTransaction, 0);
+    EXPECT_EQ(pcsc.transmitsOutsideTransaction, 0);  // SELECT and reads in one transaction
   }
 
   testing::LogCapture log;
@@ -42,9 +52,9 @@ struct HolderRecordTest : ::testing::Test {
 TEST_F(HolderRecordTest, ReadsBothRecordsAndClosesTheCard) {
   ASSERT_EQ(kRecord.size(), 57u);
   EXPECT_EQ(ReadHolderRecord(pcsc, record), 0);
-  EXPECT_EQ(FormatBasicText(record.fields, record.cardDataFlag),
-            "000012345678,A123456789,\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') +
-                ",0650101,M,1");
+  EXPECT_EQ(
+      FormatBasicText(record.fields, record.cardDataFlag),
+      "000012345678,A123456789,\xB3\xAF\xA4\x6A\xA9\xFA" + std::string(14, ' ') + ",0650101,M,1");
   ExpectClosed();
   const std::string text = log.Text();
   EXPECT_NE(text.find("basic [" + kRecord + "]\r\n"), std::string::npos);
@@ -62,6 +72,10 @@ TEST_F(HolderRecordTest, FirstFailingStepDecidesTheCode) {
   Answer(Of(card::kSelectHC)) = {0x6A, 0x82};
   EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
   pcsc.establishResult = testing::kNoService;
+  EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
+  pcsc.establishResult = card::kPcscSuccess;
+  Answer(Of(card::kSelectHC)) = Ok();
+  pcsc.beginResult = testing::kNoSmartcard;  // the card cannot be held for the reads
   EXPECT_EQ(ReadHolderRecord(pcsc, record), kCannotOpenCard);
   ExpectClosed();
 }

@@ -32,6 +32,8 @@ struct ScanTest : ::testing::Test {
   void ExpectAllClosed() {
     EXPECT_EQ(pcsc.openCards, 0);
     EXPECT_EQ(pcsc.openContexts, 0);
+    EXPECT_EQ(pcsc.openTransactions, 0);
+    EXPECT_EQ(pcsc.disconnectsInTransaction, 0);  // always ended before disconnecting
   }
 
   LogCapture log;
@@ -62,9 +64,8 @@ TEST_F(ScanTest, RefusedSelectCountsAsNoCardAndIsDisconnected) {
   pcsc.readers = {refusing};
   EXPECT_EQ(Find(), kNoHCCard);
   ExpectAllClosed();
-  EXPECT_EQ(pcsc.calls, (std::vector<std::string>{"establish", "size", "list",
-                                                  "connect Refusing", "disconnect",
-                                                  "release"}));
+  EXPECT_EQ(pcsc.calls, (std::vector<std::string>{"establish", "size", "list", "connect Refusing",
+                                                  "disconnect", "release"}));
 }
 
 TEST_F(ScanTest, EachFailingStepHasItsCode) {
@@ -96,6 +97,32 @@ TEST_F(ScanTest, OpenKeepsTheCardUntilClosed) {
   CloseHCCard(session);
   ExpectAllClosed();
   CloseHCCard(session);  // closing twice is harmless
+  ExpectAllClosed();
+}
+
+// From SelectHC to the close, no other client's command can come between ours.
+TEST_F(ScanTest, OpenHoldsTheCardFromSelectUntilClosed) {
+  FakeReader refusing{"Refusing", true, {{kSelect, {0x6A, 0x82}}}};
+  pcsc.readers = {refusing, WithHCCard("B")};
+  {
+    CardSession session(pcsc);
+    ASSERT_EQ(OpenHCCard(session), kScanOk);
+    EXPECT_EQ(pcsc.openTransactions, 1);
+  }
+  ExpectAllClosed();
+  EXPECT_EQ(pcsc.transmitsOutsideTransaction, 0);
+  EXPECT_EQ(pcsc.calls, (std::vector<std::string>{"establish", "size", "list", "connect Refusing",
+                                                  "begin", "end", "disconnect", "connect B",
+                                                  "begin", "end", "disconnect", "release"}));
+}
+
+TEST_F(ScanTest, CardThatCannotBeHeldCountsAsNotConnected) {
+  pcsc.readers = {WithHCCard("A")};
+  pcsc.beginResult = testing::kNoSmartcard;
+  CardSession session(pcsc);
+  EXPECT_EQ(OpenHCCard(session), kNoHCCard);
+  EXPECT_TRUE(pcsc.sent.empty());
+  session.Close();
   ExpectAllClosed();
 }
 
@@ -145,6 +172,19 @@ TEST_F(ScanTest, ListReadersReportsRawStatusAndNames) {
     EXPECT_EQ(listing.names.count(), 0);
   }
   ExpectAllClosed();
+}
+
+// A size above 64 KiB is a failed listing, never an allocation of that size.
+TEST_F(ScanTest, ReaderListAbove64KiBIsAFailedListing) {
+  pcsc.readers = {WithHCCard("A")};
+  pcsc.claimedListLength = kReaderListLimit + 1;
+  EXPECT_EQ(Find(), kReadReaderListFailed);
+  CardSession session(pcsc);
+  ReaderListing listing;
+  EXPECT_EQ(ListReaders(session, listing), kPcscListTooLarge);
+  EXPECT_EQ(listing.names.count(), 0);
+  pcsc.claimedListLength = kReaderListLimit;  // the limit itself is still read
+  EXPECT_EQ(Find(), kScanOk);
 }
 
 // Two threads listing different reader sets at the same time never see each
