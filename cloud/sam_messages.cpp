@@ -24,12 +24,6 @@ void AppendTrailer(Bytes& message) {
   message.insert(message.end(), kFrameTrailer, kFrameTrailer + kTrailerLength);
 }
 
-// A plaintext on its way to being sealed: wiped once it is no longer needed.
-struct WipedPlaintext {
-  Bytes bytes;
-  ~WipedPlaintext() { crypto::SecureZero(bytes.data(), bytes.size()); }
-};
-
 }  // namespace
 
 crypto::TdeaKey HelloTdeaKey(const crypto::HelloKey& helloKey) {
@@ -55,7 +49,7 @@ crypto::TdeaKey SessionTdeaKey(const SessionKey& sessionKey) {
 }
 
 Bytes SealMessage(const std::uint8_t* plaintext, std::size_t length, const crypto::TdeaKey& key) {
-  WipedPlaintext padded{Bytes(crypto::PaddedLength(length), 0)};
+  crypto::WipedBytes padded{Bytes(crypto::PaddedLength(length), 0)};
   crypto::pad_block8(plaintext, length, padded.bytes.data(), padded.bytes.size());
   Bytes message(padded.bytes.size(), 0);
   crypto::TdeaEcbEncrypt(key, padded.bytes.data(), message.data(), padded.bytes.size());
@@ -80,7 +74,7 @@ Bytes BuildKeyMessage(const std::uint8_t* rsaBlock, std::size_t length) {
 
 Bytes BuildRequest01(const std::uint8_t* cardId, const std::uint8_t* challenge,
                      const crypto::TdeaKey& sessionKey) {
-  WipedPlaintext plaintext{
+  crypto::WipedBytes plaintext{
       Bytes(kRequest01Template, kRequest01Template + sizeof kRequest01Template - 1)};
   std::copy(cardId, cardId + kCardIdLength, plaintext.bytes.begin() + kRequest01IdOffset);
   std::copy(challenge, challenge + kChallengeLength,
@@ -90,7 +84,7 @@ Bytes BuildRequest01(const std::uint8_t* cardId, const std::uint8_t* challenge,
 
 Bytes BuildRequest03(const std::uint8_t* cardAnswer, const PageRandom& pageRandom,
                      const crypto::TdeaKey& sessionKey) {
-  WipedPlaintext plaintext{
+  crypto::WipedBytes plaintext{
       Bytes(kRequest03Template, kRequest03Template + sizeof kRequest03Template - 1)};
   std::copy(cardAnswer, cardAnswer + kCardAnswerLength,
             plaintext.bytes.begin() + kRequest03AnswerOffset);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <type_traits>
+#include <vector>
 
 namespace qardex::crypto {
 
@@ -24,6 +26,12 @@ class ScopedWipe {
 
  private:
   T& target_;
+};
+
+// A byte vector (a plaintext on its way to being enciphered) wiped when it goes.
+struct WipedBytes {
+  std::vector<std::uint8_t> bytes;
+  ~WipedBytes() { SecureZero(bytes.data(), bytes.size()); }
 };
 
 }  // namespace qardex::crypto
