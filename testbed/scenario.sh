@@ -489,7 +489,7 @@ check_log_well_formed() {
       previous = "suffix"; next
     }
     { bad("is no entry"); previous = "" }
-    END { if (NR == 0) printf "the log is empty" }')
+    END { if (NR == 0) printf "the log is empty; " }')
   [[ $(daily_log_text | tail -c 1 | od -An -tx1) == " 0a" ]] ||
     problems+="the last entry lacks its line feed"
   if [[ -n $problems ]]; then

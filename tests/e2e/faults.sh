@@ -168,16 +168,27 @@ add_reader "QX Solo"
 : >"$QX_FILES/card.conf"
 fault_step fresh-card
 start_authserver --modes "normal*$two_rounds"
-signs=() reads=()
-for ((i = 0; i < two_rounds; i++)); do
-  signs+=("call|H_Sign|$sign_random|$sign_result|0|$bound_seconds")
-  reads+=("call|GetBasic||$basic_line|0|$bound_seconds" "call|GetBasic||$basic_line|0|$bound_seconds")
-done
-run_js_together faults/calls.js "${signs[@]}" -- "${reads[@]}"
+run_js_together faults/calls.js \
+  "call*$two_rounds|H_Sign|$sign_random|$sign_result|0|$bound_seconds" -- \
+  "call*$((2 * two_rounds))|GetBasic||$basic_line|0|$bound_seconds"
 check_no_crash
 check_log_well_formed
-right_calls() { grep -cE "^ok   call [0-9]+ $1"$'\r?$' "$QX_FILES/calls-$2.out"; }
+# right_calls METHOD SIDE: right results of METHOD in script host SIDE (a or b).
+right_calls() { sed -nE "s/^right $1 ([0-9]+)\r?$/\1/p" "$QX_FILES/calls-$2.out"; }
 check_entries_per_result "Ret = 0" H_Sign "$(right_calls H_Sign a)"
 check_entries_per_result "hc card data [" GetBasic "$(right_calls GetBasic b)"
+
+# Many short calls from two processes, each writing one entry (the reader's name) outside any
+# card transaction: the log writer alone must keep every entry.
+log_calls=700
+net_scenario "two processes write the log at once"
+add_reader "QX Solo"
+start_pcscd
+scans="call*$log_calls|GetHCConnectNo||-1|7004|$bound_seconds"
+run_js_together faults/calls.js "$scans" -- "$scans"
+check_no_crash
+check_log_well_formed
+check_entries_per_result "QX Solo 00 00" GetHCConnectNo \
+  "$(($(right_calls GetHCConnectNo a) + $(right_calls GetHCConnectNo b)))"
 
 finish

@@ -2,7 +2,7 @@
 // resource use. Each script argument is one action, run in order on one control:
 //   call|METHOD|ARG|EXPECT|E|SECONDS  METHOD (H_Sign, GetBasic or GetHCConnectNo; ARG for
 //                                     H_Sign only) returns EXPECT and leaves GetLastError at E,
-//                                     within SECONDS
+//                                     within SECONDS; "call*N|..." makes N such calls
 //   step:NAME                         the scenario runner does step NAME first
 //   usage=PROCSTAT|FILE               first reading of this process's handles and bytes
 //   usage|HANDLES|BYTES               the growth since the first reading stays within these
@@ -12,6 +12,7 @@ var shell = new ActiveXObject("WScript.Shell");
 var files = new ActiveXObject("Scripting.FileSystemObject");
 var calls = 0;
 var slowest = {};
+var rightResults = {};
 var procstat = null, statFile = null, firstUsage = null;
 
 var methods = {
@@ -20,18 +21,38 @@ var methods = {
     GetHCConnectNo: function () { return control.GetHCConnectNo(); }
 };
 
+// "call|..." once, or "call*N|..." N times with one check each for all N calls; the number of
+// right results is printed as "right METHOD N" for the runner's count of log entries.
 function call(action) {
     var parts = action.split("|");
+    var times = /^call\*(\d+)$/.exec(parts[0]);
+    var count = times ? parseInt(times[1], 10) : 1;
     if (parts.length != 6 || !methods[parts[1]]) throw new Error("bad action '" + action + "'");
-    var method = parts[1], bound = parseFloat(parts[5]);
-    var name = "call " + (++calls) + " " + method;
-    var started = new Date().getTime();
-    var result = methods[method](parts[2]);
-    var seconds = (new Date().getTime() - started) / 1000;
-    checkEqual(name, String(result), parts[3]);
-    checkEqual(name + ", then GetLastError", control.GetLastError(), parseInt(parts[4], 10));
-    check(name + " returned within " + bound + " s", seconds <= bound, "took " + seconds + " s");
-    if (!(slowest[method] >= seconds)) slowest[method] = seconds;
+    var method = parts[1], bound = parseFloat(parts[5]), lastError = parseInt(parts[4], 10);
+    var name = count == 1 ? "call " + (calls + 1) + " " + method :
+                            "calls " + (calls + 1) + "-" + (calls + count) + " " + method;
+    var wrong = [], right = 0, worst = 0;
+    for (var n = 0; n < count; n++) {
+        calls++;
+        var started = new Date().getTime();
+        var result = String(methods[method](parts[2]));
+        var seconds = (new Date().getTime() - started) / 1000;
+        var code = control.GetLastError();
+        if (result === parts[3]) right++;
+        else if (wrong.length < 3) wrong.push("call " + calls + " got " + show(result));
+        if (code !== lastError && wrong.length < 3) wrong.push("call " + calls + " left " + code);
+        if (seconds > worst) worst = seconds;
+    }
+    if (count == 1) {
+        checkEqual(name, result, parts[3]);
+        checkEqual(name + ", then GetLastError", code, lastError);
+    } else {
+        check(name + " return " + show(parts[3]) + " and leave " + lastError, wrong.length == 0,
+              wrong.join("; "));
+    }
+    check(name + " returned within " + bound + " s", worst <= bound, "took " + worst + " s");
+    if (!(slowest[method] >= worst)) slowest[method] = worst;
+    rightResults[method] = (rightResults[method] || 0) + right;
 }
 
 function usage() {
@@ -59,7 +80,7 @@ function checkUsage(action) {
 for (var i = 0; i < WScript.Arguments.length; i++) {
     var action = arg(i);
     test("action " + (i + 1), function () {
-        if (action.indexOf("call|") == 0) call(action);
+        if (/^call[|*]/.test(action)) call(action);
         else if (action.indexOf("step:") == 0) handOver(action.substring(5));
         else if (action.indexOf("usage=") == 0) {
             var where = action.substring(6).split("|");
@@ -70,4 +91,7 @@ for (var i = 0; i < WScript.Arguments.length; i++) {
         else throw new Error("unknown action '" + action + "'");
     });
 }
-for (var method in slowest) WScript.Echo("slowest " + method + ": " + slowest[method] + " s");
+for (var method in slowest) {
+    WScript.Echo("slowest " + method + ": " + slowest[method] + " s");
+    WScript.Echo("right " + method + " " + rightResults[method]);
+}
