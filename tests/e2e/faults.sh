@@ -169,8 +169,8 @@ add_reader "QX Solo"
 fault_step fresh-card
 start_authserver --modes "normal*$two_rounds"
 run_js_together faults/calls.js \
-  "call*$two_rounds|H_Sign|$sign_random|$sign_result|0|$bound_seconds" -- \
-  "call*$((2 * two_rounds))|GetBasic||$basic_line|0|$bound_seconds"
+  "meet|a|b" "call*$two_rounds|H_Sign|$sign_random|$sign_result|0|$bound_seconds" -- \
+  "meet|b|a" "call*$((2 * two_rounds))|GetBasic||$basic_line|0|$bound_seconds"
 check_no_crash
 check_log_well_formed
 # right_calls METHOD SIDE: right results of METHOD in script host SIDE (a or b).
@@ -185,7 +185,7 @@ net_scenario "two processes write the log at once"
 add_reader "QX Solo"
 start_pcscd
 scans="call*$log_calls|GetHCConnectNo||-1|7004|$bound_seconds"
-run_js_together faults/calls.js "$scans" -- "$scans"
+run_js_together faults/calls.js "meet|a|b" "$scans" -- "meet|b|a" "$scans"
 check_no_crash
 check_log_well_formed
 check_entries_per_result "QX Solo 00 00" GetHCConnectNo \

@@ -4,6 +4,8 @@
 //                                     H_Sign only) returns EXPECT and leaves GetLastError at E,
 //                                     within SECONDS; "call*N|..." makes N such calls
 //   step:NAME                         the scenario runner does step NAME first
+//   meet|MINE|OTHER                   says MINE and waits for the other script host's OTHER,
+//                                     so that two hosts start their calls together
 //   usage=PROCSTAT|FILE               first reading of this process's handles and bytes
 //   usage|HANDLES|BYTES               the growth since the first reading stays within these
 // At the end the slowest call of each method is printed for the record.
@@ -55,6 +57,14 @@ function call(action) {
     rightResults[method] = (rightResults[method] || 0) + right;
 }
 
+function meet(names) {
+    files.CreateTextFile(scenarioSyncDir + "\\" + names[1] + ".meet", true).Close();
+    var other = scenarioSyncDir + "\\" + names[2] + ".meet";
+    if (shell.Run("\"" + scenarioWaitTool + "\" \"" + other + "\" 30000", 0, true) != 0) {
+        throw new Error("the other script host never said " + names[2]);
+    }
+}
+
 function usage() {
     if (files.FileExists(statFile)) files.DeleteFile(statFile);
     var status = shell.Run("\"" + procstat + "\" \"" + statFile + "\"", 0, true);
@@ -82,6 +92,7 @@ for (var i = 0; i < WScript.Arguments.length; i++) {
     test("action " + (i + 1), function () {
         if (/^call[|*]/.test(action)) call(action);
         else if (action.indexOf("step:") == 0) handOver(action.substring(5));
+        else if (action.indexOf("meet|") == 0) meet(action.split("|"));
         else if (action.indexOf("usage=") == 0) {
             var where = action.substring(6).split("|");
             procstat = where[0];
