@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <string>
 #include <string_view>
 
 #include "testbed/vcard/bytes.h"
@@ -40,6 +41,9 @@ struct CardProfile {
     std::map<Command, std::size_t> short_answers;
     // Reads need a successful SELECT since power-on, as on a real card.
     bool require_select = true;
+    // Steps the card holds at before answering a command, for the test runner to act in the
+    // middle of a call (step_hold.h); at most one step per command.
+    std::map<Command, std::string> holds;
 };
 
 // The secret the test server assumes unless told otherwise.

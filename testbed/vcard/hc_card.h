@@ -48,7 +48,7 @@ class HcCard {
     CardProfile profile_;
     RandomBytes random_;
     std::unique_ptr<MutualAuthenticator> authenticator_;
-    bool selected_ = false;
+    bool hc_selected_ = false;  // the HC application is selected
     Bytes challenge_;
 };
 

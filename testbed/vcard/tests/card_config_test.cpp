@@ -89,8 +89,10 @@ TEST(CardConfig, RefusalsAnswersAndSwitches) {
         "answer.read_basic = 3132 9000\n"
         "answer.get_challenge =\n"
         "short.mutual_auth = 8\n"
-        "require_select = no\n");
+        "require_select = no\n"
+        "hold.read_id = pull-card_1\n");
     EXPECT_EQ(profile.short_answers.at(Command::kMutualAuth), 8u);
+    EXPECT_EQ(profile.holds.at(Command::kReadId), "pull-card_1");
     EXPECT_EQ(profile.fixed_answers.at(Command::kSelect), hex("6A82"));
     EXPECT_EQ(profile.fixed_answers.at(Command::kReadBasic), hex("31329000"));
     EXPECT_EQ(profile.fixed_answers.at(Command::kGetChallenge), Bytes{});
@@ -110,6 +112,9 @@ TEST(CardConfig, MistakesAreReportedWithTheirLine) {
     EXPECT_EQ(parse_error("card_data_flag = 12\n"),
               "line 1: 'card_data_flag' has 2 bytes; at most 1 fit");
     EXPECT_EQ(parse_error("require_select = maybe\n"), "line 1: expected yes or no, found 'maybe'");
+    EXPECT_EQ(parse_error("hold.lunch = x\n"), "line 1: unknown command 'lunch' in 'hold.lunch'");
+    EXPECT_NE(parse_error("hold.select = ../x\n"), "");
+    EXPECT_NE(parse_error("hold.select =\n"), "");
 }
 
 TEST(CardConfig, ContradictionsAndRepeatsAreRefused) {
