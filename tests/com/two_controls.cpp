@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "control/com_ptr.h"
+#include "com/com_ptr.h"
 
 namespace {
 
