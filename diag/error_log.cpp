@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "diag/log_file_lock.h"
 #include "diag/temp_directory.h"
 
 namespace qardex::diag {
@@ -50,6 +51,9 @@ int AppendErrorLogAt(const LocalStamp& stamp, const char* format, va_list args) 
     const std::optional<std::string> path = LogFilePath(*tempDirectory, date);
     if (!path) return 0;  // an over-long folder drops the entry
 
+    const int callerErrorNumber = errno;
+    const LogFileLock lock;
+    errno = callerErrorNumber;  // the entry reports the caller's errno, not the lock's
     File file(std::fopen(path->c_str(), "ab"));
     if (!file) return 0;
     const int errorNumber = errno;
