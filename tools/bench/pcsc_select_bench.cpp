@@ -8,8 +8,9 @@
 //
 // scan: establish a system context, size and read the reader list, then for each reader connect
 // (shared, T=1), send SELECT of the HC application, disconnect leaving the card, stop at the
-// first reader that answers 90 00; release the context. basic: the same scan keeping the card,
-// then the basic-data and card-data reads, then disconnect and release. With "log", the reader
+// first reader that answers 90 00; release the context. basic: the same scan keeping the card
+// and holding it in a transaction from the SELECT on, then the basic-data and card-data reads,
+// then the end of the transaction, disconnect and release. With "log", the reader
 // names and the success lines go to the daily log in the temporary-files folder.
 // Prints "mean_us=<microseconds per iteration> iterations=N found=F"; exits 0 when every
 // iteration found the card, 1 otherwise, 2 on a usage error. With ITERATIONS=1 it doubles as a
@@ -157,14 +158,31 @@ bool ReadRecords(SCARDHANDLE card) {
   return true;
 }
 
+// Holds the card for a sequence of commands when asked.
+class Transaction {
+ public:
+  Transaction(SCARDHANDLE card, bool wanted)
+      : card_(card), held_(wanted && SCardBeginTransaction(card) == SCARD_S_SUCCESS) {}
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  ~Transaction() {
+    if (held_) SCardEndTransaction(card_, SCARD_LEAVE_CARD);
+  }
+
+ private:
+  SCARDHANDLE card_;
+  bool held_;
+};
+
 bool Once(bool readRecords) {
   Context context;
   if (!context.get()) return false;
   for (const std::string& reader : ListReaders(context.get())) {
     LogEntry("%s\r\n", reader.c_str());
     Connection connection(context.get(), reader.c_str());
-    if (!connection.connected() || !Exchange(connection.get(), kSelectHc, sizeof kSelectHc))
-      continue;
+    if (!connection.connected()) continue;
+    const Transaction transaction(connection.get(), readRecords);
+    if (!Exchange(connection.get(), kSelectHc, sizeof kSelectHc)) continue;
     LogEntry("Select HC OK!\r\n");
     return !readRecords || ReadRecords(connection.get());
   }
