@@ -8,7 +8,6 @@
 #include "control/basic_text.h"
 #include "control/holder_record.h"
 #include "fuzz/support/finding.h"
-#include "fuzz/support/quiet_log.h"
 #include "fuzz/support/scripted_card.h"
 
 using namespace qardex;
@@ -22,11 +21,6 @@ bool FieldFits(const std::string& field, control::BasicField layout) {
   return field.size() <= layout.length && field.find('\0') == std::string::npos;
 }
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzzing::DiscardErrorLog();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);

@@ -9,15 +9,9 @@
 #include "card/reader_names.h"
 #include "card/reader_session.h"
 #include "fuzz/support/finding.h"
-#include "fuzz/support/quiet_log.h"
 #include "fuzz/support/scripted_card.h"
 
 using namespace qardex;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzzing::DiscardErrorLog();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);

@@ -9,14 +9,8 @@
 #include "cloud/openssl_session_keys.h"
 #include "cloud/rsa_pem.h"
 #include "fuzz/support/finding.h"
-#include "fuzz/support/quiet_log.h"
 
 using namespace qardex;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzzing::DiscardErrorLog();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

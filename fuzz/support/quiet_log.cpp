@@ -34,3 +34,8 @@ void DiscardErrorLog() {
 }
 
 }  // namespace qardex::fuzzing
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qardex::fuzzing::DiscardErrorLog();
+  return 0;
+}

@@ -5,7 +5,8 @@
 namespace qardex::fuzzing {
 
 // Points the log's temporary folder at a private folder whose log file for
-// today is a link to /dev/null. Call once, from LLVMFuzzerInitialize.
+// today is a link to /dev/null. Every harness does this once at start (the
+// support library's LLVMFuzzerInitialize).
 void DiscardErrorLog();
 
 }  // namespace qardex::fuzzing
