@@ -102,6 +102,8 @@ seed('framed_reply', 'errors', framed(2, [('recv-error', 0), ('data', 'x<E>')]))
 seed('framed_reply', 'full', framed(1, [('data', b'\x04' * 500)]))
 seed('framed_reply', 'trailer-only', framed(0, [('data', '<E>')]))
 seed('framed_reply', 'late', framed(0, [('silence', 25000)]))
+# A server that fails most reads but trickles a byte now and then, for ever.
+finding('framed_reply', 'trickle', framed(4, [('recv-error', 0)] * 50 + [('data', 'x')]))
 
 
 def pem():
