@@ -86,6 +86,8 @@ card::PcscStatus ScriptedCard::Transmit(card::PcscCard, const std::uint8_t* comm
   return card::kPcscSuccess;
 }
 
+card::PcscStatus ScriptedCard::BeginTransaction(card::PcscCard) { return card::kPcscSuccess; }
+card::PcscStatus ScriptedCard::EndTransaction(card::PcscCard) { return card::kPcscSuccess; }
 card::PcscStatus ScriptedCard::Disconnect(card::PcscCard) { return card::kPcscSuccess; }
 card::PcscStatus ScriptedCard::ReleaseContext(card::PcscContext) { return card::kPcscSuccess; }
 

@@ -46,6 +46,8 @@ class ScriptedCard : public card::PcscApi {
   card::PcscStatus Transmit(card::PcscCard card, const std::uint8_t* command,
                             std::uint32_t commandLength, std::uint8_t* response,
                             std::uint32_t* responseLength) override;
+  card::PcscStatus BeginTransaction(card::PcscCard card) override;
+  card::PcscStatus EndTransaction(card::PcscCard card) override;
   card::PcscStatus Disconnect(card::PcscCard card) override;
   card::PcscStatus ReleaseContext(card::PcscContext context) override;
 
