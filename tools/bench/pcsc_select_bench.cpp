@@ -4,14 +4,17 @@
 // time per call can be set against it. The one source builds natively against pcsc-lite and for
 // Windows (run under Wine through the winscard bridge).
 //
-//   qardex-pcsc-bench [ITERATIONS [scan|basic [log|nolog]]]     (default 100 scan nolog)
+//   qardex-pcsc-bench [ITERATIONS [scan|basic [log|nolog|locked-log]]]
+//                                                   (default 100 scan nolog)
 //
 // scan: establish a system context, size and read the reader list, then for each reader connect
 // (shared, T=1), send SELECT of the HC application, disconnect leaving the card, stop at the
 // first reader that answers 90 00; release the context. basic: the same scan keeping the card
 // and holding it in a transaction from the SELECT on, then the basic-data and card-data reads,
 // then the end of the transaction, disconnect and release. With "log", the reader
-// names and the success lines go to the daily log in the temporary-files folder.
+// names and the success lines go to the daily log in the temporary-files folder; with
+// "locked-log" (Windows) each entry also takes and releases the log's named lock, as the
+// control's entries do so that two writers never tear a line.
 // Prints "mean_us=<microseconds per iteration> iterations=N found=F"; exits 0 when every
 // iteration found the card, 1 otherwise, 2 on a usage error. With ITERATIONS=1 it doubles as a
 // readiness probe for test scripts.
@@ -46,6 +49,30 @@ const unsigned char kReadBasicData[] = {0x00, 0xCA, 0x11, 0x00, 0x02, 0x00, 0x00
 const unsigned char kReadCardData[] = {0x00, 0xCA, 0x24, 0x00, 0x02, 0x00, 0x00, 0x00};
 
 bool logEntries = false;
+bool lockedLog = false;
+
+// Held around one entry with "locked-log".
+class EntryLock {
+ public:
+  EntryLock() {
+#ifdef _WIN32
+    static const HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\QARDEX.err.log");
+    if (lockedLog && mutex != nullptr && WaitForSingleObject(mutex, 2000) == WAIT_OBJECT_0) {
+      held_ = mutex;
+    }
+#endif
+  }
+  EntryLock(const EntryLock&) = delete;
+  EntryLock& operator=(const EntryLock&) = delete;
+  ~EntryLock() {
+#ifdef _WIN32
+    if (held_ != nullptr) ReleaseMutex(held_);
+#endif
+  }
+
+ private:
+  void* held_ = nullptr;
+};
 
 std::string TempFolder() {
 #ifdef _WIN32
@@ -73,6 +100,7 @@ void LogEntry(const char* format, ...) {
   std::strftime(date, sizeof date, "%Y%m%d", &local);
   std::strftime(time, sizeof time, "%H%M%S", &local);
   const std::string path = TempFolder() + "QARDEX.err." + date + ".log";
+  const EntryLock lock;
   std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) return;
   const int error = errno;
@@ -205,11 +233,13 @@ int main(int argc, char** argv) {
     usage = usage || (!basic && std::strcmp(argv[2], "scan") != 0);
   }
   if (argc >= 4) {
-    logEntries = std::strcmp(argv[3], "log") == 0;
+    lockedLog = std::strcmp(argv[3], "locked-log") == 0;
+    logEntries = lockedLog || std::strcmp(argv[3], "log") == 0;
     usage = usage || (!logEntries && std::strcmp(argv[3], "nolog") != 0);
   }
   if (usage) {
-    std::fprintf(stderr, "usage: qardex-pcsc-bench [ITERATIONS [scan|basic [log|nolog]]]\n");
+    std::fprintf(stderr,
+                 "usage: qardex-pcsc-bench [ITERATIONS [scan|basic [log|nolog|locked-log]]]\n");
     return 2;
   }
   long found = 0;
