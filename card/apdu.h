@@ -32,6 +32,14 @@ inline constexpr std::array<std::uint8_t, 5> kMuAuthHCHeader = {0x00, 0x82, 0x11
 inline constexpr std::uint8_t kMuAuthHCLe = 0x10;
 inline constexpr std::size_t kMuAuthHCLength = kMuAuthHCHeader.size() + kMuAuthDataSize + 1;
 
+// Data bytes each read must return in front of its status word; a shorter
+// answer is the command's failure, never zero fill taken for data.
+inline constexpr std::size_t kCardIdLength = 12;
+inline constexpr std::size_t kBasicDataLength = 57;
+inline constexpr std::size_t kCardDataFlagLength = 1;
+inline constexpr std::size_t kChallengeLength = 8;
+inline constexpr std::size_t kMuAuthAnswerLength = 16;
+
 // Success means at least two bytes that end in the status word 90 00.
 bool IsSuccessResponse(const std::uint8_t* response, std::size_t length);
 

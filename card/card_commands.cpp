@@ -10,11 +10,12 @@ namespace {
 
 using diag::AppendErrorLog;
 
-constexpr std::size_t kCardIdLength = 12;
+constexpr std::size_t kStatusWordLength = 2;
 
-// Sends the command into a freshly cleared buffer; true on 90 00.
+// Sends the command into a freshly cleared buffer; true on 90 00 behind at
+// least `dataLength` data bytes.
 bool Exchange(const CardChannel& channel, const std::uint8_t* command, std::size_t length,
-              ResponseBuffer& response) {
+              std::size_t dataLength, ResponseBuffer& response) {
   response.Reset();
   const PcscStatus status =
       channel.pcsc.Transmit(channel.card, command, static_cast<std::uint32_t>(length),
@@ -22,13 +23,14 @@ bool Exchange(const CardChannel& channel, const std::uint8_t* command, std::size
   if (status != kPcscSuccess) return false;
   // A binding that reports more than the buffer holds is not trusted.
   if (response.length > response.bytes.size()) return false;
+  if (response.length < dataLength + kStatusWordLength) return false;
   return IsSuccessResponse(response.bytes.data(), response.length);
 }
 
 template <std::size_t N>
 bool Exchange(const CardChannel& channel, const std::array<std::uint8_t, N>& command,
-              ResponseBuffer& response) {
-  return Exchange(channel, command.data(), command.size(), response);
+              std::size_t dataLength, ResponseBuffer& response) {
+  return Exchange(channel, command.data(), command.size(), dataLength, response);
 }
 
 // Ends the data part at the first status byte, making it one text.
@@ -36,7 +38,7 @@ void TerminateDataPart(ResponseBuffer& response) { response.bytes[response.lengt
 
 int Select(const CardChannel& channel, const std::array<std::uint8_t, 21>& command,
            ResponseBuffer& response) {
-  if (!Exchange(channel, command, response)) return -1;
+  if (!Exchange(channel, command, 0, response)) return -1;
   AppendErrorLog("Select HC OK!\r\n");
   return 0;
 }
@@ -52,28 +54,28 @@ int SelectHC31(const CardChannel& channel, ResponseBuffer& response) {
 }
 
 int ReadHCId(const CardChannel& channel, ResponseBuffer& response) {
-  if (!Exchange(channel, kReadHCId, response)) return -1;
+  if (!Exchange(channel, kReadHCId, kCardIdLength, response)) return -1;
   response.bytes[kCardIdLength] = 0;
   AppendErrorLog("HC ID [%s]\r\n", response.Text());
   return 0;
 }
 
 int ReadBasicData(const CardChannel& channel, ResponseBuffer& response) {
-  if (!Exchange(channel, kReadBasicData, response)) return -1;
+  if (!Exchange(channel, kReadBasicData, kBasicDataLength, response)) return -1;
   TerminateDataPart(response);
   AppendErrorLog("basic [%s]\r\n", response.Text());
   return 0;
 }
 
 int ReadHCCardData(const CardChannel& channel, ResponseBuffer& response) {
-  if (!Exchange(channel, kReadHCCardData, response)) return -1;
+  if (!Exchange(channel, kReadHCCardData, kCardDataFlagLength, response)) return -1;
   TerminateDataPart(response);
   AppendErrorLog("hc card data [%s]\r\n", response.Text());
   return 0;
 }
 
 int GetChallenge(const CardChannel& channel, ResponseBuffer& response) {
-  return Exchange(channel, kGetChallenge, response) ? 0 : -1;
+  return Exchange(channel, kGetChallenge, kChallengeLength, response) ? 0 : -1;
 }
 
 int MuAuthHC(const CardChannel& channel, ResponseBuffer& response,
@@ -82,7 +84,7 @@ int MuAuthHC(const CardChannel& channel, ResponseBuffer& response,
   auto end = std::copy(kMuAuthHCHeader.begin(), kMuAuthHCHeader.end(), command.begin());
   end = std::copy(data.begin(), data.end(), end);
   *end = kMuAuthHCLe;
-  return Exchange(channel, command.data(), kMuAuthHCLength, response) ? 0 : -1;
+  return Exchange(channel, command.data(), kMuAuthHCLength, kMuAuthAnswerLength, response) ? 0 : -1;
 }
 
 }  // namespace qardex::card

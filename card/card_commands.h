@@ -1,6 +1,7 @@
 // The seven card operations. Each sends one command over an open connection,
 // checks for 90 00, applies its response treatment and logs its success line.
-// All return 0 on success and -1 on any failure (nothing logged then).
+// All return 0 on success and -1 on any failure (nothing logged then); a
+// 90 00 answer with fewer data bytes than the command returns is a failure.
 #pragma once
 
 #include <array>

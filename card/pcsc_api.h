@@ -14,6 +14,9 @@ using PcscCard = std::uintptr_t;
 using PcscStatus = std::int32_t;
 
 inline constexpr PcscStatus kPcscSuccess = 0;
+// SCARD_E_INSUFFICIENT_BUFFER: what a listing reports for a reader list larger
+// than the control will hold.
+inline constexpr PcscStatus kPcscListTooLarge = static_cast<PcscStatus>(0x80100008);
 
 class PcscApi {
  public:
@@ -29,6 +32,10 @@ class PcscApi {
   virtual PcscStatus Transmit(PcscCard card, const std::uint8_t* command,
                               std::uint32_t commandLength, std::uint8_t* response,
                               std::uint32_t* responseLength) = 0;
+  // Exclusive use of the card for a sequence of commands, so that no other
+  // client can come between them; ending leaves the card as it is.
+  virtual PcscStatus BeginTransaction(PcscCard card) = 0;
+  virtual PcscStatus EndTransaction(PcscCard card) = 0;
   // Leaves the card as it is (no reset, no eject).
   virtual PcscStatus Disconnect(PcscCard card) = 0;
   virtual PcscStatus ReleaseContext(PcscContext context) = 0;

@@ -1,6 +1,7 @@
 #include "card/reader_session.h"
 
 #include "card/card_commands.h"
+#include "common/error_codes.h"
 #include "diag/error_log.h"
 
 namespace qardex::card {
@@ -19,8 +20,19 @@ PcscStatus CardSession::Connect(const char* reader) {
   return status;
 }
 
+PcscStatus CardSession::BeginTransaction() {
+  if (!hasCard_) return kPcscSuccess;
+  const PcscStatus status = pcsc_.BeginTransaction(card_);
+  inTransaction_ = status == kPcscSuccess;
+  return status;
+}
+
 PcscStatus CardSession::Disconnect() {
   if (!hasCard_) return kPcscSuccess;
+  if (inTransaction_) {
+    inTransaction_ = false;
+    pcsc_.EndTransaction(card_);  // a card gone meanwhile cannot be held anyway
+  }
   hasCard_ = false;
   return pcsc_.Disconnect(card_);
 }
@@ -46,6 +58,7 @@ ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) 
   std::uint32_t length = 0;
   PcscStatus status = session.pcsc().ListReaders(session.context(), nullptr, &length);
   if (status != kPcscSuccess) return {1, status};
+  if (length > kReaderListLimit) return {2, kPcscListTooLarge};
   multiString.assign(length, '\0');
   status = session.pcsc().ListReaders(session.context(), multiString.data(), &length);
   if (status != kPcscSuccess) return {2, status};
@@ -54,15 +67,17 @@ ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) 
   return {0, kPcscSuccess};
 }
 
+enum class CardHold { Connection, Transaction };
+
 // The scan shared by FindHCReader and OpenHCCard. On success the card of
-// reader `index` is connected in `session`.
-std::int32_t ScanForHCCard(CardSession& session, int& index) {
-  if (session.Establish() != kPcscSuccess) return kEstablishContextFailed;
+// reader `index` is connected in `session` (and held, when asked).
+std::int32_t ScanForHCCard(CardSession& session, int& index, CardHold hold) {
+  if (session.Establish() != kPcscSuccess) return common::kNoPcscContext;
 
   ReaderListing listing;
   const ReadResult read = ReadReaderList(session, listing.multiString);
-  if (read.failedStep == 1) return kSizeReaderListFailed;
-  if (read.failedStep == 2) return kReadReaderListFailed;
+  if (read.failedStep == 1) return common::kCannotSizeReaderList;
+  if (read.failedStep == 2) return common::kCannotReadReaderList;
   listing.names.Split(listing.multiString.data(), listing.multiString.size());
   listing.multiString.clear();
 
@@ -72,13 +87,17 @@ std::int32_t ScanForHCCard(CardSession& session, int& index) {
     const char* reader = listing.names.name(i);
     diag::AppendErrorLog("%s\r\n", reader);
     if (session.Connect(reader) != kPcscSuccess) continue;
+    if (hold == CardHold::Transaction && session.BeginTransaction() != kPcscSuccess) {
+      session.Disconnect();
+      continue;
+    }
     if (SelectHC(CardChannel{session.pcsc(), session.card()}, response) == 0) {
       index = i;
       return kScanOk;
     }
     session.Disconnect();
   }
-  return kNoHCCard;
+  return common::kNoCardInReaders;
 }
 
 }  // namespace
@@ -95,14 +114,14 @@ PcscStatus ListReaders(CardSession& session, ReaderListing& listing) {
 }
 
 std::int32_t FindHCReader(CardSession& session, int& index) {
-  const std::int32_t status = ScanForHCCard(session, index);
+  const std::int32_t status = ScanForHCCard(session, index, CardHold::Connection);
   if (status != kScanOk) return status;
   return session.Disconnect();
 }
 
 std::int32_t OpenHCCard(CardSession& session) {
   int index = -1;
-  return ScanForHCCard(session, index);
+  return ScanForHCCard(session, index, CardHold::Transaction);
 }
 
 void CloseHCCard(CardSession& session) { session.Close(); }

@@ -11,16 +11,11 @@
 
 namespace qardex::card {
 
-// Scan results (texts live with the error catalogue).
-enum ScanStatus : std::int32_t {
-  kScanOk = 0,
-  kEstablishContextFailed = 7001,
-  kSizeReaderListFailed = 7002,  // also what PC/SC says when no reader is attached
-  kReadReaderListFailed = 7003,
-  kNoHCCard = 7004,
-};
+// A scan's success; its failures are the codes 7001-7004 of common/error_codes.h.
+inline constexpr std::int32_t kScanOk = 0;
 
-// A PC/SC context and, once a card is found, the connection to it. Closing
+// A PC/SC context and, once a card is found, the connection to it, possibly
+// inside a transaction. Disconnecting ends a transaction first; closing
 // disconnects (leaving the card as it is) and releases the context; the
 // destructor closes whatever is still open.
 class CardSession {
@@ -33,11 +28,13 @@ class CardSession {
   PcscApi& pcsc() const { return pcsc_; }
   bool hasContext() const { return hasContext_; }
   bool hasCard() const { return hasCard_; }
+  bool inTransaction() const { return inTransaction_; }
   PcscContext context() const { return context_; }
   PcscCard card() const { return card_; }
 
   PcscStatus Establish();
   PcscStatus Connect(const char* reader);
+  PcscStatus BeginTransaction();
   PcscStatus Disconnect();  // the card only; the context stays
   void Close();
 
@@ -47,6 +44,7 @@ class CardSession {
   PcscCard card_ = 0;
   bool hasContext_ = false;
   bool hasCard_ = false;
+  bool inTransaction_ = false;
 };
 
 // One reader listing: its own name table, so listings on different threads
@@ -56,8 +54,13 @@ struct ReaderListing {
   std::vector<char> multiString;
 };
 
+// No sane reader list comes near this size; a larger one claimed by PC/SC
+// fails the listing rather than the allocation.
+inline constexpr std::uint32_t kReaderListLimit = 64 * 1024;
+
 // Establishes the session's context and reads the reader list. Returns 0 or
-// the PC/SC result of the failing step; the context stays open in `session`.
+// the PC/SC result of the failing step (kPcscListTooLarge for a list above
+// kReaderListLimit); the context stays open in `session`.
 PcscStatus ListReaders(CardSession& session, ReaderListing& listing);
 
 // Finds the first reader whose card answers SelectHC; on success `index` is
@@ -65,10 +68,13 @@ PcscStatus ListReaders(CardSession& session, ReaderListing& listing);
 // 7001-7004, or the PC/SC result of that disconnect.
 std::int32_t FindHCReader(CardSession& session, int& index);
 
-// The same scan, keeping the connection to the card open in `session`.
+// The same scan, keeping the connection to the card open in `session` inside
+// a transaction begun before SelectHC, so that the caller's commands follow
+// the SELECT with no other client's in between. A reader whose card cannot
+// be held counts as one that cannot be connected.
 std::int32_t OpenHCCard(CardSession& session);
 
-// Disconnects the card (leaving it in place) and releases the context,
+// Ends the transaction, disconnects the card (leaving it in place) and releases the context,
 // whatever state the session is in; results are ignored.
 void CloseHCCard(CardSession& session);
 

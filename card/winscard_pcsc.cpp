@@ -44,6 +44,14 @@ class WinSCardPcsc final : public PcscApi {
     return status;
   }
 
+  PcscStatus BeginTransaction(PcscCard card) override {
+    return SCardBeginTransaction(static_cast<SCARDHANDLE>(card));
+  }
+
+  PcscStatus EndTransaction(PcscCard card) override {
+    return SCardEndTransaction(static_cast<SCARDHANDLE>(card), SCARD_LEAVE_CARD);
+  }
+
   PcscStatus Disconnect(PcscCard card) override {
     return SCardDisconnect(static_cast<SCARDHANDLE>(card), SCARD_LEAVE_CARD);
   }

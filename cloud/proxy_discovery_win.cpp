@@ -1,7 +1,11 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
+#include <memory>
+
 #include "cloud/server_connection.h"
+#include "diag/error_log.h"
 
 namespace qardex::cloud {
 
@@ -46,6 +50,111 @@ void UseAutoDetection(WINHTTP_AUTOPROXY_OPTIONS& options) {
   options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
 }
 
+class EventHandle {
+ public:
+  EventHandle() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~EventHandle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  EventHandle(const EventHandle&) = delete;
+  EventHandle& operator=(const EventHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// What WinHTTP's automatic configuration named, when it named anything.
+struct ScriptAnswer {
+  bool found = false;
+  std::optional<std::wstring> proxy;
+  std::optional<std::wstring> bypass;
+};
+
+ScriptAnswer AskWinHttp(const std::wstring& url, WINHTTP_AUTOPROXY_OPTIONS options) {
+  const WinHttpHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session.get()) return {};
+  WinHttpSetTimeouts(session.get(), kDiscoveryResolveLimitMs, kDiscoveryConnectLimitMs,
+                     kDiscoverySendLimitMs, kDiscoveryReceiveLimitMs);
+  WINHTTP_PROXY_INFO info{};
+  if (!WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) return {};
+  const WinHttpString proxy(info.lpszProxy);
+  const WinHttpString bypass(info.lpszProxyBypass);
+  return {true, proxy.Text(), bypass.Text()};
+}
+
+// The script download may ignore the session's limits (a script server that
+// accepts but never answers then holds WinHTTP for as long as the server
+// likes), so the question runs on a helper thread that the call waits for no
+// longer than kDiscoveryLimitMs. A helper that overruns finishes on its own:
+// it holds a reference on this module, so the library stays loaded until it
+// has left. While one is still out, no second one starts.
+struct DiscoveryJob {
+  std::wstring url;
+  std::wstring scriptUrl;
+  WINHTTP_AUTOPROXY_OPTIONS options{};
+  ScriptAnswer answer;
+  HMODULE module = nullptr;
+  EventHandle done;
+};
+
+std::atomic<bool> helperOut{false};
+
+DWORD WINAPI RunDiscoveryJob(void* parameter) {
+  HMODULE module = nullptr;
+  {
+    const std::unique_ptr<std::shared_ptr<DiscoveryJob>> handOver(
+        static_cast<std::shared_ptr<DiscoveryJob>*>(parameter));
+    const std::shared_ptr<DiscoveryJob> job = *handOver;
+    module = job->module;
+    try {
+      job->answer = AskWinHttp(job->url, job->options);
+    } catch (...) {
+      job->answer = {};  // nothing leaves the thread
+    }
+    SetEvent(job->done.get());
+  }
+  helperOut.store(false);
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+ScriptAnswer AskWinHttpWithin(const std::wstring& url, const WINHTTP_AUTOPROXY_OPTIONS& options,
+                              int limitMs) {
+  auto job = std::make_shared<DiscoveryJob>();
+  job->url = url;
+  job->options = options;
+  if (options.lpszAutoConfigUrl) {
+    job->scriptUrl = options.lpszAutoConfigUrl;
+    job->options.lpszAutoConfigUrl = job->scriptUrl.c_str();
+  }
+  if (!job->done.get()) return AskWinHttp(url, options);
+  if (helperOut.exchange(true)) {
+    diag::AppendErrorLog("proxy discovery still busy from an earlier call\n");
+    return {};
+  }
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&RunDiscoveryJob), &job->module)) {
+    helperOut.store(false);
+    return AskWinHttp(url, options);
+  }
+  auto handOver = std::make_unique<std::shared_ptr<DiscoveryJob>>(job);
+  const HANDLE thread = CreateThread(nullptr, 0, RunDiscoveryJob, handOver.get(), 0, nullptr);
+  if (!thread) {
+    FreeLibrary(job->module);
+    helperOut.store(false);
+    return AskWinHttp(url, options);
+  }
+  handOver.release();  // the helper owns it now
+  CloseHandle(thread);
+  if (WaitForSingleObject(job->done.get(), static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0) {
+    diag::AppendErrorLog("proxy discovery did not finish in time\n");
+    return {};
+  }
+  return job->answer;
+}
+
 }  // namespace
 
 ProxySetting discover_proxy(const std::wstring& url) {
@@ -73,29 +182,16 @@ ProxySetting discover_proxy(const std::wstring& url) {
     }
   }
 
-  // When automatic discovery yields nothing, a static proxy the user also
-  // configured still applies rather than a direct connection.
-  auto fallBackToStatic = [&] {
-    if (!staticProxy.empty()) {
-      result.proxy = staticProxy.Text();
-      result.bypass = staticBypass.Text();
-    }
-  };
-  const WinHttpHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session.get()) {
-    fallBackToStatic();
-    return result;
-  }
-  WINHTTP_PROXY_INFO info{};
-  if (WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
-    const WinHttpString proxy(info.lpszProxy);
-    const WinHttpString bypass(info.lpszProxyBypass);
+  const ScriptAnswer answer = AskWinHttpWithin(url, options, kDiscoveryLimitMs);
+  if (answer.found) {
     result.autoDetected = 1;
-    result.proxy = proxy.Text();
-    result.bypass = bypass.Text();
-  } else {
-    fallBackToStatic();
+    result.proxy = answer.proxy;
+    result.bypass = answer.bypass;
+  } else if (!staticProxy.empty()) {
+    // When automatic discovery yields nothing, a static proxy the user also
+    // configured still applies rather than a direct connection.
+    result.proxy = staticProxy.Text();
+    result.bypass = staticBypass.Text();
   }
   return result;
 }

@@ -79,7 +79,10 @@ int recv_line(StreamSocket& socket, char* buffer, std::size_t size, std::int64_t
   if (size == 0) return 0;
   std::size_t used = 0;
   while (used + 1 < size) {
-    if (wait_readable_ms(socket, RemainingMs(socket, deadlineMs)) != 0) {
+    // The clock decides, not select alone: with bytes always waiting, a select
+    // with no time left still reports the socket readable.
+    const int left = RemainingMs(socket, deadlineMs);
+    if (left == 0 || wait_readable_ms(socket, left) != 0) {
       buffer[used] = '\0';
       AppendErrorLog("proxy did not answer in time\n");
       return -1;
@@ -125,7 +128,10 @@ int recv_framed(StreamSocket& socket, char* buffer, std::size_t size, int, int w
   int failures = 0;
   for (;;) {
     if (total >= size) return 0;  // a full buffer ends the reply like the end of the stream
-    if (total > 0 && wait_readable_ms(socket, RemainingMs(socket, deadline)) != 0) return -1;
+    // Checked at every turn: a peer that keeps trickling bytes never lets select time out.
+    const int left = RemainingMs(socket, deadline);
+    if (left == 0) return -1;
+    if (total > 0 && wait_readable_ms(socket, left) != 0) return -1;
     const int received = socket.Recv(buffer + total, static_cast<int>(size - total));
     if (received < 0) {
       if (++failures > kMaxFailedReceives) return -1;

@@ -1,6 +1,7 @@
 #include "cloud/rsa_pem.h"
 
 #include <openssl/buffer.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
@@ -50,6 +51,11 @@ int WritePrivate(BIO* stream, EVP_PKEY* key, const char* passphrase) {
 }
 
 }  // namespace
+
+void TextRelease::operator()(char* text) const {
+  OPENSSL_cleanse(text, std::strlen(text));
+  std::free(text);
+}
 
 KeyPair generate_key_pair() {
   RsaKey rsa(RSA_generate_key(kRsaBits, kRsaExponent, nullptr, nullptr));

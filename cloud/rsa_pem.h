@@ -23,8 +23,9 @@ struct RsaRelease {
 struct BioRelease {
   void operator()(BIO* bio) const { BIO_free_all(bio); }
 };
+// Key texts may hold a private key: wiped before their memory goes back.
 struct TextRelease {
-  void operator()(char* text) const { std::free(text); }
+  void operator()(char* text) const;
 };
 using KeyPair = std::unique_ptr<EVP_PKEY, EvpPkeyRelease>;
 using RsaKey = std::unique_ptr<RSA, RsaRelease>;

@@ -6,6 +6,7 @@
 
 #include "cloud/relay.h"
 #include "crypto/block_padding.h"
+#include "crypto/secure_zero.h"
 
 namespace qardex::cloud {
 
@@ -48,10 +49,10 @@ crypto::TdeaKey SessionTdeaKey(const SessionKey& sessionKey) {
 }
 
 Bytes SealMessage(const std::uint8_t* plaintext, std::size_t length, const crypto::TdeaKey& key) {
-  Bytes padded(crypto::PaddedLength(length), 0);
-  crypto::pad_block8(plaintext, length, padded.data(), padded.size());
-  Bytes message(padded.size(), 0);
-  crypto::TdeaEcbEncrypt(key, padded.data(), message.data(), padded.size());
+  crypto::WipedBytes padded{Bytes(crypto::PaddedLength(length), 0)};
+  crypto::pad_block8(plaintext, length, padded.bytes.data(), padded.bytes.size());
+  Bytes message(padded.bytes.size(), 0);
+  crypto::TdeaEcbEncrypt(key, padded.bytes.data(), message.data(), padded.bytes.size());
   AppendTrailer(message);
   return message;
 }
@@ -73,18 +74,22 @@ Bytes BuildKeyMessage(const std::uint8_t* rsaBlock, std::size_t length) {
 
 Bytes BuildRequest01(const std::uint8_t* cardId, const std::uint8_t* challenge,
                      const crypto::TdeaKey& sessionKey) {
-  Bytes plaintext(kRequest01Template, kRequest01Template + sizeof kRequest01Template - 1);
-  std::copy(cardId, cardId + kCardIdLength, plaintext.begin() + kRequest01IdOffset);
-  std::copy(challenge, challenge + kChallengeLength, plaintext.begin() + kRequest01ChallengeOffset);
-  return SealMessage(plaintext.data(), plaintext.size(), sessionKey);
+  crypto::WipedBytes plaintext{
+      Bytes(kRequest01Template, kRequest01Template + sizeof kRequest01Template - 1)};
+  std::copy(cardId, cardId + kCardIdLength, plaintext.bytes.begin() + kRequest01IdOffset);
+  std::copy(challenge, challenge + kChallengeLength,
+            plaintext.bytes.begin() + kRequest01ChallengeOffset);
+  return SealMessage(plaintext.bytes.data(), plaintext.bytes.size(), sessionKey);
 }
 
 Bytes BuildRequest03(const std::uint8_t* cardAnswer, const PageRandom& pageRandom,
                      const crypto::TdeaKey& sessionKey) {
-  Bytes plaintext(kRequest03Template, kRequest03Template + sizeof kRequest03Template - 1);
-  std::copy(cardAnswer, cardAnswer + kCardAnswerLength, plaintext.begin() + kRequest03AnswerOffset);
-  std::copy(pageRandom.begin(), pageRandom.end(), plaintext.begin() + kRequest03RandomOffset);
-  return SealMessage(plaintext.data(), plaintext.size(), sessionKey);
+  crypto::WipedBytes plaintext{
+      Bytes(kRequest03Template, kRequest03Template + sizeof kRequest03Template - 1)};
+  std::copy(cardAnswer, cardAnswer + kCardAnswerLength,
+            plaintext.bytes.begin() + kRequest03AnswerOffset);
+  std::copy(pageRandom.begin(), pageRandom.end(), plaintext.bytes.begin() + kRequest03RandomOffset);
+  return SealMessage(plaintext.bytes.data(), plaintext.bytes.size(), sessionKey);
 }
 
 std::size_t OpenMessage(const std::uint8_t* received, std::size_t receivedLength,

@@ -5,16 +5,19 @@
 #include <cstring>
 
 #include "cloud/relay.h"
-#include "control/error_catalogue.h"
+#include "common/error_codes.h"
 #include "crypto/block_padding.h"
+#include "crypto/block_size.h"
+#include "crypto/secure_zero.h"
 #include "diag/error_log.h"
 
 namespace qardex::cloud {
 
 namespace {
 
+using crypto::ScopedWipe;
 using diag::AppendErrorLog;
-namespace codes = control;
+namespace codes = common;
 
 constexpr std::size_t kHostLimit = 49;
 constexpr std::size_t kPortTextLimit = 9;
@@ -36,15 +39,18 @@ std::size_t ReceiveAndOpen(StreamSocket& socket, std::uint8_t* wire, std::size_t
 }
 
 // The steps after the connection is open; the caller closes the socket.
+// Every key, secret and plaintext here is wiped on the way out, whichever way.
 std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
                          const std::string& publicKeyText, StreamSocket& socket,
                          const card::CardChannel& card, SessionResult& result) {
   // Hello, under HelloKey and eight zero bytes.
-  const crypto::TdeaKey helloKey = HelloTdeaKey(request.helloKey);
+  crypto::TdeaKey helloKey = HelloTdeaKey(request.helloKey);
+  const ScopedWipe wipeHelloKey(helloKey);
   if (!Send(socket, BuildHello(publicKeyText, helloKey))) return codes::kSendHelloFailed;
 
   std::uint8_t wire[kReplyBufferSize];
   std::uint8_t plain[kReplyBufferSize];
+  const ScopedWipe wipePlain(plain);
   std::size_t length =
       ReceiveAndOpen(socket, wire, sizeof wire, kHelloReplyWaitSeconds, helloKey, plain);
   if (length > 0) length = crypto::unpad_block8(plain, length);
@@ -61,6 +67,7 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   std::uint8_t secretBlock[kRsaBlockLength] = {};
   std::memcpy(secretBlock, plain + kHelloReplySecretOffset, kRsaBlockLength);
   std::uint8_t serverSecret[kRsaBufferSize] = {};
+  const ScopedWipe wipeSecret(serverSecret);
   const int secretLength = keys.DecryptWithClientKey(secretBlock, kRsaBlockLength, serverSecret);
   if (secretLength == -1) {
     keys.LogCryptoError("Private Decrypt failed ");
@@ -79,17 +86,22 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   if (!Send(socket, BuildKeyMessage(clientRandomBlock, sentBlock))) return codes::kSendKeyFailed;
 
   SessionKey sessionKey{};
+  const ScopedWipe wipeSessionKey(sessionKey);
   compose_session_key(sessionKey, serverSecret, static_cast<std::size_t>(std::max(secretLength, 0)),
                       request.clientRandom);
-  const crypto::TdeaKey key = SessionTdeaKey(sessionKey);
+  crypto::TdeaKey key = SessionTdeaKey(sessionKey);
+  const ScopedWipe wipeKey(key);
 
   // Card identifier and challenge go to the server's SAM ("01").
   card::ResponseBuffer response;
+  const ScopedWipe wipeResponse(response);
   if (card::ReadHCId(card, response) != 0) return codes::kReadCardIdFailed;
   std::uint8_t cardId[kCardIdLength];
+  const ScopedWipe wipeCardId(cardId);
   std::memcpy(cardId, response.bytes.data(), kCardIdLength);
   if (card::GetChallenge(card, response) != 0) return codes::kGetChallengeFailed;
   std::uint8_t challenge[kChallengeLength];
+  const ScopedWipe wipeChallenge(challenge);
   std::memcpy(challenge, response.bytes.data(), kChallengeLength);
   if (!Send(socket, BuildRequest01(cardId, challenge, key))) return codes::kSendCardDataFailed;
 
@@ -101,10 +113,12 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   AppendErrorLog("Remote InSAM_HC_AUTH OK!\r\n");
 
   std::array<std::uint8_t, card::kMuAuthDataSize> samData{};
+  const ScopedWipe wipeSamData(samData);
   std::memcpy(samData.data(), plain + kReply02SamDataOffset, samData.size());
   if (card::MuAuthHC(card, response, samData) != 0) return codes::kCardRefusedAuth;
   AppendErrorLog("Local MuAuthHC_DC_SAM OK!\r\n");
   std::uint8_t cardAnswer[kCardAnswerLength];
+  const ScopedWipe wipeCardAnswer(cardAnswer);
   std::memcpy(cardAnswer, response.bytes.data(), kCardAnswerLength);
 
   // The card's answer and the page's random go to the SAM ("03").
@@ -112,13 +126,17 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
     return codes::kSendCardAnswerFailed;
   }
 
-  // The final reply keeps its padding; only "OK" is checked.
+  // The final reply keeps its padding; "OK" is checked, and the result must
+  // have come whole: only whole blocks are deciphered, and a shorter reply
+  // would hand the page zero fill as its result.
   std::uint8_t finalWire[kFinalReplyBufferSize];
   std::uint8_t finalPlain[kFinalReplyBufferSize + 1] = {};
+  const ScopedWipe wipeFinalPlain(finalPlain);
   length =
       ReceiveAndOpen(socket, finalWire, sizeof finalWire, kLaterReplyWaitSeconds, key, finalPlain);
-  if (length == 0 || finalPlain[kFinalReplyOkOffset] != 'O' ||
-      finalPlain[kFinalReplyOkOffset + 1] != 'K') {
+  const std::size_t deciphered = length / crypto::kDesBlockSize * crypto::kDesBlockSize;
+  if (deciphered < kFinalReplyResultOffset + kResultLength ||
+      finalPlain[kFinalReplyOkOffset] != 'O' || finalPlain[kFinalReplyOkOffset + 1] != 'K') {
     return codes::kBadFinalReply;
   }
   AppendErrorLog("%s\r\n", reinterpret_cast<const char*>(finalPlain));
@@ -142,7 +160,9 @@ std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
   // HelloKey, held in a buffer of this call.
   char passphrase[20] = {};
   std::memcpy(passphrase, request.helloKey.data(), request.helloKey.size());
-  if (keys.WritePrivateKey(passphrase) <= 0) return codes::kWritePrivateKeyFailed;
+  const int privateKeyLength = keys.WritePrivateKey(passphrase);
+  crypto::SecureZero(passphrase, sizeof passphrase);  // its one use is over
+  if (privateKeyLength <= 0) return codes::kWritePrivateKeyFailed;
   std::string publicKeyText;
   if (keys.WritePublicKey(publicKeyText) <= 0) return codes::kWritePublicKeyFailed;
 

@@ -11,6 +11,7 @@
 #include "card/card_commands.h"
 #include "cloud/sam_messages.h"
 #include "cloud/stream_socket.h"
+#include "crypto/secure_zero.h"
 
 namespace qardex::cloud {
 
@@ -47,6 +48,11 @@ struct SessionRequest {
   ClientRandom clientRandom{};
   PageRandom pageRandom{};
   crypto::HelloKey helloKey{};
+  // The client random is half the session key: no copy of it outlives its holder.
+  ~SessionRequest() {
+    crypto::SecureZero(clientRandom.data(), clientRandom.size());
+    crypto::SecureZero(helloKey.data(), helloKey.size());
+  }
 };
 
 // The 256-byte result plus a terminating zero.

@@ -11,6 +11,17 @@ namespace qardex::cloud {
 
 inline constexpr int kServerPort = 443;
 
+// How long the connect to the server or the proxy may take.
+inline constexpr int kConnectLimitMs = 20'000;
+// WinHTTP's limits while proxy discovery fetches a configuration script:
+// name resolution, connect, send, and waiting for the answer.
+inline constexpr int kDiscoveryResolveLimitMs = 5'000;
+inline constexpr int kDiscoveryConnectLimitMs = 5'000;
+inline constexpr int kDiscoverySendLimitMs = 5'000;
+inline constexpr int kDiscoveryReceiveLimitMs = 10'000;
+// How long proxy discovery as a whole may take, whatever WinHTTP does.
+inline constexpr int kDiscoveryLimitMs = 10'000;
+
 // What proxy discovery found. A text may be absent; both start out empty.
 struct ProxySetting {
   int autoDetected = 0;  // 1 when the proxy came from automatic discovery

@@ -25,6 +25,33 @@ std::string NarrowProxyText(const std::wstring& text) {
   return std::string(narrow);
 }
 
+// Waits for a non-blocking connect to finish: 0, or its error number.
+int WaitForConnect(SOCKET socket, int limitMs) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return WSAETIMEDOUT;
+    const ULONGLONG left = deadline - now;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval wait{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+    const int answer = select(0, nullptr, &writable, &failed, &wait);
+    if (answer == SOCKET_ERROR) return WSAGetLastError();
+    if (answer == 0) continue;  // the clock above decides
+    if (FD_ISSET(socket, &failed)) {
+      int error = 0;
+      int size = sizeof error;
+      getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+      return error != 0 ? error : WSAECONNREFUSED;
+    }
+    if (FD_ISSET(socket, &writable)) return 0;
+  }
+}
+
 // The first IPv4 address of a name, or nothing (logged).
 bool Resolve(const std::string& name, in_addr& address) {
   const hostent* entry = gethostbyname(name.c_str());
@@ -34,6 +61,22 @@ bool Resolve(const std::string& name, in_addr& address) {
   }
   std::memcpy(&address, entry->h_addr_list[0], sizeof address);
   return true;
+}
+
+// connect() with a limit of its own: non-blocking, then a wait for the
+// outcome. 0, or the Winsock error number (WSAETIMEDOUT when the limit passed).
+// The socket is left in blocking mode either way.
+int ConnectWithin(SOCKET socket, const sockaddr_in& peer, int limitMs) {
+  u_long nonBlocking = 1;
+  if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) return WSAGetLastError();
+  int error = 0;
+  if (connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == SOCKET_ERROR) {
+    error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) error = WaitForConnect(socket, limitMs);
+  }
+  nonBlocking = 0;
+  ioctlsocket(socket, FIONBIO, &nonBlocking);
+  return error;
 }
 
 }  // namespace
@@ -62,11 +105,10 @@ int connect_to_server(const std::string& host, int port, WinsockSocket& socket) 
   if (!Resolve(proxy.useProxy ? proxy.host : host, peer.sin_addr)) return -1;
   peer.sin_port = htons(static_cast<u_short>(proxy.useProxy ? proxy.port : port));
 
-  if (connect(candidate.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
-      SOCKET_ERROR) {
+  const int connectError = ConnectWithin(candidate.get(), peer, kConnectLimitMs);
+  if (connectError != 0) {
     char line[256] = {};
-    std::snprintf(line, sizeof line, "Connect To [%s:%d] Err %d", host.c_str(), port,
-                  WSAGetLastError());
+    std::snprintf(line, sizeof line, "Connect To [%s:%d] Err %d", host.c_str(), port, connectError);
     AppendErrorLog("%s", line);
     return -1;
   }

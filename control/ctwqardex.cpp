@@ -4,8 +4,9 @@
 
 #include <new>
 
-#include "control/random_generator.h"
-#include "registration/module.h"
+#include "com/module_state.h"
+#include "control/method_guard.h"
+#include "engine/system_platform.h"
 
 namespace qardex::control {
 
@@ -13,21 +14,23 @@ HRESULT CtwQARDEX::Create(IUnknown* outer, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  auto* control = new (std::nothrow) CtwQARDEX(outer);
-  if (control == nullptr) return E_OUTOFMEMORY;
-  // The inner unknown owns the object; it goes when that reference does.
-  control->inner_.AddRef();
-  const HRESULT result = control->inner_.QueryInterface(iid, object);
-  control->inner_.Release();
-  return result;
+  return Guarded([&] {
+    auto* control = new (std::nothrow) CtwQARDEX(outer);
+    if (control == nullptr) return E_OUTOFMEMORY;
+    // The inner unknown owns the object; it goes when that reference does.
+    control->inner_.AddRef();
+    const HRESULT result = control->inner_.QueryInterface(iid, object);
+    control->inner_.Release();
+    return result;
+  });
 }
 
-CtwQARDEX::CtwQARDEX(IUnknown* outer) : controllingUnknown_(outer != nullptr ? outer : &inner_) {
-  registration::LockModule();
-  SeedRandomWithTime();
+CtwQARDEX::CtwQARDEX(IUnknown* outer)
+    : controllingUnknown_(outer != nullptr ? outer : &inner_), session_(engine::SystemPlatform()) {
+  com::LockModule();
 }
 
-CtwQARDEX::~CtwQARDEX() { registration::UnlockModule(); }
+CtwQARDEX::~CtwQARDEX() { com::UnlockModule(); }
 
 HRESULT CtwQARDEX::InnerUnknown::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -49,12 +52,14 @@ HRESULT CtwQARDEX::InnerUnknown::QueryInterface(REFIID iid, void** object) {
   return S_OK;
 }
 
-ULONG CtwQARDEX::InnerUnknown::AddRef() { return ++owner_.references_; }
+ULONG CtwQARDEX::InnerUnknown::AddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&owner_.references_));
+}
 
 ULONG CtwQARDEX::InnerUnknown::Release() {
-  const ULONG remaining = --owner_.references_;
+  const LONG remaining = InterlockedDecrement(&owner_.references_);
   if (remaining == 0) delete &owner_;
-  return remaining;
+  return static_cast<ULONG>(remaining);
 }
 
 HRESULT CtwQARDEX::QueryInterface(REFIID iid, void** object) {
@@ -63,58 +68,55 @@ HRESULT CtwQARDEX::QueryInterface(REFIID iid, void** object) {
 ULONG CtwQARDEX::AddRef() { return controllingUnknown_->AddRef(); }
 ULONG CtwQARDEX::Release() { return controllingUnknown_->Release(); }
 
-HRESULT CtwQARDEX::LoadTypeInfo() {
-  if (typeInfo_) return S_OK;
-  com::ComPtr<ITypeLib> library;
-  const std::wstring path = registration::ModulePath();
-  HRESULT result = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive());
-  if (FAILED(result)) return result;
-  return library->GetTypeInfoOfGuid(IID_ItwQARDEX, typeInfo_.Receive());
-}
-
 HRESULT CtwQARDEX::GetTypeInfoCount(UINT* count) {
   if (count == nullptr) return E_POINTER;
-  *count = 1;
-  return S_OK;
+  return Guarded([&] {
+    *count = 1;
+    return S_OK;
+  });
 }
 
 HRESULT CtwQARDEX::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  const HRESULT result = LoadTypeInfo();
-  if (FAILED(result)) return result;
-  typeInfo_->AddRef();
-  *info = typeInfo_.get();
-  return S_OK;
+  return Guarded([&] { return com::ControlTypeInfo(info); });
 }
 
 HRESULT CtwQARDEX::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  const HRESULT result = LoadTypeInfo();
-  if (FAILED(result)) return result;
-  return typeInfo_->GetIDsOfNames(names, count, ids);
+  return Guarded([&] {
+    com::ComPtr<ITypeInfo> typeInfo;
+    const HRESULT result = com::ControlTypeInfo(typeInfo.Receive());
+    if (FAILED(result)) return result;
+    return typeInfo->GetIDsOfNames(names, count, ids);
+  });
 }
 
 HRESULT CtwQARDEX::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                           VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  const HRESULT loaded = LoadTypeInfo();
-  if (FAILED(loaded)) return loaded;
-  return typeInfo_->Invoke(static_cast<ItwQARDEX*>(this), id, flags, params, result, exception,
-                           argumentError);
+  return Guarded([&] {
+    com::ComPtr<ITypeInfo> typeInfo;
+    const HRESULT loaded = com::ControlTypeInfo(typeInfo.Receive());
+    if (FAILED(loaded)) return loaded;
+    return typeInfo->Invoke(static_cast<ItwQARDEX*>(this), id, flags, params, result, exception,
+                            argumentError);
+  });
 }
 
 HRESULT CtwQARDEX::SetSite(IUnknown* site) {
-  if (site != site_.get()) site_ = com::ComPtr<IUnknown>::Share(site);
-  return S_OK;
+  return Guarded([&] {
+    if (site != site_.get()) site_ = com::ComPtr<IUnknown>::Share(site);
+    return S_OK;
+  });
 }
 
 HRESULT CtwQARDEX::GetSite(REFIID iid, void** site) {
   if (site == nullptr) return E_POINTER;
   *site = nullptr;
   if (!site_) return E_FAIL;
-  return site_->QueryInterface(iid, site);
+  return Guarded([&] { return site_->QueryInterface(iid, site); });
 }
 
 }  // namespace qardex::control

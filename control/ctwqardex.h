@@ -1,14 +1,12 @@
-// The scriptable control: class twQARDEX behind the dual interface ItwQARDEX.
+// The scriptable control: class twQARDEX behind the dual interface ItwQARDEX, the COM face of
+// the engine's session.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
-#include <cstdint>
-
-#include "control/com_ptr.h"
-#include "control/holder_record.h"
-#include "control/result_text.h"
+#include "com/com_ptr.h"
+#include "engine/session.h"
 #include "qardex_idl.h"
 
 namespace qardex::control {
@@ -77,28 +75,17 @@ class CtwQARDEX final : public ItwQARDEX, public IObjectSafetySiteLock, public I
   CtwQARDEX(const CtwQARDEX&) = delete;
   CtwQARDEX& operator=(const CtwQARDEX&) = delete;
 
-  HRESULT LoadTypeInfo();
-  // A method's failure: the code goes to lastError and its decimal text out.
-  HRESULT Fail(std::int32_t code, BSTR* out);
-  // Reads the holder's record from the card; on failure reports it with Fail
-  // and returns false with `failure` holding the method's result.
-  bool ReadHolder(HolderRecord& record, CardDataRead cardData, BSTR* out, HRESULT& failure);
   // Whether the object answers `iid`; the query's error otherwise.
   bool AnswersInterface(REFIID iid, HRESULT& error);
 
   InnerUnknown inner_{*this};
   IUnknown* controllingUnknown_;  // the outer object, or inner_; never owned
-  ULONG references_ = 0;          // apartment-threaded: no interlocking needed
+  LONG references_ = 0;           // interlocked: a reference may be dropped on any thread
 
-  std::int32_t lastError_ = 0;
-  ResultText versionText_;
-  ResultText randomText_;
-  ResultText readerListText_;
-  ResultText signatureText_;
-  ResultText messageText_;
+  // What the methods do, without COM: lastError, the generator's seed and the results.
+  engine::Session session_;
 
   com::ComPtr<IUnknown> site_;
-  com::ComPtr<ITypeInfo> typeInfo_;
 };
 
 }  // namespace qardex::control

@@ -5,8 +5,9 @@
 #include <array>
 
 #include "control/ctwqardex.h"
-#include "registration/approved_sites.h"
-#include "registration/hosting_page.h"
+#include "control/method_guard.h"
+#include "sitelock/approved_sites.h"
+#include "sitelock/hosting_page.h"
 
 namespace qardex::control {
 
@@ -17,11 +18,11 @@ constexpr DWORD kSafeForUntrustedCaller = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
 constexpr DWORD kSiteLockCapabilities = 0x3;
 
 // The list in the form the site-lock query hands out.
-const std::array<SiteLockEntry, registration::kApprovedSiteCount>& SiteLockEntries() {
+const std::array<SiteLockEntry, sitelock::kApprovedSiteCount>& SiteLockEntries() {
   static const auto entries = [] {
-    std::array<SiteLockEntry, registration::kApprovedSiteCount> table{};
+    std::array<SiteLockEntry, sitelock::kApprovedSiteCount> table{};
     for (std::size_t i = 0; i < table.size(); ++i) {
-      const registration::ApprovedSite& site = registration::kApprovedSites[i];
+      const sitelock::ApprovedSite& site = sitelock::kApprovedSites[i];
       table[i].kind = static_cast<DWORD>(site.kind);
       table[i].scheme = site.scheme;
       table[i].domain = site.domain != nullptr
@@ -45,26 +46,28 @@ bool CtwQARDEX::AnswersInterface(REFIID iid, HRESULT& error) {
 
 HRESULT CtwQARDEX::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
   if (supported == nullptr || enabled == nullptr) return E_POINTER;
-  HRESULT error = S_OK;
-  if (!AnswersInterface(iid, error)) {
-    *supported = 0;
-    *enabled = 0;
-    return error;
-  }
-  const bool approved = registration::IsSiteApproved(site_.get());
-  *supported = approved ? kSafeForUntrustedCaller : 0;
-  *enabled = approved ? kSafeForUntrustedCaller : 0;
-  return S_OK;
+  *supported = 0;
+  *enabled = 0;
+  return Guarded([&] {
+    HRESULT error = S_OK;
+    if (!AnswersInterface(iid, error)) return error;
+    const bool approved = sitelock::IsSiteApproved(site_.get());
+    *supported = approved ? kSafeForUntrustedCaller : 0;
+    *enabled = approved ? kSafeForUntrustedCaller : 0;
+    return S_OK;
+  });
 }
 
 HRESULT CtwQARDEX::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) {
-  HRESULT error = S_OK;
-  if (!AnswersInterface(iid, error)) return error;
-  if ((mask & ~kSafeForUntrustedCaller) != 0) return E_FAIL;  // never safe for untrusted data
-  if ((mask & enabled & kSafeForUntrustedCaller) != 0) {
-    return registration::IsSiteApproved(site_.get()) ? S_OK : E_FAIL;
-  }
-  return S_OK;  // switching the option off needs no check
+  return Guarded([&] {
+    HRESULT error = S_OK;
+    if (!AnswersInterface(iid, error)) return error;
+    if ((mask & ~kSafeForUntrustedCaller) != 0) return E_FAIL;  // never safe for untrusted data
+    if ((mask & enabled & kSafeForUntrustedCaller) != 0) {
+      return sitelock::IsSiteApproved(site_.get()) ? S_OK : E_FAIL;
+    }
+    return S_OK;  // switching the option off needs no check
+  });
 }
 
 HRESULT CtwQARDEX::GetCapabilities(DWORD* capability) {
@@ -79,9 +82,11 @@ HRESULT CtwQARDEX::GetCapabilities(DWORD* capability) {
 
 HRESULT CtwQARDEX::GetApprovedSites(const SiteLockEntry** sites, DWORD* count) {
   if (sites == nullptr || count == nullptr) return E_POINTER;
-  *sites = SiteLockEntries().data();
-  *count = static_cast<DWORD>(SiteLockEntries().size());
-  return S_OK;
+  return Guarded([&] {
+    *sites = SiteLockEntries().data();
+    *count = static_cast<DWORD>(SiteLockEntries().size());
+    return S_OK;
+  });
 }
 
 }  // namespace qardex::control

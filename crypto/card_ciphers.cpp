@@ -7,6 +7,7 @@
 #include "crypto/block_padding.h"
 #include "crypto/hex_text.h"
 #include "crypto/key_material.h"
+#include "crypto/secure_zero.h"
 
 namespace qardex::crypto {
 
@@ -59,16 +60,16 @@ DecipherError DecipherSpread(std::string_view hex, const TdeaKey& key, Bytes* da
 std::string EncipherBasicText(std::string_view basicText, const TdeaKey& dateKey,
                               const RandomDraw& draw) {
   const std::size_t length = std::min(basicText.find('\0'), basicText.size());
-  const Bytes spread = Spread(BytesOf(basicText), length, draw);
-  return EncipherToHex(dateKey, spread);
+  const WipedBytes spread{Spread(BytesOf(basicText), length, draw)};
+  return EncipherToHex(dateKey, spread.bytes);
 }
 
 std::string EncipherPageString(std::string_view ansiText, const TdeaKey& cardKey,
                                const RandomDraw& draw) {
-  Bytes padded(PaddedLength(ansiText.size()));
-  pad_block8(BytesOf(ansiText), ansiText.size(), padded.data(), padded.size());
-  Bytes inner(padded.size());
-  TdeaEcbEncrypt(cardKey, padded.data(), inner.data(), padded.size());
+  WipedBytes padded{Bytes(PaddedLength(ansiText.size()))};
+  pad_block8(BytesOf(ansiText), ansiText.size(), padded.bytes.data(), padded.bytes.size());
+  Bytes inner(padded.bytes.size());
+  TdeaEcbEncrypt(cardKey, padded.bytes.data(), inner.data(), padded.bytes.size());
   const Bytes spread = Spread(inner.data(), inner.size(), draw);
   if (spread.empty()) return {};
   return EncipherToHex(BuildFixedKey(), spread);

@@ -1,6 +1,7 @@
 #include "crypto/tdea.h"
 
 #include "crypto/des_core.h"
+#include "crypto/secure_zero.h"
 
 namespace qardex::crypto {
 
@@ -47,18 +48,20 @@ des::KeySchedule ScheduleOf(const TdeaKey& key, std::size_t part) {
 
 void TdeaEcbEncrypt(const TdeaKey& key, const std::uint8_t* input, std::uint8_t* output,
                     std::size_t length) {
-  RunStages({Stage{ScheduleOf(key, 0), Direction::kEncipher},
-             Stage{ScheduleOf(key, 1), Direction::kDecipher},
-             Stage{ScheduleOf(key, 2), Direction::kEncipher}},
-            input, output, length);
+  std::array<Stage, 3> stages = {Stage{ScheduleOf(key, 0), Direction::kEncipher},
+                                 Stage{ScheduleOf(key, 1), Direction::kDecipher},
+                                 Stage{ScheduleOf(key, 2), Direction::kEncipher}};
+  const ScopedWipe wipeSchedules(stages);
+  RunStages(stages, input, output, length);
 }
 
 void TdeaEcbDecrypt(const TdeaKey& key, const std::uint8_t* input, std::uint8_t* output,
                     std::size_t length) {
-  RunStages({Stage{ScheduleOf(key, 2), Direction::kDecipher},
-             Stage{ScheduleOf(key, 1), Direction::kEncipher},
-             Stage{ScheduleOf(key, 0), Direction::kDecipher}},
-            input, output, length);
+  std::array<Stage, 3> stages = {Stage{ScheduleOf(key, 2), Direction::kDecipher},
+                                 Stage{ScheduleOf(key, 1), Direction::kEncipher},
+                                 Stage{ScheduleOf(key, 0), Direction::kDecipher}};
+  const ScopedWipe wipeSchedules(stages);
+  RunStages(stages, input, output, length);
 }
 
 }  // namespace qardex::crypto

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 
+#include "diag/log_file_lock.h"
 #include "diag/temp_directory.h"
 
 namespace qardex::diag {
@@ -51,15 +51,18 @@ int AppendErrorLogAt(const LocalStamp& stamp, const char* format, va_list args) 
     const std::optional<std::string> path = LogFilePath(*tempDirectory, date);
     if (!path) return 0;  // an over-long folder drops the entry
 
+    const int callerErrorNumber = errno;
+    const LogFileLock lock;
+    errno = callerErrorNumber;  // the entry reports the caller's errno, not the lock's
     File file(std::fopen(path->c_str(), "ab"));
     if (!file) return 0;
     const int errorNumber = errno;
 
     const std::string entry =
-        EntryText(FormatEntryMessage(format, args), std::strerror(errorNumber));
+        EntryText(FormatEntryMessage(format, args), ErrorNumberText(errorNumber).c_str());
     const std::string line = EntryLine(date, TimeText(stamp), entry);
+    // Closing the file (below) writes the line out; no flush of its own is needed.
     std::fwrite(line.data(), 1, line.size(), file.get());
-    std::fflush(file.get());
   } catch (...) {
     // Logging never disturbs the caller, not even when memory runs out.
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace qardex::diag {
 
@@ -26,6 +27,12 @@ std::optional<std::string> LogFilePath(const std::string& tempDirectory,
   std::string path = tempDirectory + "QARDEX.err." + dateText + ".log";
   if (path.size() > kLogPathLimit) return std::nullopt;
   return path;
+}
+
+std::string ErrorNumberText(int errorNumber) {
+  if (errorNumber == 0) return "No error";
+  const char* text = std::strerror(errorNumber);
+  return text ? text : "";
 }
 
 std::string EntryText(const std::string& message, const char* errorText) {

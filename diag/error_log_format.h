@@ -30,6 +30,11 @@ std::string TimeText(const LocalStamp& stamp);  // "hhmmss"
 std::optional<std::string> LogFilePath(const std::string& tempDirectory,
                                        const std::string& dateText);
 
+// The runtime's text for an error number, except that 0 always reads
+// "No error": runtimes disagree on it (some say "Success"), and the log
+// should read the same on every one.
+std::string ErrorNumberText(int errorNumber);
+
 // The caller's formatted message followed by ": <errorText>", cut at 256
 // bytes; a message of 256 bytes or more keeps no room for the suffix.
 std::string EntryText(const std::string& message, const char* errorText);

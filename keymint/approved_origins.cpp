@@ -24,12 +24,12 @@ bool NarrowFrom(const wchar_t* wide, const char* allowed, std::string* narrow) {
 
 }  // namespace
 
-std::vector<std::string> FixedNameOrigins(const registration::ApprovedSite* sites,
+std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
                                           std::size_t count) {
   std::vector<std::string> origins;
   for (std::size_t i = 0; i < count; ++i) {
-    const registration::ApprovedSite& site = sites[i];
-    if (site.kind != registration::SiteKind::Allow || site.domain == nullptr ||
+    const sitelock::ApprovedSite& site = sites[i];
+    if (site.kind != sitelock::SiteKind::Allow || site.domain == nullptr ||
         std::wcschr(site.domain, L'*') != nullptr) {
       continue;
     }

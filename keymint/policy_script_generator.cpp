@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    using qardex::registration::kApprovedSiteCount;
-    using qardex::registration::kApprovedSites;
+    using qardex::sitelock::kApprovedSiteCount;
+    using qardex::sitelock::kApprovedSites;
     std::string origins;
     for (const std::string& origin :
          qardex::keymint::FixedNameOrigins(kApprovedSites, kApprovedSiteCount)) {

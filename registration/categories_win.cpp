@@ -3,7 +3,7 @@
 
 #include <cwchar>
 
-#include "control/com_ptr.h"
+#include "com/com_ptr.h"
 #include "qardex_idl.h"
 #include "registration/categories.h"
 

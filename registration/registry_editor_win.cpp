@@ -5,20 +5,13 @@
 #include <string>
 #include <utility>
 
+#include "common/text_conversion.h"
+
 namespace qardex::registration {
 
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int units =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
-  if (units > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
-  }
-  return wide;
-}
+using common::Utf8ToWide;
 
 HKEY RootHandle(RootKey root) {
   switch (root) {
@@ -52,16 +45,16 @@ class WindowsRegistry final : public RegistryEditor {
  public:
   std::int32_t CreateKey(RootKey root, const std::string& path) override {
     Key key;
-    return RegCreateKeyExW(RootHandle(root), Wide(path).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                           key.Receive(), nullptr);
+    return RegCreateKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, nullptr, 0, KEY_WRITE,
+                           nullptr, key.Receive(), nullptr);
   }
 
   std::int32_t SetString(RootKey root, const std::string& path, const std::string& name,
                          const std::string& text) override {
     Key key;
     if (LONG status = Open(root, path, KEY_SET_VALUE, key)) return status;
-    const std::wstring value = Wide(text);
-    const std::wstring valueName = Wide(name);
+    const std::wstring value = Utf8ToWide(text);
+    const std::wstring valueName = Utf8ToWide(name);
     return RegSetValueExW(key.get(), NameOrDefault(valueName), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -72,13 +65,13 @@ class WindowsRegistry final : public RegistryEditor {
     Key key;
     if (LONG status = Open(root, path, KEY_SET_VALUE, key)) return status;
     const DWORD value = number;
-    const std::wstring valueName = Wide(name);
+    const std::wstring valueName = Utf8ToWide(name);
     return RegSetValueExW(key.get(), NameOrDefault(valueName), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&value), sizeof value);
   }
 
   std::int32_t DeleteTree(RootKey root, const std::string& path) override {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = Utf8ToWide(path);
     LONG status = RegDeleteTreeW(RootHandle(root), wide.c_str());
     if (status == ERROR_SUCCESS) status = RegDeleteKeyW(RootHandle(root), wide.c_str());
     return Missing(status) ? ERROR_SUCCESS : status;
@@ -87,7 +80,7 @@ class WindowsRegistry final : public RegistryEditor {
   std::int32_t DeleteValue(RootKey root, const std::string& path,
                            const std::string& name) override {
     Key key;
-    const std::wstring valueName = Wide(name);
+    const std::wstring valueName = Utf8ToWide(name);
     LONG status = Open(root, path, KEY_SET_VALUE, key);
     if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.get(), NameOrDefault(valueName));
     return Missing(status) ? ERROR_SUCCESS : status;
@@ -112,7 +105,7 @@ class WindowsRegistry final : public RegistryEditor {
   }
   static bool Missing(LONG status) { return status == ERROR_FILE_NOT_FOUND; }
   static LONG Open(RootKey root, const std::string& path, REGSAM access, Key& key) {
-    return RegOpenKeyExW(RootHandle(root), Wide(path).c_str(), 0, access, key.Receive());
+    return RegOpenKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, access, key.Receive());
   }
 };
 

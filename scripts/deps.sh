@@ -7,6 +7,7 @@ QARDEX_APT_PACKAGES=(
   pcscd libpcsclite-dev pcsc-tools vsmartcard-vpcd
   tinyproxy libssl-dev openssl libgtest-dev libgmock-dev
   iproute2 util-linux procps clang-format dpkg-dev perl
+  clang libclang-rt-14-dev
 )
 
 qardex_install_packages() {

@@ -1,7 +1,7 @@
 #include "service/origin_lock.h"
 
 #include "qardex_constants.h"
-#include "registration/site_rules.h"
+#include "sitelock/site_rules.h"
 
 namespace qardex::service {
 
@@ -55,13 +55,13 @@ OriginVerdict CheckOrigin(std::optional<std::string_view> origin) {
     if (!IsPort(host.substr(colon + 1))) return OriginVerdict::Refused;
     host = host.substr(0, colon);
   }
-  if (host.empty() || host.size() > registration::kHostLimit) return OriginVerdict::Refused;
+  if (host.empty() || host.size() > sitelock::kHostLimit) return OriginVerdict::Refused;
 
-  registration::PageAddress page;
+  sitelock::PageAddress page;
   page.scheme = Widen(scheme);
   page.host = Widen(host);
   page.zone = kNoZone;
-  return registration::IsApprovedPage(page, nullptr) ? OriginVerdict::Approved
+  return sitelock::IsApprovedPage(page, nullptr) ? OriginVerdict::Approved
                                                      : OriginVerdict::Refused;
 }
 

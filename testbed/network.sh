@@ -8,6 +8,7 @@
 #   start_tinyproxy open|basic PORT               # Debian's tinyproxy on 127.0.0.1:PORT
 #   start_scripted_proxy PORT MODES [OPTIONS...]  # qardex-proxy (see testbed/proxy)
 #   start_pac_server PORT "PROXY 127.0.0.1:P"     # serves proxy.pac returning that answer
+#   start_stalled_listener PORT                   # connects to PORT hang (never answered)
 #   set_proxy_direct | set_proxy_static TEXT [BYPASS] | set_proxy_script URL
 #   set_proxy_settings FLAGS PROXY BYPASS SCRIPT  # any combination (flags as documented below)
 #   hosts_without_server / hosts_with_server      # the namespace's /etc/hosts
@@ -157,6 +158,24 @@ start_scripted_proxy() {
 }
 
 proxy_events() { cat "$QX_FILES/proxy-$1.events" 2>/dev/null; }
+
+# start_stalled_listener PORT: a listener that never accepts, its one queue place taken by a
+# connection of its own: the kernel leaves every further handshake unanswered, so a connect
+# to PORT neither succeeds nor fails until the client gives up.
+start_stalled_listener() {
+  local port=$1 name=stalled-$1 ready=$QX_FILES/stalled-$1.ready
+  rm -f "$ready"
+  /usr/bin/python3 -c '
+import socket, sys, time
+listener = socket.socket()
+listener.bind(("127.0.0.1", int(sys.argv[1])))
+listener.listen(0)
+first = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+open(sys.argv[2], "w").close()
+time.sleep(600)' "$port" "$ready" >>"$QX_FILES/$name.out" 2>&1 &
+  QX_NET_PIDS[$name]=$!
+  qx_net_wait_ready "$name" "$ready"
+}
 
 # start_pac_server PORT ANSWER: serves a proxy auto-configuration script whose FindProxyForURL
 # returns ANSWER (e.g. "PROXY 127.0.0.1:18080") at http://127.0.0.1:PORT/proxy.pac.

@@ -10,7 +10,7 @@
 #   add_reader "QX Dual" 2                        # two readers "QX Dual 00 00" and "... 00 01"
 #   insert_card 1 [SLOT] [PROFILE|-]              # a qardex-vcard (profile file, '-' for stdin)
 #   start_pcscd                                   # waits until pcscd lists readers and cards
-#   run_js spine/file.js [ARGS...]                # a page script with tests/e2e/lib/check.js
+#   run_js readers/file.js [ARGS...]              # a page script with tests/e2e/lib/check.js
 #   check_log_has "Select HC OK!"                 # the control's daily log in the Wine prefix
 #   finish                                        # summary "N passed, M failed", exit status
 #
@@ -40,14 +40,11 @@ QX_READER_SLOTS=()
 declare -A QX_CARD_PIDS # "READER:SLOT" -> process of the card in that slot
 QX_PCSCD_PID=""
 
-qx_die() {
-  printf 'scenario: %s\n' "$*" >&2
-  exit 2
-}
+qx_die() { e2e_die "$@"; }
 
 # --- Results: pass, fail, check, finish ---------------------------------------------------------
 
-source "$(dirname "${BASH_SOURCE[0]}")/check_results.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/lib/preamble.sh"
 
 # --- Namespaces --------------------------------------------------------------------------------
 
@@ -125,11 +122,14 @@ reader_name() {
 
 # insert_card READER [SLOT] [PROFILE]: PROFILE is a file (see testbed/vcard/README.md), '-' to
 # read it from stdin, or nothing for the default card. The card's APDUs go to apdu_log READER.
+# A profile's "hold.COMMAND = STEP" makes run_js's step handler run STEP while the card holds
+# that command in the middle of a call.
 insert_card() {
   local reader=$1 slot=${2:-0} profile=${3:-}
   qx_check_slot insert_card "$reader" "$slot"
   [[ -z ${QX_CARD_PIDS[$reader:$slot]:-} ]] || qx_die "insert_card: slot $reader:$slot is taken"
-  local args=(--port $((QX_FIRST_PORT + 10 * reader + slot)) --apdu-log "$(apdu_log "$reader" "$slot")")
+  local args=(--port $((QX_FIRST_PORT + 10 * reader + slot)) --apdu-log "$(apdu_log "$reader" "$slot")"
+    --sync-dir "$QX_WORK/sync")
   if [[ $profile == - ]]; then
     profile=$QX_FILES/card-$reader-$slot.conf
     cat >"$profile"
@@ -244,10 +244,7 @@ qx_wait_for_devices() {
 
 # --- Wine --------------------------------------------------------------------------------------
 
-qx_wine_env() {
-  export WINEPREFIX=$QX_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
-}
+qx_wine_env() { e2e_wine_env "$QX_PREFIX"; }
 
 # Makes the shared prefix ready: created once (wineboot), the winscard bridge installed and the
 # control registered whenever they changed. Holds a lock so that two scenario files never share
@@ -284,24 +281,9 @@ prepare_wine() {
   qx_build_wait_tool
 }
 
-# A lock directory with the owner's process id; a lock whose owner is gone is taken over. (A
-# flock descriptor would be inherited by wineserver and pcscd and outlive the owner.)
 qx_lock_prefix() {
   QX_LOCK=$QX_E2E_DIR/wineprefix.lock
-  mkdir -p "$QX_E2E_DIR"
-  local owner deadline=$((SECONDS + 900))
-  until mkdir "$QX_LOCK" 2>/dev/null; do
-    owner=$(cat "$QX_LOCK/pid" 2>/dev/null)
-    # No owner recorded a few seconds after the lock was made: its owner died in between.
-    if [[ -n $owner ]] && ! kill -0 "$owner" 2>/dev/null ||
-      [[ -z $owner && -n $(find "$QX_LOCK" -maxdepth 0 -mmin +0.1 2>/dev/null) ]]; then
-      rm -rf "$QX_LOCK"
-      continue
-    fi
-    [[ $SECONDS -lt $deadline ]] || qx_die "the Wine prefix stays locked by process $owner"
-    sleep 0.2
-  done
-  echo $$ >"$QX_LOCK/pid"
+  e2e_lock "$QX_LOCK" 900 "the Wine prefix"
 }
 
 # The Windows program page scripts run to wait for a step of the scenario runner.
@@ -320,33 +302,30 @@ qx_js_string() {
   printf '"%s"' "${text//\"/\\\"}"
 }
 
-# run_js [--steps HANDLER] FILE [ARGS...]: runs tests/e2e/FILE with the check library in front
-# and done() behind; its checks count towards this file's summary. With --steps, the script's
-# handOver(step) calls run "HANDLER step" here while the script waits.
-run_js() {
-  local handler=""
-  if [[ $1 == --steps ]]; then
-    handler=$2
-    shift 2
-  fi
-  local source=$QX_ROOT/tests/e2e/$1
-  shift
+# qx_page_script SOURCE NAME: writes $QX_FILES/NAME.js, tests/e2e/SOURCE with the check library
+# in front and done() behind, and prints its path.
+qx_page_script() {
+  local source=$QX_ROOT/tests/e2e/$1 script=$QX_FILES/$2.js
   [[ -f $source ]] || qx_die "run_js: no $source"
-  local name script output
-  name=$(basename "$source" .js)
-  script=$QX_FILES/$name.js
-  output=$QX_FILES/$name.out
   {
     printf 'var scenarioSyncDir = %s;\n' "$(qx_js_string "$(winepath -w "$QX_WORK/sync")")"
     printf 'var scenarioWaitTool = %s;\n' "$(qx_js_string "$(winepath -w "$QX_WAIT_TOOL")")"
     cat "$QX_E2E_LIB/check.js" "$source"
     printf '\ndone();\n'
   } >"$script"
+  printf '%s\n' "$script"
+}
 
-  # Wine's output goes to files: a pipe can stay open as long as wineserver's helpers live.
-  wine cscript //nologo "$(winepath -w "$script")" "$@" >"$output" 2>"$QX_FILES/$name.err" &
-  local pid=$! request step deadline=$((SECONDS + QX_SCRIPT_SECONDS))
-  while kill -0 "$pid" 2>/dev/null; do
+# qx_serve_steps HANDLER PID...: while any of the processes runs, runs "HANDLER step" for each
+# step a page script or a card asks for; stops them all after QX_SCRIPT_SECONDS.
+qx_serve_steps() {
+  local handler=$1 name=$2
+  shift 2
+  local request step pid running deadline=$((SECONDS + QX_SCRIPT_SECONDS))
+  while :; do
+    running=""
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && running=1; done
+    [[ -n $running ]] || break
     for request in "$QX_WORK"/sync/*.request; do
       [[ -e $request ]] || continue
       step=$(basename "$request" .request)
@@ -359,14 +338,68 @@ run_js() {
       touch "$QX_WORK/sync/$step.done"
     done
     if [[ $SECONDS -ge $deadline ]]; then
-      kill "$pid" 2>/dev/null
+      kill "$@" 2>/dev/null
       fail "$name still ran after ${QX_SCRIPT_SECONDS}s and was stopped"
     fi
     sleep 0.05
   done
+}
+
+# run_js [--steps HANDLER] FILE [ARGS...]: runs tests/e2e/FILE with the check library in front
+# and done() behind; its checks count towards this file's summary. With --steps, the script's
+# handOver(step) calls (and a card's held steps) run "HANDLER step" here while the script waits.
+run_js() {
+  local handler=""
+  if [[ $1 == --steps ]]; then
+    handler=$2
+    shift 2
+  fi
+  local name script output
+  name=$(basename "$1" .js)
+  script=$(qx_page_script "$1" "$name") || exit 2
+  shift
+  output=$QX_FILES/$name.out
+  # Wine's output goes to files: a pipe can stay open as long as wineserver's helpers live.
+  wine cscript //nologo "$(winepath -w "$script")" "$@" >"$output" 2>"$QX_FILES/$name.err" &
+  local pid=$!
+  qx_serve_steps "$handler" "$name" "$pid"
   wait "$pid"
   local status=$?
   qx_count_js_results "$name" "$status" "$output"
+}
+
+# run_js_together [--steps HANDLER] FILE ARGS_A... -- ARGS_B...: two script hosts run FILE at
+# the same time (as NAME-a and NAME-b), one with each argument list.
+run_js_together() {
+  local handler=""
+  if [[ $1 == --steps ]]; then
+    handler=$2
+    shift 2
+  fi
+  local file=$1 base
+  base=$(basename "$file" .js)
+  shift
+  local first=() second=() side
+  while [[ $# -gt 0 && $1 != -- ]]; do first+=("$1"); shift; done
+  [[ ${1:-} == -- ]] || qx_die "run_js_together: no '--' between the two argument lists"
+  shift
+  second=("$@")
+  local pids=() names=() statuses=()
+  for side in a b; do
+    local name=$base-$side script
+    script=$(qx_page_script "$file" "$name") || exit 2
+    if [[ $side == a ]]; then set -- "${first[@]}"; else set -- "${second[@]}"; fi
+    wine cscript //nologo "$(winepath -w "$script")" "$@" >"$QX_FILES/$name.out" \
+      2>"$QX_FILES/$name.err" &
+    pids+=($!)
+    names+=("$name")
+  done
+  qx_serve_steps "$handler" "$base" "${pids[@]}"
+  local i
+  for i in 0 1; do
+    wait "${pids[i]}"
+    qx_count_js_results "${names[i]}" $? "$QX_FILES/${names[i]}.out"
+  done
 }
 
 qx_count_js_results() {
@@ -412,5 +445,35 @@ check_log_lacks() {
     fail "daily log has '$1', which it should not"
   else
     pass "daily log lacks '$1'"
+  fi
+}
+
+# check_log_well_formed: every line of the daily log is either a whole entry (" YYYYMMDD hhmmss
+# text") or the error-number suffix (": text") that follows an entry whose message ended in a
+# line break, and the file ends with a line feed. Torn or interleaved writes break this.
+check_log_well_formed() {
+  local problems
+  problems=$(daily_log_text | LC_ALL=C awk '
+    function bad(why, line) {
+      line = $0; gsub(/\r/, "\\r", line)
+      if (shown++ < 3) printf "line %d %s: %s; ", NR, why, line
+    }
+    BEGIN { d = "[0-9]"; stamp = " " d d d d d d d d " " d d d d d d " " }  # mawk: no {n}
+    $0 ~ ("^" stamp) {
+      if (substr($0, 17) ~ stamp) bad("holds two stamps")
+      previous = "entry"; next
+    }
+    /^: [A-Z][A-Za-z ]*\r?$/ {
+      if (previous != "entry") bad("is a suffix without its entry")
+      previous = "suffix"; next
+    }
+    { bad("is no entry"); previous = "" }
+    END { if (NR == 0) printf "the log is empty; " }')
+  [[ $(daily_log_text | tail -c 1 | od -An -tx1) == " 0a" ]] ||
+    problems+="the last entry lacks its line feed"
+  if [[ -n $problems ]]; then
+    fail "the daily log is torn: $problems"
+  else
+    pass "the daily log holds only whole entries ($(daily_log_text | grep -c '^ [0-9]') entries)"
   fi
 }

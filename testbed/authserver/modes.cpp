@@ -16,7 +16,7 @@ struct ModeInfo {
     std::string_view help;
 };
 
-constexpr std::array<ModeInfo, 20> kModes = {{
+constexpr std::array<ModeInfo, 23> kModes = {{
     {ModeKind::kNormal, "normal", false, "the whole dialogue"},
     {ModeKind::kSplit, "split", false, "every reply in three pieces, 200 ms apart"},
     {ModeKind::kSlowHello, "slow-hello", true, "wait SECONDS before the Hello reply"},
@@ -37,6 +37,10 @@ constexpr std::array<ModeInfo, 20> kModes = {{
     {ModeKind::kFinalNotOk, "final-not-ok", false, "final reply with \"NO\" for \"OK\""},
     {ModeKind::kFinalClose, "final-close", false, "close instead of the final reply"},
     {ModeKind::kAcceptClose, "accept-close", false, "close right after accepting"},
+    {ModeKind::kCloseAfterHelloReply, "close-after-hello-reply", false,
+     "send the Hello reply, close"},
+    {ModeKind::kCloseAfterKey, "close-after-key", false, "read the key message, close"},
+    {ModeKind::kCloseAfter02, "close-after-02", false, "send the \"02\" reply, close"},
 }};
 
 }  // namespace

@@ -10,26 +10,29 @@
 namespace authserver {
 
 enum class ModeKind {
-    kNormal,           // the whole dialogue
-    kSplit,            // every reply in three pieces with pauses between them
-    kSlowHello,        // waits `seconds` before the Hello reply
-    kSlow02,           // waits `seconds` before the "02" reply
-    kSlowFinal,        // waits `seconds` before the final reply
-    kTrickle02,        // sends the first 8 bytes of the "02" reply, then nothing
-    kHelloSilent,      // reads the Hello and never answers
-    kHelloClose,       // reads the Hello and closes
-    kHelloEmpty,       // answers the Hello with the trailer alone
-    kHelloBadPadding,  // Hello reply whose last plaintext byte is 9
-    kHelloNotHello,    // Hello reply not starting with "Hello"
-    kBadServerKey,     // Hello reply with an unreadable public key text
-    kBadSecretBlock,   // Hello reply whose RSA block cannot be deciphered
-    kReply02Long,      // "02" reply of 45 bytes after unpadding
-    kReply02Not02,     // "02" reply starting with other bytes
-    kReply02Close,     // closes instead of the "02" reply
-    kWrongSamData,     // SAM data the card must refuse
-    kFinalNotOk,       // final reply without "OK"
-    kFinalClose,       // closes instead of the final reply
-    kAcceptClose,      // closes right after accepting
+    kNormal,                // the whole dialogue
+    kSplit,                 // every reply in three pieces with pauses between them
+    kSlowHello,             // waits `seconds` before the Hello reply
+    kSlow02,                // waits `seconds` before the "02" reply
+    kSlowFinal,             // waits `seconds` before the final reply
+    kTrickle02,             // sends the first 8 bytes of the "02" reply, then nothing
+    kHelloSilent,           // reads the Hello and never answers
+    kHelloClose,            // reads the Hello and closes
+    kHelloEmpty,            // answers the Hello with the trailer alone
+    kHelloBadPadding,       // Hello reply whose last plaintext byte is 9
+    kHelloNotHello,         // Hello reply not starting with "Hello"
+    kBadServerKey,          // Hello reply with an unreadable public key text
+    kBadSecretBlock,        // Hello reply whose RSA block cannot be deciphered
+    kReply02Long,           // "02" reply of 45 bytes after unpadding
+    kReply02Not02,          // "02" reply starting with other bytes
+    kReply02Close,          // closes instead of the "02" reply
+    kWrongSamData,          // SAM data the card must refuse
+    kFinalNotOk,            // final reply without "OK"
+    kFinalClose,            // closes instead of the final reply
+    kAcceptClose,           // closes right after accepting
+    kCloseAfterHelloReply,  // sends the Hello reply, closes before the key message
+    kCloseAfterKey,         // reads the key message, closes before the "01" request
+    kCloseAfter02,          // sends the "02" reply, closes before the "03" request
 };
 
 struct Mode {

@@ -186,6 +186,9 @@ class Session {
         if (fault != HelloReplyFault::kNone || mode_.kind == ModeKind::kBadSecretBlock) {
             return stop("faulty Hello reply sent"), false;
         }
+        if (mode_.kind == ModeKind::kCloseAfterHelloReply) {
+            return log("end", "closed after the Hello reply"), false;
+        }
 
         // " 128 " + block + "<E>": the header tells the length.
         std::optional<std::size_t> length;
@@ -200,6 +203,9 @@ class Session {
         if (!client_random) return log("error", "key message: cannot decipher the block"), false;
         log("client-random", text_or_hex(*client_random));
         key_ = session_tdes_key(std::string(client_random->begin(), client_random->end()), secret);
+        if (mode_.kind == ModeKind::kCloseAfterKey) {
+            return log("end", "closed after the key message"), false;
+        }
         return true;
     }
 
@@ -227,6 +233,7 @@ class Session {
         if (!reply(message, delay_for(ModeKind::kSlow02), "02")) return false;
         if (fault != Reply02Fault::kNone) return stop("faulty 02 reply sent"), false;
         if (mode_.kind == ModeKind::kWrongSamData) return stop("wrong SAM data sent"), false;
+        if (mode_.kind == ModeKind::kCloseAfter02) return log("end", "closed after 02"), false;
         return true;
     }
 

@@ -16,7 +16,7 @@ struct ModeInfo {
     std::string_view help;
 };
 
-constexpr std::array<ModeInfo, 12> kModes = {{
+constexpr std::array<ModeInfo, 13> kModes = {{
     {ProxyMode::kRedirect, "302", "302 Found with a Location header"},
     {ProxyMode::kAuth401Basic, "401-basic", "401 with WWW-Authenticate: Basic"},
     {ProxyMode::kAuth407Basic, "407-basic", "407 with Proxy-Authenticate: Basic"},
@@ -27,6 +27,7 @@ constexpr std::array<ModeInfo, 12> kModes = {{
     {ProxyMode::kOkThenClose, "200-close", "200 and one header line, then close"},
     {ProxyMode::kTunnelThenClose, "200-tunnel", "200 and the blank line, then close"},
     {ProxyMode::kEndlessHeaders, "endless-headers", "200, then a header line a second for ever"},
+    {ProxyMode::kFloodHeaders, "flood-headers", "200, then header lines without a pause"},
     {ProxyMode::kSilent, "silent", "read the request, never answer"},
     {ProxyMode::kServeFile, "serve-file", "answer any request with the --file content"},
 }};
@@ -90,6 +91,7 @@ std::optional<std::string> canned_answer(ProxyMode mode) {
         case ProxyMode::kTunnelThenClose:
             return "HTTP/1.0 200 Connection established\r\nProxy-agent: qardex-proxy\r\n\r\n";
         case ProxyMode::kEndlessHeaders:
+        case ProxyMode::kFloodHeaders:
         case ProxyMode::kSilent:
         case ProxyMode::kServeFile:
             return std::nullopt;

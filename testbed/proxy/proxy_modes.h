@@ -20,6 +20,7 @@ enum class ProxyMode {
     kOkThenClose,      // 200, one header line, then the connection ends
     kTunnelThenClose,  // 200 and its blank line (a tunnel), then the connection ends
     kEndlessHeaders,   // 200, then one header line a second, never the blank line
+    kFloodHeaders,     // 200, then header lines as fast as the client reads, never the blank line
     kSilent,           // reads the request and never answers
     kServeFile,        // a plain HTTP server answering any request with the --file content
 };
@@ -36,8 +37,8 @@ ProxyModeList parse_proxy_modes(std::string_view text);
 
 std::string describe_proxy_modes();
 
-// The whole answer for the modes that answer at once; nothing for kEndlessHeaders, kSilent and
-// kServeFile, which answer in their own way.
+// The whole answer for the modes that answer at once; nothing for kEndlessHeaders,
+// kFloodHeaders, kSilent and kServeFile, which answer in their own way.
 std::optional<std::string> canned_answer(ProxyMode mode);
 
 // "\r" and "\n" written as such, other control bytes as \xHH: one line per request in the record.

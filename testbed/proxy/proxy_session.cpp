@@ -1,5 +1,9 @@
 #include "testbed/proxy/proxy_session.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <thread>
 
 namespace proxy {
@@ -11,6 +15,30 @@ using testnet::ReadStatus;
 constexpr std::size_t kRequestLimit = 16384;
 
 std::string as_text(const testnet::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Header lines as fast as the client takes them, until it goes away or the limit passes; a send
+// never blocks past the limit. Returns how the flood ended.
+std::string flood_headers(const testnet::UniqueFd& socket, Clock::time_point limit) {
+    if (!testnet::send_text(socket, "HTTP/1.0 200 Connection established\r\n")) {
+        return "client closed before the flood";
+    }
+    std::string block;
+    for (int i = 0; i < 64; ++i) block += "X-Flood: no pause between these lines\r\n";
+    long long bytes = 0;
+    std::size_t offset = 0;
+    while (Clock::now() < limit) {
+        pollfd entry{socket.get(), POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, 200);
+        if (ready <= 0) continue;
+        const ssize_t n = ::send(socket.get(), block.data() + offset, block.size() - offset,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        if (n <= 0) return "client closed after " + std::to_string(bytes) + " flood bytes";
+        bytes += n;
+        offset = (offset + static_cast<std::size_t>(n)) % block.size();
+    }
+    return "connection limit after " + std::to_string(bytes) + " flood bytes";
+}
 
 }  // namespace
 
@@ -49,6 +77,9 @@ void serve_proxy_connection(const testnet::UniqueFd& socket, int number, ProxyMo
                           std::to_string(lines) + " header lines");
             return;
         }
+        case ProxyMode::kFloodHeaders:
+            log.write(number, "end", flood_headers(socket, limit));
+            return;
         case ProxyMode::kSilent: {
             const ReadStatus status = reader.drain(limit);
             log.write(number, "end",

@@ -8,6 +8,7 @@ namespace vcard {
 namespace {
 
 constexpr std::string_view kHexSuffix = "_hex";
+constexpr std::size_t kMaxStepName = 40;
 
 std::string_view trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -37,6 +38,8 @@ class ProfileBuilder {
         if (key.rfind("refuse.", 0) == 0 || key.rfind("answer.", 0) == 0) {
             return accept_fixed_answer(key, value);
         }
+        if (key.rfind("hold.", 0) == 0) return accept_hold(key, value);
+        if (key.rfind("short.", 0) == 0) return accept_short_answer(key, value);
         if (key == "require_select") return accept_switch(value, profile_.require_select);
         if (key == "basic_data_hex") return accept_bytes(key, value, basic_data_, kMaxResponseData);
         for (const auto& field : kBasicFields) {
@@ -176,6 +179,48 @@ class ProfileBuilder {
             return too_long(key, bytes->size(), kMaxResponseData + 2);
         }
         profile_.fixed_answers[*command] = std::move(*bytes);
+        return {};
+    }
+
+    // The command named after the dot of "<kind>.<command>", or nothing with `error` set.
+    static std::optional<Command> command_after_dot(std::string_view key, std::string& error) {
+        const std::string_view name = key.substr(key.find('.') + 1);
+        const auto command = command_by_name(name);
+        if (!command)
+            error = "unknown command '" + std::string(name) + "' in '" + std::string(key) + "'";
+        return command;
+    }
+
+    // hold.<command> = STEP: letters, digits, '-' and '_' (the step's file names).
+    std::string accept_hold(std::string_view key, std::string_view value) {
+        std::string error;
+        const auto command = command_after_dot(key, error);
+        if (!command) return error;
+        const bool usable = !value.empty() && value.size() <= kMaxStepName &&
+                            value.find_first_not_of(
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                "abcdefghijklmnopqrstuvwxyz0123456789-_") == std::string_view::npos;
+        if (!usable) {
+            return "'" + std::string(key) + "' needs a step name of 1 to " +
+                   std::to_string(kMaxStepName) + " letters, digits, '-' or '_'";
+        }
+        profile_.holds[*command] = std::string(value);
+        return {};
+    }
+
+    // short.<command> = N: the card's own answer keeps only its first N data bytes.
+    std::string accept_short_answer(std::string_view key, std::string_view value) {
+        std::string error;
+        const auto command = command_after_dot(key, error);
+        if (!command) return error;
+        std::size_t kept = 0;
+        const std::string text(value);
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+            text.size() > 3 || (kept = std::stoul(text)) > kMaxResponseData) {
+            return "'" + std::string(key) + "' needs a byte count from 0 to " +
+                   std::to_string(kMaxResponseData);
+        }
+        profile_.short_answers[*command] = kept;
         return {};
     }
 

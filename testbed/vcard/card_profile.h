@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <string>
 #include <string_view>
 
 #include "testbed/vcard/bytes.h"
@@ -36,8 +37,13 @@ struct CardProfile {
     Bytes sam_secret;  // shared with the server's SAM for MUTUAL AUTHENTICATE (sam_auth.h)
     // Whole responses (status word included) that replace the card's own answer.
     std::map<Command, Bytes> fixed_answers;
+    // Data bytes kept of the card's own 90 00 answer: a short answer that still says success.
+    std::map<Command, std::size_t> short_answers;
     // Reads need a successful SELECT since power-on, as on a real card.
     bool require_select = true;
+    // Steps the card holds at before answering a command, for the test runner to act in the
+    // middle of a call (step_hold.h); at most one step per command.
+    std::map<Command, std::string> holds;
 };
 
 // The secret the test server assumes unless told otherwise.

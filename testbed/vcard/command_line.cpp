@@ -6,11 +6,12 @@ namespace vcard {
 
 const char kUsage[] =
     "usage: qardex-vcard --port PORT [--host ADDRESS] [--profile FILE] [--apdu-log FILE]\n"
-    "                    [--wait SECONDS]\n"
+    "                    [--wait SECONDS] [--sync-dir DIR]\n"
     "Plays an HC card for the vpcd reader listening on ADDRESS:PORT (default 127.0.0.1).\n"
     "  --profile FILE   card contents and behaviour (key = value lines, see README.md)\n"
     "  --apdu-log FILE  append one line per APDU: COMMAND -> RESPONSE (hex)\n"
     "  --wait SECONDS   how long to retry while vpcd is not listening yet (default 30)\n"
+    "  --sync-dir DIR   where a held step is announced (STEP.request) and released (STEP.done)\n"
     "Exit status: 0 when vpcd closes the link, 1 on a link failure, 2 on bad options or profile.\n";
 
 namespace {
@@ -46,6 +47,8 @@ OptionsResult parse_command_line(const std::vector<std::string>& arguments) {
             options.profile_path = value;
         } else if (name == "--apdu-log") {
             options.apdu_log_path = value;
+        } else if (name == "--sync-dir") {
+            options.sync_dir = value;
         } else if (name == "--wait") {
             const auto seconds = parse_number(value, 3600);
             if (!seconds) return {std::nullopt, "bad number of seconds '" + value + "'"};

@@ -14,6 +14,7 @@ struct Options {
     std::string host = "127.0.0.1";
     std::string profile_path;   // empty: the default card
     std::string apdu_log_path;  // empty: no log
+    std::string sync_dir;       // where held steps are announced and released (step_hold.h)
     std::chrono::milliseconds connect_patience{30000};
 };
 

@@ -38,7 +38,7 @@ HcCard::HcCard(CardProfile profile, RandomBytes random,
       authenticator_(std::move(authenticator)) {}
 
 void HcCard::reset() {
-    selected_ = false;
+    hc_selected_ = false;
     challenge_.clear();
 }
 
@@ -50,12 +50,18 @@ Bytes HcCard::process(const Bytes& apdu) {
     Bytes response;
     if (fixed != profile_.fixed_answers.end()) {
         response = fixed->second;
-    } else if (!is_select(*command) && profile_.require_select && !selected_) {
+    } else if (!is_select(*command) && profile_.require_select && !hc_selected_) {
         response = sw::kConditionsNotSatisfied;
     } else {
         response = answer(*command, apdu);
+        cut_short(*command, response);
     }
-    if (is_select(*command)) selected_ = ends_with_ok(response);
+    if (is_select(*command)) {
+        // Only the HC application holds the data; selecting any application, HC31 included,
+        // also voids an open challenge, as on a real card.
+        hc_selected_ = *command == Command::kSelect && ends_with_ok(response);
+        challenge_.clear();
+    }
     return response;
 }
 
@@ -106,6 +112,15 @@ Bytes HcCard::answer_unknown(const Bytes& apdu) {
         default:
             return sw::kUnknownInstruction;
     }
+}
+
+void HcCard::cut_short(Command command, Bytes& response) const {
+    const auto kept = profile_.short_answers.find(command);
+    if (kept == profile_.short_answers.end() || !ends_with_ok(response)) return;
+    const std::size_t data = response.size() - sw::kOk.size();
+    if (kept->second >= data) return;
+    response.erase(response.begin() + static_cast<std::ptrdiff_t>(kept->second),
+                   response.begin() + static_cast<std::ptrdiff_t>(data));
 }
 
 Bytes HcCard::with_ok(const Bytes& data) {

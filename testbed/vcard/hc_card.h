@@ -42,11 +42,13 @@ class HcCard {
     Bytes answer(Command command, const Bytes& apdu);
     static Bytes answer_unknown(const Bytes& apdu);
     static Bytes with_ok(const Bytes& data);
+    // Drops the data bytes past the profile's short length for this command, if it has one.
+    void cut_short(Command command, Bytes& response) const;
 
     CardProfile profile_;
     RandomBytes random_;
     std::unique_ptr<MutualAuthenticator> authenticator_;
-    bool selected_ = false;
+    bool hc_selected_ = false;  // the HC application is selected
     Bytes challenge_;
 };
 

@@ -8,6 +8,7 @@
 #include "testbed/vcard/command_line.h"
 #include "testbed/vcard/hc_card.h"
 #include "testbed/vcard/sam_auth.h"
+#include "testbed/vcard/step_hold.h"
 #include "testbed/vcard/vpcd_dispatcher.h"
 #include "testbed/vcard/vpcd_link.h"
 
@@ -37,6 +38,11 @@ int run(const vcard::Options& options) {
         }
     }
 
+    if (!profile.holds.empty() && options.sync_dir.empty()) {
+        std::fprintf(stderr, "qardex-vcard: a profile with hold.* keys needs --sync-dir\n");
+        return kExitBadInput;
+    }
+    vcard::StepHolds holds(profile.holds, options.sync_dir);
     auto authenticator =
         std::make_unique<vcard::SharedSecretAuthenticator>(profile.card_id, profile.sam_secret);
     vcard::HcCard card(std::move(profile), vcard::system_random(), std::move(authenticator));
@@ -53,7 +59,7 @@ int run(const vcard::Options& options) {
         return kExitLinkFailure;
     }
     vcard::FrameLink link(std::move(socket));
-    if (!vcard::serve_vpcd(link, dispatcher)) {
+    if (!vcard::serve_vpcd(link, dispatcher, &holds)) {
         std::fprintf(stderr, "qardex-vcard: %s\n", link.error().c_str());
         return kExitLinkFailure;
     }

@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 #include <thread>
+
+#include "testbed/vcard/step_hold.h"
 
 namespace vcard {
 namespace {
@@ -119,7 +122,14 @@ bool FrameLink::write(const Bytes& payload) {
     return true;
 }
 
-bool serve_vpcd(FrameLink& link, VpcdDispatcher& dispatcher) {
+bool FrameLink::closed_within(std::chrono::milliseconds limit) {
+    pollfd watch{socket_.get(), POLLRDHUP, 0};
+    const int ready = ::poll(&watch, 1, static_cast<int>(limit.count()));
+    if (ready < 0) return errno != EINTR;
+    return ready > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool serve_vpcd(FrameLink& link, VpcdDispatcher& dispatcher, StepHolds* holds) {
     Bytes payload;
     for (;;) {
         switch (link.read(payload)) {
@@ -129,6 +139,10 @@ bool serve_vpcd(FrameLink& link, VpcdDispatcher& dispatcher) {
                 return false;
             case FrameLink::ReadResult::kFrame:
                 break;
+        }
+        if (holds && payload.size() > 1 &&
+            holds->before_answer(payload, link) == StepHolds::Outcome::kLinkClosed) {
+            return true;
         }
         if (auto answer = dispatcher.handle(payload); answer && !link.write(*answer)) return false;
     }

@@ -24,6 +24,8 @@ class FrameLink {
 
     ReadResult read(Bytes& payload);
     bool write(const Bytes& payload);
+    // Waits up to `limit` for vpcd to hang up; true once it has (or the link failed).
+    bool closed_within(std::chrono::milliseconds limit);
     const std::string& error() const { return error_; }
 
  private:
@@ -33,7 +35,10 @@ class FrameLink {
     std::string error_;
 };
 
+class StepHolds;
+
 // Answers vpcd until it closes the link (true) or the link fails (false, see link.error()).
-bool serve_vpcd(FrameLink& link, VpcdDispatcher& dispatcher);
+// `holds`, when given, may hold a command before it is answered (step_hold.h).
+bool serve_vpcd(FrameLink& link, VpcdDispatcher& dispatcher, StepHolds* holds = nullptr);
 
 }  // namespace vcard

@@ -1,4 +1,4 @@
-/* WinSCard card calls: connecting, exchanging APDUs, disconnecting; and the protocol control
+/* WinSCard card calls: connecting, transactions, exchanging APDUs, disconnecting; and the protocol control
  * information structures every Windows client links against. */
 #include "bridge_common.h"
 
@@ -24,6 +24,14 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT context, LPCSTR reader, DWORD share_mode,
 
 LONG WINAPI SCardDisconnect(SCARDHANDLE card, DWORD disposition) {
   return bridge_result(pcsc_disconnect(bridge_to_pcsc_handle(card), disposition));
+}
+
+LONG WINAPI SCardBeginTransaction(SCARDHANDLE card) {
+  return bridge_result(pcsc_begin_transaction(bridge_to_pcsc_handle(card)));
+}
+
+LONG WINAPI SCardEndTransaction(SCARDHANDLE card, DWORD disposition) {
+  return bridge_result(pcsc_end_transaction(bridge_to_pcsc_handle(card), disposition));
 }
 
 LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST send_pci, LPCBYTE send,

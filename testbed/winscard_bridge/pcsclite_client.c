@@ -24,6 +24,8 @@ static struct {
   __typeof__(SCardListReaders)* list_readers;
   __typeof__(SCardConnect)* connect;
   __typeof__(SCardDisconnect)* disconnect;
+  __typeof__(SCardBeginTransaction)* begin_transaction;
+  __typeof__(SCardEndTransaction)* end_transaction;
   __typeof__(SCardTransmit)* transmit;
 } api;
 static int api_loaded;
@@ -39,9 +41,12 @@ static void load_api(void) {
   api.list_readers = dlsym(library, "SCardListReaders");
   api.connect = dlsym(library, "SCardConnect");
   api.disconnect = dlsym(library, "SCardDisconnect");
+  api.begin_transaction = dlsym(library, "SCardBeginTransaction");
+  api.end_transaction = dlsym(library, "SCardEndTransaction");
   api.transmit = dlsym(library, "SCardTransmit");
   api_loaded = api.establish_context && api.release_context && api.is_valid_context &&
-               api.list_readers && api.connect && api.disconnect && api.transmit;
+               api.list_readers && api.connect && api.disconnect && api.begin_transaction &&
+               api.end_transaction && api.transmit;
 }
 
 static int api_ready(void) {
@@ -78,6 +83,16 @@ int64_t pcsc_connect(int64_t context, const char* reader, uint64_t share_mode,
 int64_t pcsc_disconnect(int64_t card, uint64_t disposition) {
   if (!api_ready()) return SCARD_E_NO_SERVICE;
   return api.disconnect(card, disposition);
+}
+
+int64_t pcsc_begin_transaction(int64_t card) {
+  if (!api_ready()) return SCARD_E_NO_SERVICE;
+  return api.begin_transaction(card);
+}
+
+int64_t pcsc_end_transaction(int64_t card, uint64_t disposition) {
+  if (!api_ready()) return SCARD_E_NO_SERVICE;
+  return api.end_transaction(card, disposition);
 }
 
 int64_t pcsc_transmit(int64_t card, uint64_t send_protocol, const uint8_t* send,

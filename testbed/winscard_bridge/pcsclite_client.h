@@ -29,6 +29,8 @@ int64_t pcsc_list_readers(int64_t context, const char* groups, char* readers, ui
 int64_t pcsc_connect(int64_t context, const char* reader, uint64_t share_mode,
                      uint64_t preferred_protocols, int64_t* card, uint64_t* active_protocol);
 int64_t pcsc_disconnect(int64_t card, uint64_t disposition);
+int64_t pcsc_begin_transaction(int64_t card);
+int64_t pcsc_end_transaction(int64_t card, uint64_t disposition);
 int64_t pcsc_transmit(int64_t card, uint64_t send_protocol, const uint8_t* send,
                       uint64_t send_length, uint64_t* receive_protocol, uint8_t* receive,
                       uint64_t* receive_length);

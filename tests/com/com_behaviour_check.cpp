@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "control/com_ptr.h"
+#include "com/com_ptr.h"
 #include "qardex_idl.h"
 #include "tests/com/com_check.h"
 
@@ -188,6 +188,27 @@ void CheckTypeLibraryDispatch(ItwQARDEX* control) {
            control->Invoke(1, IID_IDispatch, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr));
 }
 
+// The type information is loaded once for the library: a second control hands out the same
+// object and keeps no reference of its own to it.
+void CheckTypeInfoSharedByControls(const Library& library) {
+  ComPtr<ItwQARDEX> first;
+  ComPtr<ItwQARDEX> second;
+  Factory(library)->CreateInstance(nullptr, IID_ItwQARDEX, first.ReceiveVoid());
+  Factory(library)->CreateInstance(nullptr, IID_ItwQARDEX, second.ReceiveVoid());
+  if (!first || !second) return CHECK(false);
+  ComPtr<ITypeInfo> firstInfo;
+  ComPtr<ITypeInfo> secondInfo;
+  CHECK_HR(S_OK, first->GetTypeInfo(0, 0, firstInfo.Receive()));
+  if (!firstInfo) return;
+  const ULONG before = firstInfo->AddRef();
+  firstInfo->Release();
+  CHECK_HR(S_OK, second->GetTypeInfo(0, 0, secondInfo.Receive()));
+  CHECK(firstInfo.get() == secondInfo.get());
+  const ULONG after = firstInfo->AddRef();
+  firstInfo->Release();
+  CHECK(after == before + 1);  // only the reference handed out
+}
+
 void CheckSite(ItwQARDEX* control) {
   ComPtr<IObjectWithSite> withSite;
   control->QueryInterface(IID_IObjectWithSite, withSite.ReceiveVoid());
@@ -306,6 +327,7 @@ int wmain(int argc, wchar_t** argv) {
   CheckClassObject(library);
   CheckLifetimeAndLocks(library);
   CheckAggregation(library);
+  CheckTypeInfoSharedByControls(library);
   {
     ComPtr<ItwQARDEX> control;
     Factory(library)->CreateInstance(nullptr, IID_ItwQARDEX, control.ReceiveVoid());

@@ -92,6 +92,20 @@ run_js card_data/basic_results.js "$(units_of_utf8 8010)" "$(units_of_utf8 8010)
 check_log_has "basic [000012345678"
 check_log_lacks "hc card data ["
 
+scenario "basic-data record one byte short"
+add_reader "QX Solo"
+insert_card 0 0 - <<<"short.read_basic = 56"
+start_pcscd
+run_js card_data/basic_results.js "$(units_of_utf8 8011)" "$(units_of_utf8 8011)" 8011
+check_log_lacks "basic ["
+
+scenario "card data without its flag byte"
+add_reader "QX Solo"
+insert_card 0 0 - <<<"short.read_card_data = 0"
+start_pcscd
+run_js card_data/basic_results.js "$(units_of_utf8 8010)" "$(units_of_utf8 8010)" 8010
+check_log_lacks "hc card data ["
+
 scenario "reader without a card"
 add_reader "QX Solo"
 start_pcscd

@@ -79,6 +79,8 @@ swap_card() {
     refuse-challenge) insert_card 0 0 - <<<"refuse.get_challenge = 6985" ;;
     refuse-auth) insert_card 0 0 - <<<"refuse.mutual_auth = 6982" ;;
     other-secret) insert_card 0 0 - <<<"sam_secret = not-the-servers" ;;
+    short-challenge) insert_card 0 0 - <<<"short.get_challenge = 7" ;;
+    short-auth) insert_card 0 0 - <<<"short.mutual_auth = 15" ;;
     good) insert_card 0 0 ;;
     none) ;;
     *) return 1 ;;
@@ -91,6 +93,20 @@ run_js --steps swap_card cloud/h_sign.js "$(events_arg)" \
 check "the server made 5 connections, none for the empty reader" \
   test "$(auth_events | grep -c ' mode ')" -eq 5
 check "SELECT HC31 was sent once" test "$(cat "$QX_FILES"/apdu-*.log | grep -c "^$select_hc31")" -eq 1
+
+# Answers with 90 00 but fewer data bytes than asked: the step fails and nothing of it goes out.
+net_scenario "short card answers"
+add_reader "QX Solo"
+insert_card 0 0 - <<<"short.read_id = 11"
+start_pcscd
+start_authserver --modes "normal*3"
+run_js --steps swap_card cloud/h_sign.js "$(events_arg)" \
+  "sign|r|8001|8001" "step:short-challenge" "sign|r|8002|8002" "step:short-auth" "sign|r|8006|8006"
+check "no card data reached the server for a short identifier or challenge" \
+  test -z "$(auth_value 1 id)$(auth_value 2 id)"
+check "no card answer reached the server for a short MUTUAL AUTHENTICATE" \
+  test -n "$(auth_value 3 id)" -a -z "$(auth_value 3 au)"
+check_log_lacks "Local MuAuthHC_DC_SAM OK!"
 
 net_scenario "no server"
 add_reader "QX Solo"

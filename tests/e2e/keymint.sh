@@ -5,17 +5,16 @@
 # browser policies with reg.exe and put back exactly what an administrator had.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$root/testbed/check_results.sh"
+source "$root/tests/e2e/lib/preamble.sh"
 win64=$root/out/win64
 dir=${QARDEX_E2E_DIR:-$root/build/e2e}/keymint
 host=${QARDEX_LOCAL_HOST:-local.qardex.example}
-die() { printf 'scenario: %s\n' "$*" >&2; exit 2; }
+die() { e2e_die "$@"; }
 
 for file in KeyMint.exe FoxTrust.cmd FoxUntrust.cmd; do
   [[ -f $win64/$file ]] || die "missing $win64/$file (build the win64 preset)"
 done
-export WINEPREFIX=$dir/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy
+e2e_wine_env "$dir/wineprefix"
 if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.keymint-booted ]]; then
   rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
   wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
@@ -92,7 +91,7 @@ firefox="$policies\\Mozilla\\Firefox\\Certificates"
 chrome="$policies\\Google\\Chrome\\LocalNetworkAccessAllowedForUrls"
 edge="$policies\\Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls"
 # The approved sites with fixed names, read from the table by a parser of the test's own.
-mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$root/registration/approved_sites.h" |
+mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$root/sitelock/approved_sites.h" |
   sed -E 's/.*L"([a-z]+)", L"([^"]+)"/\1:\/\/\2/')
 ((${#origins[@]} > 1)) || die "no fixed-name approved sites found"
 

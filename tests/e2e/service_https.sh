@@ -6,8 +6,8 @@
 # closes, and says clearly when its certificate files are missing.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$root/testbed/check_results.sh"
-die() { printf 'scenario: %s\n' "$*" >&2; exit 2; }
+source "$root/tests/e2e/lib/preamble.sh"
+die() { e2e_die "$@"; }
 [[ $(id -u) -eq 0 ]] || die "needs root (private namespaces)"
 if [[ -z ${QX_IN_NAMESPACE:-} ]]; then
   export QX_IN_NAMESPACE=1
@@ -25,8 +25,7 @@ ip link set lo up || die "cannot bring up the loopback interface"
 printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" >"$dir/hosts"
 mount --bind "$dir/hosts" /etc/hosts || die "cannot bind a private /etc/hosts"
 
-export WINEPREFIX=$dir/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy
+e2e_wine_env "$dir/wineprefix"
 if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.service-booted ]]; then
   rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
   wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"

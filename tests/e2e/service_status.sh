@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # ServiceStatus end to end: direct connections, the Windows proxy configuration read through
 # WinHTTP (static proxy, proxy list, automatic configuration script), tinyproxy's CONNECT tunnel
-# and refusals, and the scripted proxy's unusual answers. One 30-second case checks the limit of
-# the proxy dialogue.
+# and refusals, and the scripted proxy's unusual answers. Two 30-second cases check the limit of
+# the proxy dialogue (a slow and a flooding proxy); a 20-second case the limit of the connect, a
+# 10-second one the limit of discovery.
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
@@ -177,5 +178,28 @@ set_proxy_static 127.0.0.1:$scripted_proxy
 run_js cloud/service_status.js 4061/4061@29-40
 check_log_has "connected, start user session."
 check_log_has "Can't skip response headers"
+
+net_scenario "a proxy that floods header lines without a pause"
+# Bytes are always waiting, so only the clock can end the dialogue.
+start_scripted_proxy $scripted_proxy "flood-headers"
+set_proxy_static 127.0.0.1:$scripted_proxy
+run_js cloud/service_status.js 4061/4061@29-40
+check_log_has "proxy did not answer in time"
+check_log_has "Can't skip response headers"
+
+net_scenario "a proxy whose connect is never answered"
+stalled_port=18088
+start_stalled_listener $stalled_port
+set_proxy_static 127.0.0.1:$stalled_port
+run_js cloud/service_status.js 4061/4061@19-26
+check_log_has "Connect To [auth.qardex.example:443] Err 10060"
+
+net_scenario "a configuration script server that accepts but never answers"
+start_authserver --modes "accept-close*5"
+start_scripted_proxy $pac_port "silent*5"
+set_proxy_script "http://127.0.0.1:$pac_port/proxy.pac"
+run_js cloud/service_status.js 0/0@9-15
+check_log_has "proxy discovery did not finish in time"
+check "the call went on directly" test "$(server_connections)" -eq 1
 
 finish

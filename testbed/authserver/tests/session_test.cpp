@@ -229,6 +229,29 @@ TEST_F(Session, EarlyEndsCloseTheConnectionWhereTheModeSays) {
         EXPECT_TRUE(client.send_card_identity(card).empty());
         EXPECT_NE(finish().find("1 end closed instead of 02"), std::string::npos);
     }
+    {
+        Client client = start(ModeKind::kCloseAfterHelloReply);
+        EXPECT_GE(client.exchange_keys(*client_key_).size(), 411u);
+        EXPECT_TRUE(client.closed_by_server());
+        EXPECT_NE(finish().find("1 end closed after the Hello reply"), std::string::npos);
+    }
+    {
+        Client client = start(ModeKind::kCloseAfterKey);
+        vcard::HcCard card = make_card();
+        client.exchange_keys(*client_key_);
+        EXPECT_TRUE(client.send_card_identity(card).empty());
+        const std::string log = finish();
+        EXPECT_NE(log.find("1 client-random "), std::string::npos) << log;
+        EXPECT_NE(log.find("1 end closed after the key message"), std::string::npos) << log;
+    }
+    {
+        Client client = start(ModeKind::kCloseAfter02);
+        vcard::HcCard card = make_card();
+        client.exchange_keys(*client_key_);
+        EXPECT_FALSE(client.send_card_identity(card).empty());
+        EXPECT_TRUE(client.closed_by_server());
+        EXPECT_NE(finish().find("1 end closed after 02"), std::string::npos);
+    }
 }
 
 TEST_F(Session, GarbageOrAnEarlyCloseIsLoggedAndEndsOnlyThatConnection) {

@@ -139,6 +139,16 @@ TEST_F(ProxySession, EndlessHeadersStopWhenTheClientGivesUp) {
     EXPECT_NE(finish().find("1 end client closed after "), std::string::npos);
 }
 
+TEST_F(ProxySession, FloodedHeadersComeWithoutAPauseUntilTheClientGoes) {
+    UniqueFd client = start(ProxyMode::kFloodHeaders);
+    testnet::send_text(client, "CONNECT a:443 HTTP/1.0\r\n\r\n");
+    testnet::StreamReader reader(client);
+    reader.fill(1 << 20, Clock::now() + std::chrono::milliseconds(300));
+    EXPECT_GE(reader.buffered().size(), 100'000u);  // far more than one line a second
+    client.reset();
+    EXPECT_NE(finish().find("1 end client closed after "), std::string::npos);
+}
+
 TEST_F(ProxySession, FileModeServesTheContentOverPlainHttp) {
     context_.file_content = "function FindProxyForURL(u, h) { return \"DIRECT\"; }";
     UniqueFd client = start(ProxyMode::kServeFile);

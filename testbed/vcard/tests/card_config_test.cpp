@@ -88,7 +88,11 @@ TEST(CardConfig, RefusalsAnswersAndSwitches) {
         "refuse.select = 6a82\n"
         "answer.read_basic = 3132 9000\n"
         "answer.get_challenge =\n"
-        "require_select = no\n");
+        "short.mutual_auth = 8\n"
+        "require_select = no\n"
+        "hold.read_id = pull-card_1\n");
+    EXPECT_EQ(profile.short_answers.at(Command::kMutualAuth), 8u);
+    EXPECT_EQ(profile.holds.at(Command::kReadId), "pull-card_1");
     EXPECT_EQ(profile.fixed_answers.at(Command::kSelect), hex("6A82"));
     EXPECT_EQ(profile.fixed_answers.at(Command::kReadBasic), hex("31329000"));
     EXPECT_EQ(profile.fixed_answers.at(Command::kGetChallenge), Bytes{});
@@ -98,6 +102,8 @@ TEST(CardConfig, RefusalsAnswersAndSwitches) {
 TEST(CardConfig, MistakesAreReportedWithTheirLine) {
     EXPECT_EQ(parse_error("sex = M\nsex M\n"), "line 2: expected 'key = value', found 'sex M'");
     EXPECT_EQ(parse_error("colour = red\n"), "line 1: unknown key 'colour'");
+    EXPECT_EQ(parse_error("short.read_id = 257\n"),
+              "line 1: 'short.read_id' needs a byte count from 0 to 256");
     EXPECT_EQ(parse_error("= 1\n"), "line 1: missing key before '='");
     EXPECT_EQ(parse_error("\n\ncard_number = 1234567890123\n"),
               "line 3: 'card_number' has 13 bytes; at most 12 fit");
@@ -106,6 +112,9 @@ TEST(CardConfig, MistakesAreReportedWithTheirLine) {
     EXPECT_EQ(parse_error("card_data_flag = 12\n"),
               "line 1: 'card_data_flag' has 2 bytes; at most 1 fit");
     EXPECT_EQ(parse_error("require_select = maybe\n"), "line 1: expected yes or no, found 'maybe'");
+    EXPECT_EQ(parse_error("hold.lunch = x\n"), "line 1: unknown command 'lunch' in 'hold.lunch'");
+    EXPECT_NE(parse_error("hold.select = ../x\n"), "");
+    EXPECT_NE(parse_error("hold.select =\n"), "");
 }
 
 TEST(CardConfig, ContradictionsAndRepeatsAreRefused) {

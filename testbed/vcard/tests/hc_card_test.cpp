@@ -91,13 +91,18 @@ TEST(HcCard, DefaultBasicDataHasTheRecordLayout) {
     EXPECT_EQ(std::string(basic.begin() + 12, basic.begin() + 32), "WANG XIAO MING      ");
 }
 
-TEST(HcCard, ReadsBeforeSelectOrAfterResetAreRefused) {
+// Another control selecting HC31 between our SELECT and our reads must break them, as it does
+// on a real card.
+TEST(HcCard, ReadsNeedTheHcApplicationSelectedSincePowerOn) {
     HcCard card = make_card();
     for (const Bytes& read : {kReadId, kReadBasic, kReadCardData, kGetChallenge}) {
         EXPECT_EQ(card.process(read), sw::kConditionsNotSatisfied);
     }
-    EXPECT_EQ(card.process(kSelect31), sw::kOk);
+    EXPECT_EQ(card.process(kSelect), sw::kOk);
     EXPECT_EQ(card.process(kReadBasic).size(), kBasicDataLength + 2);
+    EXPECT_EQ(card.process(kSelect31), sw::kOk);
+    EXPECT_EQ(card.process(kReadBasic), sw::kConditionsNotSatisfied);
+    EXPECT_EQ(card.process(kSelect), sw::kOk);
     card.reset();
     EXPECT_EQ(card.process(kReadBasic), sw::kConditionsNotSatisfied);
 }
@@ -121,6 +126,18 @@ TEST(HcCard, FixedAnswersReplaceTheCardsOwnAndARefusedSelectDeselects) {
     EXPECT_EQ(card.process(kReadCardData), hex("41429000"));
     EXPECT_EQ(card.process(kSelect31), hex("6A82"));
     EXPECT_EQ(card.process(kReadId), sw::kConditionsNotSatisfied);
+}
+
+TEST(HcCard, ShortAnswersKeepTheirFirstDataBytesAndTheStatusWord) {
+    CardProfile profile = default_profile();
+    profile.short_answers[Command::kReadId] = 4;
+    profile.short_answers[Command::kReadCardData] = 0;
+    profile.short_answers[Command::kReadBasic] = 300;  // longer than the answer: unchanged
+    HcCard card = make_card(profile);
+    EXPECT_EQ(card.process(kSelect), sw::kOk);
+    EXPECT_EQ(card.process(kReadId), hex("30303030 9000"));
+    EXPECT_EQ(card.process(kReadCardData), sw::kOk);
+    EXPECT_EQ(card.process(kReadBasic).size(), kBasicDataLength + 2);
 }
 
 TEST(HcCard, ASelectAnsweredOkByAFixedAnswerStillSelects) {
@@ -160,6 +177,11 @@ TEST(HcCard, AuthenticatorGetsTheLastChallengeOnceAndTheHostData) {
 
     card.process(mutual_auth(0x34));
     EXPECT_TRUE(challenge.empty()) << "a challenge must not serve two attempts";
+
+    card.process(kGetChallenge);
+    card.process(kSelect);
+    card.process(mutual_auth(0x35));
+    EXPECT_TRUE(challenge.empty()) << "a SELECT in between voids the challenge";
 }
 
 TEST(HcCard, UnknownCommandsGetTheClosestRefusal) {

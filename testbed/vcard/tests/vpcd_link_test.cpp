@@ -4,12 +4,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include "testbed/vcard/status_words.h"
+#include "testbed/vcard/step_hold.h"
 
 namespace vcard {
 namespace {
@@ -52,6 +56,10 @@ class FakeVpcd {
         frame.insert(frame.end(), payload.begin(), payload.end());
         send_raw(frame);
     }
+    bool answer_within(std::chrono::milliseconds limit) {
+        pollfd watch{card_.get(), POLLIN, 0};
+        return ::poll(&watch, 1, static_cast<int>(limit.count())) > 0;
+    }
     Bytes receive_frame() {
         std::uint8_t header[2];
         if (::recv(card_.get(), header, 2, MSG_WAITALL) != 2) return {};
@@ -69,7 +77,7 @@ class FakeVpcd {
 // A card connected to a FakeVpcd and served on its own thread.
 class LinkedCard {
  public:
-    explicit LinkedCard(FakeVpcd& vpcd)
+    explicit LinkedCard(FakeVpcd& vpcd, StepHolds* holds = nullptr)
         : card_(default_profile(), system_random(), std::make_unique<RefusingAuthenticator>()),
           dispatcher_(card_, [this](const Bytes& c, const Bytes& r) {
               seen_.push_back({c, r});
@@ -78,9 +86,9 @@ class LinkedCard {
         UniqueFd socket = connect_with_retry("127.0.0.1", vpcd.port(), 2s, error);
         EXPECT_TRUE(socket.valid()) << error;
         vpcd.accept();
-        served_ = std::async(std::launch::async, [this, fd = std::move(socket)]() mutable {
+        served_ = std::async(std::launch::async, [this, holds, fd = std::move(socket)]() mutable {
             FrameLink link(std::move(fd));
-            return serve_vpcd(link, dispatcher_);
+            return serve_vpcd(link, dispatcher_, holds);
         });
     }
     bool wait_for_end() { return served_.get(); }
@@ -140,6 +148,42 @@ TEST(VpcdLink, HangingUpInsideAFrameIsAFailure) {
     vpcd.send_raw({0x00, 0x15, 0x00, 0xA4});
     vpcd.hang_up();
     EXPECT_FALSE(card.wait_for_end());
+}
+
+bool appears_within(const std::string& path, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!std::ifstream(path)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST(VpcdLink, AHeldCommandWaitsForItsStepAndAHangUpEndsTheHold) {
+    char folder[] = "/tmp/vcard-hold-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string step = std::string(folder) + "/pull";
+    StepHolds holds({{Command::kReadId, "pull"}}, folder);
+    FakeVpcd vpcd;
+    LinkedCard card(vpcd, &holds);
+    vpcd.send_frame(kSelect);
+    EXPECT_EQ(vpcd.receive_frame(), sw::kOk);
+
+    std::ofstream(step + ".done").put('x');  // left over from before: must not release
+    vpcd.send_frame(kReadId);
+    ASSERT_TRUE(appears_within(step + ".request", 2s));
+    EXPECT_FALSE(vpcd.answer_within(100ms)) << "the held command was answered early";
+    std::ofstream(step + ".done").put('x');
+    EXPECT_EQ(vpcd.receive_frame().size(), kCardIdLength + 2);
+
+    std::remove((step + ".request").c_str());
+    vpcd.send_frame(kReadId);
+    ASSERT_TRUE(appears_within(step + ".request", 2s));
+    vpcd.hang_up();
+    EXPECT_TRUE(card.wait_for_end());
+    EXPECT_EQ(card.seen().size(), 2u);
+    for (const char* suffix : {".request", ".done"}) std::remove((step + suffix).c_str());
+    ::rmdir(folder);
 }
 
 TEST(VpcdLink, ConnectWaitsForALateListenerAndGivesUpAfterItsPatience) {

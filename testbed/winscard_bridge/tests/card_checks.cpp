@@ -148,6 +148,18 @@ void CheckTransmitLengths(CheckLog& log, SCARDHANDLE card) {
                    SCARD_E_INVALID_PARAMETER, "transmit without a receive length");
 }
 
+// The holder's own commands go through inside its transaction. (Another connection's would
+// wait in pcsc-lite until the transaction ends, so that is not tried here.)
+void CheckTransaction(CheckLog& log, SCARDHANDLE card) {
+  GuardedBuffer response(kResponseBufferSize);
+  LONG result = SCARD_S_SUCCESS;
+  log.ExpectResult(SCardBeginTransaction(card), SCARD_S_SUCCESS, "begin a transaction");
+  log.Expect(TransmitSelect(card, response, kResponseBufferSize, result) >= 2,
+             "SELECT inside the transaction");
+  log.ExpectResult(SCardEndTransaction(card, SCARD_LEAVE_CARD), SCARD_S_SUCCESS,
+                   "end the transaction, leaving the card");
+}
+
 }  // namespace
 
 void CheckCardExchange(CheckLog& log, const ServiceSetup& setup) {
@@ -161,6 +173,9 @@ void CheckCardExchange(CheckLog& log, const ServiceSetup& setup) {
   log.StartGroup("transmit");
   CheckSelect(log, card.get());
   CheckTransmitLengths(log, card.get());
+
+  log.StartGroup("transaction");
+  CheckTransaction(log, card.get());
 
   log.StartGroup("connect");
   log.ExpectResult(card.Disconnect(), SCARD_S_SUCCESS, "disconnect, leaving the card");
@@ -184,6 +199,10 @@ void CheckInvalidHandles(CheckLog& log, const ServiceSetup& setup) {
   }
   log.ExpectResult(SCardDisconnect(card_with_high_bit, SCARD_LEAVE_CARD), SCARD_E_INVALID_HANDLE,
                    "disconnect a made-up card handle");
+  log.ExpectResult(SCardBeginTransaction(card_with_high_bit), SCARD_E_INVALID_HANDLE,
+                   "begin a transaction on a made-up card handle");
+  log.ExpectResult(SCardEndTransaction(card_with_high_bit, SCARD_LEAVE_CARD),
+                   SCARD_E_INVALID_HANDLE, "end a transaction on a made-up card handle");
   log.Expect(TransmitSelect(card.get(), response, kResponseBufferSize, result) >= 2,
              "the real card handle still works");
 

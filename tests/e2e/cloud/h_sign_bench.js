@@ -1,4 +1,4 @@
-// Timing of H_Sign in one cscript process (testbed/bench/h_sign_bench.sh), next to the scan and
+// Timing of H_Sign in one cscript process (tools/bench/h_sign_bench.sh), next to the scan and
 // the connection alone. Argument: the number of calls of each. Prints "bench NAME MS..." lines.
 var count = parseInt(arg(0), 10);
 var control = newControl();

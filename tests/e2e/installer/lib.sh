@@ -28,12 +28,9 @@ QI_APPS_WIN='C:\QARDEX Test'
 QI_COUNT=0
 
 say() { printf '%s\n' "$*"; }
-die() {
-  printf 'scenario: %s\n' "$*" >&2
-  exit 2
-}
+die() { e2e_die "$@"; }
 
-source "$QI_ROOT/testbed/check_results.sh"
+source "$QI_ROOT/tests/e2e/lib/preamble.sh"
 
 # --- Prefix ------------------------------------------------------------------------------------
 
@@ -43,8 +40,7 @@ installer_init() {
   done
   command -v wine >/dev/null || die "wine is not installed"
   command -v openssl >/dev/null || die "openssl is not installed"
-  export WINEPREFIX=$QI_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
+  e2e_wine_env "$QI_PREFIX"
   unset QX_KEYMINT_EXIT QX_FOXTRUST_EXIT QX_FOXUNTRUST_EXIT
   qi_lock
   trap qi_cleanup EXIT
@@ -76,22 +72,9 @@ installer_init() {
   probe purge "$QI_SERVICE" >/dev/null || die "cannot remove an earlier $QI_SERVICE service"
 }
 
-# A lock directory with the owner's process id (a flock would be inherited by wineserver).
 qi_lock() {
   QI_LOCK=$QI_DIR/prefix.lock
-  mkdir -p "$QI_DIR"
-  local owner deadline=$((SECONDS + 600))
-  until mkdir "$QI_LOCK" 2>/dev/null; do
-    owner=$(cat "$QI_LOCK/pid" 2>/dev/null)
-    if [[ -n $owner ]] && ! kill -0 "$owner" 2>/dev/null ||
-      [[ -z $owner && -n $(find "$QI_LOCK" -maxdepth 0 -mmin +0.1 2>/dev/null) ]]; then
-      rm -rf "$QI_LOCK"
-      continue
-    fi
-    [[ $SECONDS -lt $deadline ]] || die "the installer's Wine prefix stays locked by $owner"
-    sleep 0.2
-  done
-  echo $$ >"$QI_LOCK/pid"
+  e2e_lock "$QI_LOCK" 600 "the installer's Wine prefix"
 }
 
 qi_cleanup() {

@@ -61,8 +61,9 @@ function arg(index) {
 function handOver(step) {
     var files = new ActiveXObject("Scripting.FileSystemObject");
     var shell = new ActiveXObject("WScript.Shell");
-    files.CreateTextFile(scenarioSyncDir + "\\" + step + ".request", true).Close();
     var done = scenarioSyncDir + "\\" + step + ".done";
+    if (files.FileExists(done)) files.DeleteFile(done);  // left by an earlier round of this step
+    files.CreateTextFile(scenarioSyncDir + "\\" + step + ".request", true).Close();
     var result = shell.Run("\"" + scenarioWaitTool + "\" \"" + done + "\" 30000", 0, true);
     if (result != 0) throw new Error("the scenario runner did not finish step " + step);
 }

@@ -1,0 +1,67 @@
+# The preamble every end-to-end scenario runner sources (the control's testbed/scenario.sh and
+# the installer's tests/e2e/installer/lib.sh): pass and fail counting (every check prints one
+# line, and a file ends with "N passed, M failed" from finish), leaving on a broken set-up,
+# the Wine environment and the lock of a Wine prefix.
+
+QX_PASSED=0
+QX_FAILED=0
+QX_SCENARIO="" # named in failure lines
+
+qx_say() { printf '%s\n' "$*"; }
+
+pass() {
+  QX_PASSED=$((QX_PASSED + 1))
+  qx_say "  ok   $*"
+}
+
+fail() {
+  QX_FAILED=$((QX_FAILED + 1))
+  qx_say "  FAIL ${QX_SCENARIO:+[$QX_SCENARIO] }$*"
+}
+
+# check DESCRIPTION COMMAND [ARGS...]: passes when the command succeeds.
+check() {
+  local description=$1
+  shift
+  if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+# Prints the summary line and leaves with status 1 if anything failed.
+finish() {
+  qx_say "$QX_PASSED passed, $QX_FAILED failed"
+  [[ $QX_FAILED -eq 0 ]] && exit 0
+  exit 1
+}
+
+# Leaves at once on a broken set-up (not a failed check): status 2.
+e2e_die() {
+  printf 'scenario: %s\n' "$*" >&2
+  exit 2
+}
+
+# e2e_wine_env PREFIX: 64-bit Wine in PREFIX, quiet, no display, no proxy from the host.
+e2e_wine_env() {
+  export WINEPREFIX=$1 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
+}
+
+# e2e_lock LOCK SECONDS WHAT: takes the lock directory LOCK, recording this process, so that
+# two scenario files never share one wineserver; waits at most SECONDS for another owner. A
+# lock whose owner is gone is taken over. (A flock descriptor would be inherited by wineserver
+# and pcscd and outlive the owner.)
+e2e_lock() {
+  local lock=$1 deadline=$((SECONDS + $2)) owner
+  mkdir -p "$(dirname "$lock")"
+  until mkdir "$lock" 2>/dev/null; do
+    owner=$(cat "$lock/pid" 2>/dev/null)
+    # No owner recorded a few seconds after the lock was made: its owner died in between.
+    if [[ -n $owner ]] && ! kill -0 "$owner" 2>/dev/null ||
+      [[ -z $owner && -n $(find "$lock" -maxdepth 0 -mmin +0.1 2>/dev/null) ]]; then
+      rm -rf "$lock"
+      continue
+    fi
+    [[ $SECONDS -lt $deadline ]] || e2e_die "$3 stays locked by process $owner"
+    sleep 0.2
+  done
+  echo $$ >"$lock/pid"
+}
