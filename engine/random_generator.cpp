@@ -11,6 +11,8 @@ thread_local std::uint32_t generatorState = 1;
 
 void SeedRandom(std::uint32_t seed) { generatorState = seed; }
 
+std::uint32_t RandomState() { return generatorState; }
+
 int NextRandom() {
   generatorState = generatorState * 214013u + 2531011u;
   return static_cast<int>((generatorState >> 16) & 0x7FFF);

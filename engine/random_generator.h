@@ -8,6 +8,8 @@
 namespace qardex::engine {
 
 void SeedRandom(std::uint32_t seed);
+// The calling thread's state: SeedRandom(RandomState()) later continues the same sequence.
+std::uint32_t RandomState();
 int NextRandom();
 // Seeds the calling thread with the current time in whole seconds.
 void SeedRandomWithTime();

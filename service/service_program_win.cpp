@@ -14,12 +14,13 @@
 #include <string>
 
 #include "keymint/certificate_set.h"
+#include "engine/system_platform.h"
 #include "keymint/program_folder.h"
 #include "qardex_constants.h"
 #include "service/crypto_random.h"
 #include "service/https_server_win.h"
 #include "service/session_table.h"
-#include "service/version_only_binding.h"
+#include "service/engine_binding.h"
 
 namespace qardex::service {
 
@@ -85,7 +86,7 @@ int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready
       Complain("cannot start Windows Sockets");
       return kExitStartup;
     }
-    VersionOnlyProvider provider;
+    EngineProvider provider(engine::SystemPlatform());
     SessionTable sessions([] { return std::chrono::steady_clock::now(); }, CryptoRandom);
     Router router(provider, sessions);
     HttpsServer server(tls.context.get(), router);
