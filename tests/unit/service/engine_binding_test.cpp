@@ -66,20 +66,5 @@ TEST(EngineBindingTest, SessionKeepsItsRandomSequenceAcrossThreads) {
   EXPECT_EQ(engine::NextRandom(), threadsNextDraw);  // the thread's own sequence is untouched
 }
 
-// Numbers come back as numbers, and lastError is the one the call left behind.
-TEST(EngineBindingTest, NumbersAndLastErrorAfterTheCall) {
-  AbsentPlatform platform;
-  EngineProvider provider(platform);
-  const std::unique_ptr<MethodSession> session = provider.OpenSession();
-  const CallOutcome scan = CallOn(*session, "GetHCConnectNo");
-  ASSERT_EQ(scan.result.kind, JsonValue::Kind::Number);
-  EXPECT_EQ(scan.result.number, -1);
-  EXPECT_NE(scan.lastError, 0);
-  const CallOutcome last = CallOn(*session, "GetLastError");
-  ASSERT_EQ(last.result.kind, JsonValue::Kind::Number);
-  EXPECT_EQ(last.result.number, scan.lastError);
-  EXPECT_EQ(CallOn(*session, "GetVersion").result.text, provider.Version());
-}
-
 }  // namespace
 }  // namespace qardex::service
