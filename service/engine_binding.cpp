@@ -52,7 +52,7 @@ class EngineSession : public MethodSession {
     engine::SeedRandom(threadState_);
   }
 
-  CallOutcome Call(const MethodSpec& method, const std::vector<JsonValue>& args) override {
+  CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) override {
     GeneratorSwap swap(generatorState_);
     JsonValue result = Run(method.name, args);
     return {std::move(result), session_.GetLastError()};

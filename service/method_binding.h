@@ -22,7 +22,7 @@ class MethodSession {
  public:
   virtual ~MethodSession() = default;
   // The arguments already fit the method. Calls of one session never overlap.
-  virtual CallOutcome Call(const MethodSpec& method, const std::vector<JsonValue>& args) = 0;
+  virtual CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) = 0;
 };
 
 class MethodProvider {

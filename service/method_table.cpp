@@ -2,14 +2,14 @@
 
 namespace qardex::service {
 
-const MethodSpec* FindMethod(std::string_view name) {
-  for (const MethodSpec& method : kMethods) {
+const MethodSignature* FindMethod(std::string_view name) {
+  for (const MethodSignature& method : kMethods) {
     if (method.name == name) return &method;
   }
   return nullptr;
 }
 
-bool ArgumentsFit(const MethodSpec& method, const std::vector<JsonValue>& args) {
+bool ArgumentsFit(const MethodSignature& method, const std::vector<JsonValue>& args) {
   if (args.size() != method.argCount) return false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].kind != method.argTypes[i]) return false;

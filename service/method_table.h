@@ -15,7 +15,7 @@ using ValueType = JsonValue::Kind;
 
 inline constexpr std::size_t kMaxMethodArgs = 1;
 
-struct MethodSpec {
+struct MethodSignature {
   std::string_view name;
   std::size_t argCount;
   ValueType argTypes[kMaxMethodArgs];
@@ -25,7 +25,7 @@ struct MethodSpec {
 };
 
 // In the order of the control's dispatch identifiers (1 to 12).
-inline constexpr MethodSpec kMethods[] = {
+inline constexpr MethodSignature kMethods[] = {
     {"GetVersion", 0, {}, ValueType::String, false},
     {"GetRandom", 0, {}, ValueType::String, false},
     {"GetBasic", 0, {}, ValueType::String, true},
@@ -42,9 +42,9 @@ inline constexpr MethodSpec kMethods[] = {
 static_assert(sizeof kMethods / sizeof kMethods[0] == 12);
 
 // The method of that exact (case-sensitive) name, or null.
-const MethodSpec* FindMethod(std::string_view name);
+const MethodSignature* FindMethod(std::string_view name);
 
 // Do the arguments have the count and types the method takes?
-bool ArgumentsFit(const MethodSpec& method, const std::vector<JsonValue>& args);
+bool ArgumentsFit(const MethodSignature& method, const std::vector<JsonValue>& args);
 
 }  // namespace qardex::service

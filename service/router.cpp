@@ -124,20 +124,21 @@ HttpResponse Router::CallMethod(const HttpRequest& request, std::string_view ses
                                 std::string_view methodName, HttpResponse response) {
   const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId);
   if (!slot) return WithError(std::move(response), 404, u"unknown session");
-  const MethodSpec* spec = FindMethod(methodName);
-  if (spec == nullptr) return WithError(std::move(response), 404, u"unknown method");
+  const MethodSignature* signature = FindMethod(methodName);
+  if (signature == nullptr) return WithError(std::move(response), 404, u"unknown method");
   const std::optional<std::vector<JsonValue>> args = ReadArgs(request.body);
   if (!args) return WithError(std::move(response), 400, u"malformed JSON");
-  if (!ArgumentsFit(*spec, *args)) return WithError(std::move(response), 400, u"wrong arguments");
+  if (!ArgumentsFit(*signature, *args))
+    return WithError(std::move(response), 400, u"wrong arguments");
 
   CallOutcome outcome;
   {
     std::lock_guard<std::mutex> sessionCalls(slot->calls);
     std::unique_lock<std::mutex> card(cardWork_, std::defer_lock);
-    if (spec->usesCard) card.lock();
-    outcome = slot->session->Call(*spec, *args);
+    if (signature->usesCard) card.lock();
+    outcome = slot->session->Call(*signature, *args);
   }
-  if (outcome.result.kind != spec->result) {
+  if (outcome.result.kind != signature->result) {
     return WithError(std::move(response), 500, u"internal error");
   }
   response.body = "{\"result\":";

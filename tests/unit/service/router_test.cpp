@@ -10,7 +10,7 @@ namespace {
 // and counts calls in lastError.
 struct EchoSession : MethodSession {
   int calls = 0;
-  CallOutcome Call(const MethodSpec& method, const std::vector<JsonValue>& args) override {
+  CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) override {
     ++calls;
     if (method.result == ValueType::Number) return {JsonValue::Number(-1), calls};
     std::u16string text(method.name.begin(), method.name.end());

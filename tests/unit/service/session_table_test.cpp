@@ -10,7 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 
 struct NoCalls : MethodSession {
-  CallOutcome Call(const MethodSpec&, const std::vector<JsonValue>&) override { return {}; }
+  CallOutcome Call(const MethodSignature&, const std::vector<JsonValue>&) override { return {}; }
 };
 
 struct Fixture {
