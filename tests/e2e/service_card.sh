@@ -2,50 +2,28 @@
 # The local service's methods on a real card path: the virtual card behind pcscd, the test
 # authentication server, and mQARDEXService.exe --console in the control's Wine prefix. The same
 # calls go to the control (cscript) and through HTTPS (curl); the answers must be the same
-# UTF-16 units, numbers and lastError. H_Sign's result is the one the server computed for that
+# UTF-16 units, numbers and lastError, and the daily log the same entries (a Big5 holder name
+# under code page 950 included). H_Sign's result is the one the server computed for that
 # connection; EnCrypt's, which holds random fillers, must decipher to the same bytes.
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
+source "$here/../../testbed/scenario_wine_env.sh"
+source "$here/../../testbed/local_service.sh"
 source "$here/card_data/bytes.sh"
 scenario_init "$@"
 prepare_wine
 net_init
 
-port=${QARDEX_LOCAL_PORT:-14443}
 origin=https://www.qardex.example
 card_number=000012345678
-app=$QX_WORK/app
-mkdir -p "$app"
-cp "$QX_NATIVE/KeyMint" "$QX_ROOT/out/win64/mQARDEXService.exe" "$app/" &&
-  (cd "$app" && ./KeyMint) >"$QX_WORK/keymint.log" 2>&1 || qx_die "no certificate set: $QX_WORK/keymint.log"
-
-service_pid=""
-stop_service() {
-  [[ -n $service_pid ]] || return 0
-  exec 3>&-
-  wait "$service_pid"
-  service_pid=""
-}
-start_service() {
-  rm -f "$QX_WORK/stdin" && mkfifo "$QX_WORK/stdin"
-  (cd "$app" && exec wine ./mQARDEXService.exe --console <"$QX_WORK/stdin" \
-    >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
-  service_pid=$!
-  exec 3>"$QX_WORK/stdin"
-  for _ in $(seq 300); do
-    grep -q listening "$QX_FILES/service.out" 2>/dev/null && return 0
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  qx_die "the service did not start: $(head -c 300 "$QX_FILES/service.err")"
-}
+service_prepare
 
 # post PATH [JSON]: the answer's body on standard output, nothing when the status is not 2xx.
 post() {
-  curl -sS --fail --max-time 70 --cacert "$app/ZELRootCA.pem" -H "Origin: $origin" \
+  curl -sS --fail --max-time 70 --cacert "$QX_SERVICE_APP/ZELRootCA.pem" -H "Origin: $origin" \
     -H 'Content-Type: application/json' ${2:+--data "$2"} -X POST \
-    "https://$QX_LOCAL_HOST:$port$1" 2>>"$QX_FILES/curl.err"
+    "https://$QX_LOCAL_HOST:$QX_SERVICE_PORT$1" 2>>"$QX_FILES/curl.err"
 }
 
 # service_answers FILE CALL...: the same record as control_answers.js, through the service.
@@ -92,11 +70,29 @@ normalised() {
   done
 }
 
-# same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line.
+# take_log FILE: moves the daily log written so far (the user's or the system's temporary folder)
+# into FILE, without what differs between two processes: the time stamps, the buffer addresses
+# of the key steps and the C runtime's error text that ends each entry (the caller thread's
+# errno, which in a page's thread still holds what the first use of libcrypto left there).
+take_log() {
+  local system=$QX_PREFIX/drive_c/windows/temp
+  cat "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log 2>/dev/null | tr -d '\r' |
+    sed -E -e 's/^ [0-9]{8} [0-9]{6} //' -e '/^: [A-Z][a-z ]*$/d' -e 's/: [A-Z][a-z ]*$//' \
+      -e 's/^(get_written_BIO_data:|open_publice_key:|set_read_BIO_from_buf) [0-9a-f]+/\1 ADDRESS/' >"$1"
+  rm -f "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log
+}
+
+# same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line,
+# and both daily logs.
 same_answers() {
   local control=$QX_FILES/control.txt service=$QX_FILES/service.txt
+  take_log /dev/null
   run_js service/control_answers.js "$(winepath -w "$control")" "${@:3}"
+  take_log "$control.log"
   service_answers "$service" "${@:3}"
+  take_log "$service.log"
+  check "the service's daily log holds the control's $(wc -l <"$control.log") entries" \
+    diff "$control.log" "$service.log"
   normalised "$control" "$1" >"$control.norm"
   normalised "$service" "$2" >"$service.norm"
   local -a want got
@@ -131,6 +127,18 @@ add_reader "QX Solo"
 start_pcscd
 start_service
 same_answers 0 0 GetBasic GetHCConnectNo GetLastError H_Sign:r EnCrypt:ABCDEFGH
+stop_service
+
+net_scenario "a Big5 name under code page 950: the same UTF-16"
+wine_env LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+add_reader "QX Solo"
+insert_card 0 0 - <<EOF_CARD
+holder_name_hex = $(cp950_of_utf8 "張家秀") $(repeat_hex 20 14)
+EOF_CARD
+start_pcscd
+start_service
+same_answers 0 0 GetBasic GetName
+check "the control's GetBasic holds U+5F35 (張)" grep -q '^GetBasic S:[0-9a-f]*5f35' "$QX_FILES/control.txt"
 stop_service
 
 finish
