@@ -10,7 +10,8 @@
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
-source "$here/../../testbed/local_service.sh"
+source "$here/card_data/bytes.sh"
+source "$here/service/local_service.sh"
 scenario_init "$@"
 seconds=${QARDEX_LOAD_SECONDS:-60}
 clients=${QARDEX_LOAD_CLIENTS:-20}
@@ -18,7 +19,7 @@ clients=${QARDEX_LOAD_CLIENTS:-20}
 [[ $clients =~ ^[1-9][0-9]?$ ]] || qx_die "QARDEX_LOAD_CLIENTS: 1 to 99"
 prepare_wine
 net_init
-service_prepare
+service_app
 
 # Growth allowed from the first quarter's mean to the last quarter's (see the report's numbers).
 rss_bound_kb=4096
