@@ -51,17 +51,27 @@ export class QardexError extends Error {
 }
 
 /**
- * fetch with a time limit; a request the limit cut off rejects with QardexError "timeout".
+ * fetch with a time limit on the whole exchange, body included; a request the limit cut off
+ * rejects with QardexError "timeout", one without an answer with the browser's TypeError, and
+ * an answer that breaks off with QardexError "protocol".
  * @param {string} url
  * @param {RequestInit} init
  * @param {number} timeoutMs
- * @returns {Promise<Response>}
+ * @returns {Promise<{status: number, ok: boolean, text: string}>}
  */
 async function timedFetch(url, init, timeoutMs) {
   const controller = new AbortController();
   const timer = setTimeout(() => controller.abort(), timeoutMs);
   try {
-    return await fetch(url, { ...init, signal: controller.signal, cache: "no-store" });
+    const response = await fetch(url, { ...init, signal: controller.signal, cache: "no-store" });
+    let text;
+    try {
+      text = await response.text();
+    } catch (error) {
+      if (controller.signal.aborted) throw error;
+      throw new QardexError("protocol", "the service's answer broke off", response.status);
+    }
+    return { status: response.status, ok: response.ok, text };
   } catch (error) {
     if (controller.signal.aborted) {
       throw new QardexError("timeout", `no answer from the QARDEX service within ${timeoutMs} ms`);
@@ -136,10 +146,9 @@ async function request(link, method, path, body) {
     if (error instanceof QardexError) throw error;
     throw await diagnose(link.base, link.timeoutMs);
   }
-  const text = await response.text();
   let answer = null;
   try {
-    answer = text ? JSON.parse(text) : null;
+    answer = response.text ? JSON.parse(response.text) : null;
   } catch {
     throw new QardexError("protocol", `the service's answer is not JSON (HTTP ${response.status})`,
       response.status);
