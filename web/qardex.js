@@ -105,10 +105,9 @@ async function localNetworkAccessDenied() {
  * @returns {Promise<QardexError>}
  */
 async function diagnose(base, timeoutMs) {
-  if (await localNetworkAccessDenied()) {
-    return new QardexError("local-network-access-denied",
-      "the browser does not let this page reach services on this computer (Local Network Access)");
-  }
+  const refused = new QardexError("local-network-access-denied",
+    "the browser does not let this page reach services on this computer (Local Network Access)");
+  if (await localNetworkAccessDenied()) return refused;
   try {
     await timedFetch(`${base}/v1/version`, { mode: "no-cors" }, timeoutMs);
     return new QardexError("origin-not-approved",
@@ -117,10 +116,7 @@ async function diagnose(base, timeoutMs) {
     if (error instanceof QardexError) return error;
   }
   // The probe may itself have led the browser to refuse the permission.
-  if (await localNetworkAccessDenied()) {
-    return new QardexError("local-network-access-denied",
-      "the browser does not let this page reach services on this computer (Local Network Access)");
-  }
+  if (await localNetworkAccessDenied()) return refused;
   return new QardexError("service-not-running",
     `no QARDEX service answers at ${base} (not running, or its certificate not trusted)`);
 }
