@@ -51,17 +51,27 @@ export class QardexError extends Error {
 }
 
 /**
- * fetch with a time limit; a request the limit cut off rejects with QardexError "timeout".
+ * fetch with a time limit on the whole exchange, body included; a request the limit cut off
+ * rejects with QardexError "timeout", one without an answer with the browser's TypeError, and
+ * an answer that breaks off with QardexError "protocol".
  * @param {string} url
  * @param {RequestInit} init
  * @param {number} timeoutMs
- * @returns {Promise<Response>}
+ * @returns {Promise<{status: number, ok: boolean, text: string}>}
  */
 async function timedFetch(url, init, timeoutMs) {
   const controller = new AbortController();
   const timer = setTimeout(() => controller.abort(), timeoutMs);
   try {
-    return await fetch(url, { ...init, signal: controller.signal, cache: "no-store" });
+    const response = await fetch(url, { ...init, signal: controller.signal, cache: "no-store" });
+    let text;
+    try {
+      text = await response.text();
+    } catch (error) {
+      if (controller.signal.aborted) throw error;
+      throw new QardexError("protocol", "the service's answer broke off", response.status);
+    }
+    return { status: response.status, ok: response.ok, text };
   } catch (error) {
     if (controller.signal.aborted) {
       throw new QardexError("timeout", `no answer from the QARDEX service within ${timeoutMs} ms`);
@@ -95,10 +105,9 @@ async function localNetworkAccessDenied() {
  * @returns {Promise<QardexError>}
  */
 async function diagnose(base, timeoutMs) {
-  if (await localNetworkAccessDenied()) {
-    return new QardexError("local-network-access-denied",
-      "the browser does not let this page reach services on this computer (Local Network Access)");
-  }
+  const refused = new QardexError("local-network-access-denied",
+    "the browser does not let this page reach services on this computer (Local Network Access)");
+  if (await localNetworkAccessDenied()) return refused;
   try {
     await timedFetch(`${base}/v1/version`, { mode: "no-cors" }, timeoutMs);
     return new QardexError("origin-not-approved",
@@ -107,10 +116,7 @@ async function diagnose(base, timeoutMs) {
     if (error instanceof QardexError) return error;
   }
   // The probe may itself have led the browser to refuse the permission.
-  if (await localNetworkAccessDenied()) {
-    return new QardexError("local-network-access-denied",
-      "the browser does not let this page reach services on this computer (Local Network Access)");
-  }
+  if (await localNetworkAccessDenied()) return refused;
   return new QardexError("service-not-running",
     `no QARDEX service answers at ${base} (not running, or its certificate not trusted)`);
 }
@@ -136,10 +142,9 @@ async function request(link, method, path, body) {
     if (error instanceof QardexError) throw error;
     throw await diagnose(link.base, link.timeoutMs);
   }
-  const text = await response.text();
   let answer = null;
   try {
-    answer = text ? JSON.parse(text) : null;
+    answer = response.text ? JSON.parse(response.text) : null;
   } catch {
     throw new QardexError("protocol", `the service's answer is not JSON (HTTP ${response.status})`,
       response.status);

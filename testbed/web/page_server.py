@@ -33,7 +33,6 @@ log = open(options.log, "a", buffering=1)
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     timeout = 30
-    extensions_map = {".html": "text/html", ".js": "text/javascript", "": "text/plain"}
 
     def do_POST(self):
         name = re.fullmatch(r"/result/([A-Za-z0-9-]+)", self.path)
@@ -47,10 +46,6 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         os.rename(path + ".part", path)
         self.send_response(204)
         self.end_headers()
-
-    def end_headers(self):
-        self.send_header("Cache-Control", "no-store")
-        super().end_headers()
 
     def log_message(self, format, *args):
         headers = getattr(self, "headers", None)
