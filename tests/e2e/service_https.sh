@@ -147,6 +147,9 @@ timed trickle trickle &
 hostile=($!)
 timed truncated plain '\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03' &
 hostile+=($!)
+timed below-tls python3 "$root/tests/e2e/service/trickle_tls.py" "$host" "$port" \
+  "$app/ZELRootCA.pem" 45 >"$dir/below-tls.txt" 2>&1 &
+hostile+=($!)
 timed garbage plain 'GET /v1/version HTTP/1.1\r\nHost: x\r\n\r\n' 2>/dev/null &
 hostile+=($!)
 sleep 2
@@ -157,6 +160,9 @@ check "a truncated TLS handshake is closed on the handshake limit ($(ms truncate
   test "$(ms truncated)" -ge 8000 -a "$(ms truncated)" -le 14000
 check "a header trickled a byte a second is cut off on the request limit ($(ms trickle) ms)" \
   test "$(ms trickle)" -ge 9000 -a "$(ms trickle)" -le 16000
+below=$(cat "$dir/below-tls.txt")
+check "a request trickled below TLS too (closed $below s after its first byte)" \
+  awk -v s="$below" 'BEGIN { exit !(s + 0 >= 9 && s + 0 <= 16) }'
 check "... meanwhile a request is answered 200 at once ($(ms meanwhile) ms)" \
   test "$(cat "$dir/meanwhile.status")" == 200 -a "$(ms meanwhile)" -le 3000
 check "a request after the hostile clients: 200" is "$(call GET /v1/version -H "Origin: $origin")" 200
