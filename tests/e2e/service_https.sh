@@ -91,6 +91,8 @@ check "an unapproved origin: 403" is "$(call GET /v1/version -H 'Origin: https:/
 check "a forged Host: 421" is "$(call GET /v1/version -H "Origin: $origin" -H 'Host: evil.example')" 421
 check "a body over 4 KiB: 413, answered" is "$(call POST "/v1/session/$session/EnCrypt" \
   -H "Origin: $origin" --data "$(head -c 5000 /dev/zero | tr '\0' x)")" 413
+check "a header block over 8 KiB: 431" is "$(call GET /v1/version -H "Origin: $origin" \
+  -H "X-Filler: $(head -c 9000 /dev/zero | tr '\0' x)")" 431
 check "a malformed request: 400" is "$(call 'G(T' /v1/version -H "Origin: $origin")" 400
 check "DELETE the session: 204" is "$(call DELETE "/v1/session/$session" -H "Origin: $origin")" 204
 
