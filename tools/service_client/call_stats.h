@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/service_client/https_link.h"
+#include "tools/service_client/answer.h"
 
 namespace qardex::service_client {
 

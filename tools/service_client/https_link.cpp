@@ -77,20 +77,6 @@ bool HasCloseToken(std::string_view head) {
 
 }  // namespace
 
-const char* OutcomeName(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::Answered:
-      return "answered";
-    case Outcome::Closed:
-      return "closed";
-    case Outcome::TimedOut:
-      return "timeout";
-    case Outcome::Failed:
-      break;
-  }
-  return "failed";
-}
-
 std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> MakeClientContext(const std::string& caFile) {
   std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
                                                             &SSL_CTX_free);

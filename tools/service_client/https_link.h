@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "tools/service_client/answer.h"
+
 namespace qardex::service_client {
 
 using Clock = std::chrono::steady_clock;
@@ -18,22 +20,6 @@ struct Endpoint {
   int port = 0;
   std::string address = "127.0.0.1";
 };
-
-enum class Outcome {
-  Answered,  // a whole HTTP answer came back
-  Closed,    // the service closed or reset the connection before a whole answer
-  TimedOut,  // the deadline passed first
-  Failed,    // anything else (refused connection, bad certificate, unreadable answer)
-};
-
-struct Answer {
-  Outcome outcome = Outcome::Failed;
-  int status = 0;
-  std::string body;
-  std::string problem;  // what went wrong, for messages
-};
-
-const char* OutcomeName(Outcome outcome);
 
 class HttpsLink {
  public:
