@@ -41,10 +41,20 @@ bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline,
   return false;
 }
 
-// Runs one TLS step until it completes; false on failure, deadline or stop.
+// When the first bytes of a request arrived, and how long the request may take from then.
+// TLS records can be trickled a byte at a time, so the request's clock starts with the first
+// bytes on the socket, not with the first decrypted ones.
+struct FirstBytes {
+  Clock::time_point at{};
+  Clock::duration limit{};
+};
+
+// Runs one TLS step until it completes; false on failure, deadline or stop. With `first` (a
+// read between requests), the first bytes that arrive set first->at and bring the deadline
+// forward to first->limit from then.
 template <class Step>
 bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const std::atomic<bool>& stop,
-            Step step, int& result) {
+            Step step, int& result, FirstBytes* first = nullptr) {
   while (true) {
     ERR_clear_error();
     result = step();
@@ -52,6 +62,10 @@ bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const std::atom
     const int error = SSL_get_error(ssl, result);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
     if (!WaitForSocket(socket, error == SSL_ERROR_WANT_WRITE, deadline, stop)) return false;
+    if (first != nullptr && error == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
+      first->at = Clock::now();
+      deadline = std::min(deadline, first->at + first->limit);
+    }
   }
 }
 
@@ -153,13 +167,15 @@ void HttpsServer::ServeConnection(SOCKET raw, const std::atomic<bool>& stop) {
   char buffer[16384];
   while (true) {
     int received = 0;
+    FirstBytes first{{}, limits_.request};
     if (!RunTls(
             ssl.get(), socket.get(), deadline, stop,
-            [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received)) {
+            [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
+            exchange.InRequest() ? nullptr : &first)) {
       return;  // closed by the client, failed, too slow, or the service stops
     }
     const auto now = Clock::now();
-    if (!exchange.InRequest()) requestStart = now;
+    if (!exchange.InRequest()) requestStart = first.at == Clock::time_point{} ? now : first.at;
     const std::string answers =
         exchange.Receive(std::string_view(buffer, static_cast<std::size_t>(received)));
     if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits_.send, stop)) {

@@ -83,6 +83,20 @@ DWORD ParentProcessId() {
   return 0;
 }
 
+DWORD ProcessIdOfImage(const char* image) {
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.valid()) return 0;
+  wchar_t wide[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, image, -1, wide, MAX_PATH) == 0) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (lstrcmpiW(entry.szExeFile, wide) == 0) return entry.th32ProcessID;
+  }
+  return 0;
+}
+
 bool QueryProcessUsage(DWORD process_id, ProcessUsage& usage) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id));
   if (!process.valid()) return false;

@@ -14,6 +14,10 @@ struct ProcessUsage {
 // The process id of this process's parent, 0 when it cannot be found.
 DWORD ParentProcessId();
 
+// The process id of the first process whose image is named `image` (case-insensitive), 0 when
+// there is none.
+DWORD ProcessIdOfImage(const char* image);
+
 // False when the process cannot be opened or queried.
 bool QueryProcessUsage(DWORD process_id, ProcessUsage& usage);
 

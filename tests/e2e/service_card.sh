@@ -2,11 +2,13 @@
 # The local service's methods on a real card path: the virtual card behind pcscd, the test
 # authentication server, and mQARDEXService.exe --console in the control's Wine prefix. The same
 # calls go to the control (cscript) and through HTTPS (curl); the answers must be the same
-# UTF-16 units, numbers and lastError. H_Sign's result is the one the server computed for that
+# UTF-16 units, numbers and lastError, and the daily log the same entries (a Big5 holder name
+# under code page 950 included). H_Sign's result is the one the server computed for that
 # connection; EnCrypt's, which holds random fillers, must decipher to the same bytes.
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
+source "$here/../../testbed/scenario_wine_env.sh"
 source "$here/card_data/bytes.sh"
 source "$here/service/local_service.sh"
 scenario_init "$@"
@@ -46,11 +48,29 @@ else:
   done >"$record"
 }
 
-# same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line.
+# take_log FILE: moves the daily log written so far (the user's or the system's temporary folder)
+# into FILE, without what differs between two processes: the time stamps, the buffer addresses
+# of the key steps and the C runtime's error text that ends each entry (the caller thread's
+# errno, which in a page's thread still holds what the first use of libcrypto left there).
+take_log() {
+  local system=$QX_PREFIX/drive_c/windows/temp
+  cat "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log 2>/dev/null | tr -d '\r' |
+    sed -E -e 's/^ [0-9]{8} [0-9]{6} //' -e '/^: [A-Z][a-z ]*$/d' -e 's/: [A-Z][a-z ]*$//' \
+      -e 's/^(get_written_BIO_data:|open_publice_key:|set_read_BIO_from_buf) [0-9a-f]+/\1 ADDRESS/' >"$1"
+  rm -f "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log
+}
+
+# same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line,
+# and both daily logs.
 same_answers() {
   local control=$QX_FILES/control.txt service=$QX_FILES/service.txt
+  take_log /dev/null
   run_js service/control_answers.js "$(winepath -w "$control")" "${@:3}"
+  take_log "$control.log"
   service_answers "$service" "${@:3}"
+  take_log "$service.log"
+  check "the service's daily log holds the control's $(wc -l <"$control.log") entries" \
+    diff "$control.log" "$service.log"
   normalised "$control" "$1" >"$control.norm"
   normalised "$service" "$2" >"$service.norm"
   same_records "the service gives the control's" $(($# - 2)) "$control.norm" "$service.norm"
@@ -74,6 +94,18 @@ add_reader "QX Solo"
 start_pcscd
 start_service
 same_answers 0 0 GetBasic GetHCConnectNo GetLastError H_Sign:r EnCrypt:ABCDEFGH
+stop_service
+
+net_scenario "a Big5 name under code page 950: the same UTF-16"
+wine_env LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+add_reader "QX Solo"
+insert_card 0 0 - <<EOF_CARD
+holder_name_hex = $(cp950_of_utf8 "張家秀") $(repeat_hex 20 14)
+EOF_CARD
+start_pcscd
+start_service
+same_answers 0 0 GetBasic GetName
+check "the control's GetBasic holds U+5F35 (張)" grep -q '^GetBasic S:[0-9a-f]*5f35' "$QX_FILES/control.txt"
 stop_service
 
 finish

@@ -2,8 +2,10 @@
 # End to end under Wine, in private mount and network namespaces and a prefix of its own:
 # mQARDEXService.exe --console with a certificate set from KeyMint answers HTTPS on
 # 127.0.0.1 (TLS 1.2 and 1.3) to an approved origin only, refuses a forged Host, survives
-# hostile clients, closes a silent connection on its time limit, stops when its standard input
-# closes, and says clearly when its certificate files are missing.
+# hostile clients (200 connections, 200 requests at once, plain HTTP, a truncated handshake, a
+# header trickled a byte a second, a silent connection: each closed on its limit while others are
+# served), stops when its standard input closes, and says clearly when its certificate files are
+# missing.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/tests/e2e/lib/preamble.sh"
@@ -89,6 +91,8 @@ check "an unapproved origin: 403" is "$(call GET /v1/version -H 'Origin: https:/
 check "a forged Host: 421" is "$(call GET /v1/version -H "Origin: $origin" -H 'Host: evil.example')" 421
 check "a body over 4 KiB: 413, answered" is "$(call POST "/v1/session/$session/EnCrypt" \
   -H "Origin: $origin" --data "$(head -c 5000 /dev/zero | tr '\0' x)")" 413
+check "a header block over 8 KiB: 431" is "$(call GET /v1/version -H "Origin: $origin" \
+  -H "X-Filler: $(head -c 9000 /dev/zero | tr '\0' x)")" 431
 check "a malformed request: 400" is "$(call 'G(T' /v1/version -H "Origin: $origin")" 400
 check "DELETE the session: 204" is "$(call DELETE "/v1/session/$session" -H "Origin: $origin")" 204
 
@@ -110,6 +114,60 @@ waited=$((SECONDS - start))
 exec {slow}>&-
 check "a silent connection is closed after its time limit ($waited s)" test "$waited" -ge 8 -a "$waited" -le 14
 check "still serving" is "$(call GET /v1/version -H "Origin: $origin")" 200
+
+# 200 clients each sending a request at once: an answer or a clean close for every one.
+"$root/out/native/qardex-service-client" --ca "$app/ZELRootCA.pem" --origin "$origin" \
+  --clients 200 --timeout 30 version >"$dir/burst.txt" 2>&1
+[[ $(head -n 1 "$dir/burst.txt") =~ calls=([0-9]+)\ ok=([0-9]+).*closed=([0-9]+)\ timeouts=([0-9]+)\ failed=([0-9]+) ]]
+read -r calls answered closed timeouts failed <<<"${BASH_REMATCH[*]:1}"
+check "200 requests at once: $answered answered 200, $closed closed, none hung or failed" \
+  test "${calls:-0}" -eq 200 -a $((answered + closed)) -eq 200 -a "$answered" -ge 1 -a \
+  "$timeouts$failed" == 00
+# timed NAME COMMAND...: runs the command, its time in milliseconds goes to $dir/NAME.ms.
+timed() {
+  local name=$1 start
+  shift
+  start=$(date +%s%N)
+  "$@"
+  echo $((($(date +%s%N) - start) / 1000000)) >"$dir/$name.ms"
+}
+ms() { cat "$dir/$1.ms"; }
+# plain BYTES: sends printf's BYTES on a plain TCP connection, waits until the service closes it.
+plain() {
+  local fd
+  exec {fd}<>"/dev/tcp/127.0.0.1/$port" || return
+  printf "$1" >&"$fd"
+  timeout 30 cat <&"$fd" >/dev/null
+  exec {fd}>&-
+}
+# A client that trickles its header one byte a second and never ends it.
+trickle() {
+  for _ in $(seq 30); do printf G; sleep 1; done |
+    timeout 30 openssl s_client -quiet -connect "127.0.0.1:$port" -servername "$host" >/dev/null 2>&1
+}
+timed trickle trickle &
+hostile=($!)
+timed truncated plain '\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03' &
+hostile+=($!)
+timed below-tls python3 "$root/tests/e2e/service/trickle_tls.py" "$host" "$port" \
+  "$app/ZELRootCA.pem" 45 >"$dir/below-tls.txt" 2>&1 &
+hostile+=($!)
+timed garbage plain 'GET /v1/version HTTP/1.1\r\nHost: x\r\n\r\n' 2>/dev/null &
+hostile+=($!)
+sleep 2
+timed meanwhile call GET /v1/version -H "Origin: $origin" >"$dir/meanwhile.status"
+wait "${hostile[@]}"
+check "plain HTTP instead of TLS is closed at once ($(ms garbage) ms)" test "$(ms garbage)" -le 3000
+check "a truncated TLS handshake is closed on the handshake limit ($(ms truncated) ms)" \
+  test "$(ms truncated)" -ge 8000 -a "$(ms truncated)" -le 14000
+check "a header trickled a byte a second is cut off on the request limit ($(ms trickle) ms)" \
+  test "$(ms trickle)" -ge 9000 -a "$(ms trickle)" -le 16000
+below=$(cat "$dir/below-tls.txt")
+check "a request trickled below TLS too (closed $below s after its first byte)" \
+  awk -v s="$below" 'BEGIN { exit !(s + 0 >= 9 && s + 0 <= 16) }'
+check "... meanwhile a request is answered 200 at once ($(ms meanwhile) ms)" \
+  test "$(cat "$dir/meanwhile.status")" == 200 -a "$(ms meanwhile)" -le 3000
+check "a request after the hostile clients: 200" is "$(call GET /v1/version -H "Origin: $origin")" 200
 
 # --- Stop ----------------------------------------------------------------------------------------
 QX_SCENARIO="stop and missing files"

@@ -28,8 +28,9 @@ service_app() {
 # a peer of network.sh, the holder ends with the scenario (or the file) at the latest.
 start_service() {
   rm -f "$QX_WORK/stdin" && mkfifo "$QX_WORK/stdin"
-  (cd "$QX_SERVICE_APP" && exec wine ./mQARDEXService.exe --console <"$QX_WORK/stdin" \
-    >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
+  # exec: $QX_SERVICE_PID is Wine's process itself (for /proc); env: the file's wine_env applies.
+  (cd "$QX_SERVICE_APP" && exec env "${QX_WINE_ENV[@]}" wine ./mQARDEXService.exe --console \
+    <"$QX_WORK/stdin" >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
   QX_SERVICE_PID=$!
   sleep 3600 >"$QX_WORK/stdin" &
   QX_NET_PIDS[service-input]=$!
