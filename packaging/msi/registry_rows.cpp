@@ -94,8 +94,6 @@ std::string Formatted(const std::string& text) {
       out += c;
     }
   }
-  // A value that starts with '#' would be read as a number or binary data.
-  if (!out.empty() && out[0] == '#') out.insert(0, "#");
   return out;
 }
 
@@ -128,14 +126,24 @@ std::string Xml(const std::string& text) {
 // A value text: the module's own place stays a reference the installer resolves; everything
 // else is literal.
 std::string ValueText(const std::string& value, const ModulePlace& module) {
+  std::size_t first = std::string::npos;
+  const std::string* found = nullptr;
   for (const std::string* place : {&module.file, &module.folder}) {
-    const std::size_t at = value.find(*place);
-    if (!place->empty() && at != std::string::npos) {
-      return Formatted(value.substr(0, at)) + *place +
-             ValueText(value.substr(at + place->size()), module);
+    const std::size_t at = place->empty() ? std::string::npos : value.find(*place);
+    if (at < first) {
+      first = at;
+      found = place;
     }
   }
-  return Formatted(value);
+  if (!found) return Formatted(value);
+  return Formatted(value.substr(0, first)) + *found +
+         ValueText(value.substr(first + found->size()), module);
+}
+
+// A text value: one that starts with '#' would be read as a number or binary data.
+std::string StringValue(const std::string& value, const ModulePlace& module) {
+  const std::string text = ValueText(value, module);
+  return !value.empty() && value[0] == '#' ? "#" + text : text;
 }
 
 }  // namespace
@@ -203,7 +211,7 @@ std::string WixElements(const std::vector<RegistryRow>& rows, const ModulePlace&
     }
     if (!row.name.empty()) out += " Name=\"" + Xml(Formatted(row.name)) + "\"";
     out += row.dword ? " Type=\"integer\" Value=\"" + row.value + "\"/>\n"
-                     : " Type=\"string\" Value=\"" + Xml(ValueText(row.value, module)) + "\"/>\n";
+                     : " Type=\"string\" Value=\"" + Xml(StringValue(row.value, module)) + "\"/>\n";
   }
   return out;
 }
