@@ -265,9 +265,14 @@ x86=$work/new/QARDEX-x86.msi
 if [[ ! -f $x86 ]]; then
   qx_say "  skip: no out/win32 build, so no QARDEX-x86.msi"
 else
-  table() { msiinfo export "$1" "$2" | tail -n +4 | sort; }
+  table() { msiinfo export "$1" "$2" | tr -d "\r" | tail -n +4 | sort; }
   check "the package's summary names Intel" eval 'msiinfo suminfo "$x86" | grep -qx "Template: Intel;1033"'
-  check "no 64-bit component" eval '! table "$x86" Component | awk -F"\t" "and(\$4, 256)" | grep -q .'
+  no_64bit_component() {
+    local attributes
+    for attributes in $(table "$x86" Component | cut -f4); do ((!(attributes & 256))) || return 1; done
+    [[ -n ${attributes:-} ]]
+  }
+  check "no 64-bit component" no_64bit_component
   check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^QardexFolder	ProgramFilesFolder	QARDEX$"'
   # Root, key, name and value of every row, the 32-bit-view copy of the 64-bit package aside.
   rows() { table "$1" Registry | awk -F'\t' -v OFS='\t' '$6 != "TypeLibrary32" {print $2, $3, $4, $5}' | sort; }
