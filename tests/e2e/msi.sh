@@ -49,7 +49,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/s
   >"$work/package-new.log" 2>&1 || die "package-msi failed: $(tail -n 5 "$work/package-new.log")"
 "$root/scripts/package-msi" --out "$work/old" --version 0.9.0 >"$work/package-old.log" 2>&1 ||
   die "package-msi --version 0.9.0 failed: $(tail -n 5 "$work/package-old.log")"
-new=$work/new/QARDEX-x64.msi
+"$root/scripts/package-msi" --out "$work/again" >"$work/package-again.log" 2>&1 ||
+  die "package-msi (unsigned) failed: $(tail -n 5 "$work/package-again.log")"
+new=$work/new/QARDEX-x64.msi     # this version, signed
+again=$work/again/QARDEX-x64.msi # this version again, unsigned: another product code
 old=$work/old/QARDEX-x64.msi
 
 # --- Signatures ----------------------------------------------------------------------------------
@@ -110,11 +113,14 @@ service_running() {
     sleep 0.3
   done
 }
-installed_version() {
+# "PRODUCTCODE VERSION" of every installed QARDEX product.
+installed() {
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
-    awk '/^HKEY/ {key=$0} /DisplayName.*QARDEX$/ {found[key]=1} /DisplayVersion/ {v[key]=$NF}
-      END {for (k in found) print v[k]}'
+    awk '/^HKEY/ {n = split($0, part, "\\"); key = part[n]} /DisplayName.*QARDEX$/ {found[key] = 1}
+      /DisplayVersion/ {v[key] = $NF} END {for (k in found) print k, v[k]}'
 }
+installed_version() { installed | cut -d' ' -f2; }
+product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" {print $2}'; }
 is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2'"; false; }; }
 
 # The control's keys as one text: the class, the ProgIDs, the type library and the interface in
@@ -169,10 +175,8 @@ roots=("$(thumbprint)")
 
 QX_SCENARIO="upgrade to $version"
 qx_say "== $QX_SCENARIO"
-check "msiexec /i exit code 0" msi upgrade /i "$(winepath -w "$new")"
+check "msiexec /i exit code 0" msi upgrade /i "$(winepath -w "$again")"
 check "only version $version registered" is "$(installed_version)" "$version"
-check "the older package's files replaced by the signed ones" \
-  eval 'osslsigncode verify -in "$app/QARDEX.dll" -CAfile "$work/sign.crt" >/dev/null 2>&1'
 check "service running again" service_running
 check "cardsetup ran again: a new certificate set" \
   eval '[[ -s $app/LocalService/ZELServerCert.crt && $(cat "$app/LocalService/ZELServerCert.crt") != "$crt_before" ]]'
@@ -180,6 +184,15 @@ roots+=("$(thumbprint)")
 check "the service program lies in Program Files" \
   eval 'wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath 2>/dev/null |
     grep -qF "C:\\Program Files\\QARDEX\\LocalService\\mQARDEXService.exe"'
+
+QX_SCENARIO="the same version rebuilt (and signed) replaces it"
+qx_say "== $QX_SCENARIO"
+check "msiexec /i exit code 0" msi rebuilt /i "$(winepath -w "$new")"
+check "only the rebuilt product registered" is "$(installed)" "$(product_code "$new") $version"
+check "its signed files installed" \
+  eval 'osslsigncode verify -in "$app/QARDEX.dll" -CAfile "$work/sign.crt" >/dev/null 2>&1'
+check "service running" service_running
+roots+=("$(thumbprint)")
 
 QX_SCENARIO="downgrade"
 qx_say "== $QX_SCENARIO"
@@ -241,8 +254,12 @@ leftover_keys=$(grep -v -E -e '\\SystemCertificates\\(CA|My|Root|Trust)(\\(CRLs|
   "$work/new-keys")
 check "no registry key or value left but the imported roots" eval '[[ -z $leftover_keys ]] || { qx_say "    $leftover_keys"; false; }'
 root_kept() { wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$1" >/dev/null 2>&1; }
-check "the roots of the two cardsetup runs stay in the machine store" \
-  eval '[[ ${#roots[@]} -eq 2 && ${roots[0]} != "${roots[1]}" ]] && root_kept "${roots[0]}" && root_kept "${roots[1]}"'
+roots_kept() {
+  local root
+  [[ ${#roots[@]} -eq 3 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 3 ]] || return 1
+  for root in "${roots[@]}"; do root_kept "$root" || return 1; done
+}
+check "the roots of the three cardsetup runs stay in the machine store" roots_kept
 
 # --- What regsvr32 writes ------------------------------------------------------------------------
 QX_SCENARIO="registry equals regsvr32's"
