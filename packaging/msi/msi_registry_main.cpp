@@ -4,11 +4,14 @@
 //
 //   qardex-msi-registry --script qardex.rgs --idl qardex.idl --module-file "[#QARDEX.dll]"
 //       --module-folder "[ProgramFiles64Folder]QARDEX" --platform win64
-//       --classes OUT.wxi [--typelib-32 OUT32.wxi]
+//       --classes OUT.wxi --categories CAT.wxi --category-searches SEARCH.wxi
+//       --category-condition CONDITION.txt [--typelib-32 OUT32.wxi]
 //
-// OUT.wxi holds every row (class, ProgIDs, type library, categories) for the package's own
-// registry view; OUT32.wxi, for a 64-bit package, the type library's and interfaces' rows again
-// for the 32-bit view, which RegisterTypeLib also fills on a 64-bit system.
+// OUT.wxi holds the rows of the class, the ProgIDs, the type library and the class's categories
+// for the package's own registry view; OUT32.wxi, for a 64-bit package, the type library's and
+// interfaces' rows again for the 32-bit view, which RegisterTypeLib also fills on a 64-bit
+// system. CAT.wxi holds the categories' descriptions, for a component of their own installed
+// under CONDITION.txt, which tests the properties SEARCH.wxi sets (see CategoryCondition).
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -82,12 +85,22 @@ int main(int argc, char** argv) {
     return std::string();
   }();
   if (classId.empty()) return Fail(options["--script"] + ": no class key");
-  const std::vector<RegistryRow> categories = CategoryRows(classId);
-  rows.insert(rows.end(), categories.begin(), categories.end());
+  const CategoryRowSet categories = CategoryRows(classId);
+  rows.insert(rows.end(), categories.implemented.begin(), categories.implemented.end());
+  const std::string property = "QARDEXCATEGORY";
+  const std::optional<std::string> condition = CategoryCondition(categories.descriptions, property);
+  if (!condition) return Fail("a category description holds a quote");
 
   if (!WriteInclude(options["--classes"], WixElements(rows, module))) {
     return Fail("cannot write " + options["--classes"]);
   }
+  if (!WriteInclude(options["--categories"], WixElements(categories.descriptions, module)) ||
+      !WriteInclude(options["--category-searches"],
+                    WixCategorySearches(categories.descriptions, property))) {
+    return Fail("cannot write the categories' files");
+  }
+  std::ofstream conditionFile(options["--category-condition"], std::ios::binary | std::ios::trunc);
+  if (!(conditionFile << *condition << "\n")) return Fail("cannot write the categories' condition");
   if (options.count("--typelib-32") &&
       !WriteInclude(options["--typelib-32"], WixElements(typeLibrary, module))) {
     return Fail("cannot write " + options["--typelib-32"]);

@@ -189,15 +189,45 @@ std::vector<RegistryRow> TypeLibraryRows(const TypeLibraryFacts& library, const 
   return rows;
 }
 
-std::vector<RegistryRow> CategoryRows(std::string_view classId) {
-  std::vector<RegistryRow> rows;
+CategoryRowSet CategoryRows(std::string_view classId) {
+  CategoryRowSet set;
   for (const registration::SafetyCategory& category : registration::kSafetyCategories) {
-    rows.push_back({std::string("Component Categories\\") + category.id,
-                    Hex(registration::kCategoryLocale), category.description, false, false});
-    rows.push_back({"CLSID\\" + std::string(classId) + "\\Implemented Categories\\" + category.id,
-                    "", "", false, true});
+    set.descriptions.push_back({std::string("Component Categories\\") + category.id,
+                                Hex(registration::kCategoryLocale), category.description, false,
+                                false});
+    set.implemented.push_back(
+        {"CLSID\\" + std::string(classId) + "\\Implemented Categories\\" + category.id, "", "",
+         false, true});
   }
-  return rows;
+  return set;
+}
+
+std::string WixCategorySearches(const std::vector<RegistryRow>& descriptions,
+                                const std::string& property) {
+  std::string out;
+  for (std::size_t i = 0; i < descriptions.size(); ++i) {
+    const RegistryRow& row = descriptions[i];
+    const std::string id = property + std::to_string(i + 1);
+    out += "<Property Id=\"" + id + "\"><RegistrySearch Id=\"" + id +
+           "Search\" Root=\"HKCR\" Key=\"" + Xml(Formatted(row.key)) + "\" Name=\"" +
+           Xml(Formatted(row.name)) + "\" Type=\"raw\"/></Property>\n";
+  }
+  return out;
+}
+
+std::optional<std::string> CategoryCondition(const std::vector<RegistryRow>& descriptions,
+                                             const std::string& property) {
+  std::string out;
+  for (std::size_t i = 0; i < descriptions.size(); ++i) {
+    const std::string id = property + std::to_string(i + 1);
+    // A raw search doubles a leading '#' of a text.
+    const std::string& text = descriptions[i].value;
+    if (text.find_first_of("\"'") != std::string::npos) return std::nullopt;
+    if (!out.empty()) out += " AND ";
+    out +=
+        "(NOT " + id + " OR " + id + " = \"" + (text.rfind('#', 0) == 0 ? "#" : "") + text + "\")";
+  }
+  return out;
 }
 
 std::string WixElements(const std::vector<RegistryRow>& rows, const ModulePlace& module) {

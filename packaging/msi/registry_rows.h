@@ -43,9 +43,24 @@ RowSet ScriptRows(std::string_view scriptText, const ModulePlace& module);
 std::vector<RegistryRow> TypeLibraryRows(const TypeLibraryFacts& library, const ModulePlace& module,
                                          std::string_view platformKey);
 
-// The rows of the safety categories: each category's description, and each recorded under the
-// class as implemented.
-std::vector<RegistryRow> CategoryRows(std::string_view classId);
+// The rows of the safety categories: each category's description (shared with every other
+// control of the category), and each recorded under the class as implemented (the class's own).
+struct CategoryRowSet {
+  std::vector<RegistryRow> descriptions;
+  std::vector<RegistryRow> implemented;
+};
+CategoryRowSet CategoryRows(std::string_view classId);
+
+// A description belongs to the system once it is there: the package writes (and later removes)
+// the descriptions only where none is registered or the one registered is the package's own.
+// WixCategorySearches gives one Property per description, PROPERTY1, PROPERTY2..., set by a
+// registry search to the text registered; CategoryCondition the component condition over them.
+std::string WixCategorySearches(const std::vector<RegistryRow>& descriptions,
+                                const std::string& property);
+// nullopt when a description holds a '"', which a condition cannot quote, or a "'", which the
+// packaging script's SQL would have to.
+std::optional<std::string> CategoryCondition(const std::vector<RegistryRow>& descriptions,
+                                             const std::string& property);
 
 // The rows as WiX RegistryValue elements (Root HKCR), one per line, texts escaped for the
 // package's formatted fields and for XML. The values of `row.value` that name the module

@@ -261,6 +261,21 @@ roots_kept() {
 }
 check "the roots of the three cardsetup runs stay in the machine store" roots_kept
 
+# --- A category the system describes itself -----------------------------------------------------
+QX_SCENARIO="a category the system describes stays the system's"
+qx_say "== $QX_SCENARIO"
+scripting='HKLM\Software\Classes\Component Categories\{7DD95801-9882-11CF-9FA9-00AA006C42C4}'
+initialising='HKLM\Software\Classes\Component Categories\{7DD95802-9882-11CF-9FA9-00AA006C42C4}'
+description() { wine reg query "$1" /v 409 2>/dev/null | tr -d '\r' | sed -n 's/^ *409 *REG_SZ *//p'; }
+wine reg add "$scripting" /v 409 /t REG_SZ /d "Scriptable (system)" /f >/dev/null 2>&1
+check "msiexec /i exit code 0" msi system-category /i "$(winepath -w "$new")"
+check "the system's description unchanged" is "$(description "$scripting")" "Scriptable (system)"
+check "the other description not written either" is "$(description "$initialising")" ""
+check "the class still records both categories" eval 'wine reg query "HKLM\\Software\\Classes\\CLSID\\$clsid\\Implemented Categories" /s 2>/dev/null | grep -c "Implemented Categories\\\\{7DD9580[12]" | grep -qx 2'
+check "msiexec /x exit code 0" msi system-category-remove /x "$(winepath -w "$new")"
+check "the system's description still there" is "$(description "$scripting")" "Scriptable (system)"
+wine reg delete "$scripting" /f >/dev/null 2>&1
+
 # --- What regsvr32 writes ------------------------------------------------------------------------
 QX_SCENARIO="registry equals regsvr32's"
 qx_say "== $QX_SCENARIO"

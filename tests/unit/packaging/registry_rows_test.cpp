@@ -72,6 +72,20 @@ TEST(MsiWixElements, EscapesFormattedTextAndXmlButNotTheModulePlace) {
             "Value=\"[ProgramFiles64Folder]QARDEX\\[#QARDEX.dll]\"/>\n");
 }
 
+// Descriptions already registered count as the package's own only with the package's text.
+TEST(MsiCategories, ConditionAcceptsOnlyAbsentOrOwnDescriptions) {
+  const RegistryRow plain{"Component Categories\\{A}", "409", "Safe!", false, false};
+  const RegistryRow hashed{"Component Categories\\{B}", "409", "#1 safe", false, false};
+  EXPECT_EQ(CategoryCondition({plain, hashed}, "P"),
+            "(NOT P1 OR P1 = \"Safe!\") AND (NOT P2 OR P2 = \"##1 safe\")");
+  EXPECT_EQ(WixCategorySearches({plain}, "P"),
+            "<Property Id=\"P1\"><RegistrySearch Id=\"P1Search\" Root=\"HKCR\" "
+            "Key=\"Component Categories\\[\\{]A[\\}]\" Name=\"409\" Type=\"raw\"/></Property>\n");
+  for (const char* text : {"say \"safe\"", "it's safe"}) {
+    EXPECT_FALSE(CategoryCondition({{"K", "409", text, false, false}}, "P")) << text;
+  }
+}
+
 constexpr const char* kIdl = R"(
 import "oaidl.idl"; // [dual] interface Commented : IDispatch {}
 [ object, uuid(aa-1), dual, helpstring("A") ] interface IAuto : IDispatch { [id(1)] HRESULT F([out, retval] BSTR* p); };
