@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <map>
-#include <set>
 
 namespace qardex::packaging {
 
@@ -117,8 +116,13 @@ class Reader {
 
  private:
   std::optional<TypeLibraryFacts> Fail(const std::string& reason) {
-    if (error_) *error_ = reason;
+    Refuse(reason);
     return std::nullopt;
+  }
+
+  bool Refuse(const std::string& reason) {
+    if (error_) *error_ = reason;
+    return false;
   }
 
   void Brace(const Token& token) {
@@ -148,17 +152,14 @@ class Reader {
       attributes[name] = argument;
       if (pos_ < tokens_.size() && tokens_[pos_].text == ",") ++pos_;
     }
-    if (pos_ >= tokens_.size()) {
-      if (error_) *error_ = "unterminated attribute block";
-      return false;
-    }
+    if (pos_ >= tokens_.size()) return Refuse("unterminated attribute block");
     ++pos_;  // "]"
     return true;
   }
 
   // "interface NAME : BASE {", "interface NAME {", "interface NAME;" or "library NAME {".
   bool ReadDeclaration(const std::string& kind, const Attributes& attributes) {
-    if (pos_ + 2 >= tokens_.size()) return static_cast<bool>(Fail(kind + " without a name"));
+    if (pos_ + 2 >= tokens_.size()) return Refuse(kind + " without a name");
     const std::string name = tokens_[pos_ + 1].text;
     const std::string next = tokens_[pos_ + 2].text;
     pos_ += 2;
@@ -167,12 +168,12 @@ class Reader {
       if (libraryDepth_ > 0 && !Named(name)) named_.push_back(name);
       return true;
     }
-    if (library_) return static_cast<bool>(Fail("more than one library"));
+    if (library_) return Refuse("more than one library");
     TypeLibraryFacts facts;
     facts.name = name;
     if (!attributes.count("uuid") || !attributes.count("version") ||
         !ParseVersion(attributes.at("version"), facts.major, facts.minor)) {
-      return static_cast<bool>(Fail("library " + name + " needs a uuid and a version"));
+      return Refuse("library " + name + " needs a uuid and a version");
     }
     facts.id = GuidText(attributes.at("uuid"));
     if (attributes.count("helpstring")) facts.help = attributes.at("helpstring");
