@@ -99,10 +99,11 @@ snapshot() {
   (cd "$drive" && find . -path ./windows/temp -prune -o -path ./users -prune -o -print | sort) >"$work/$1.files"
 }
 
+# msi LOGNAME ARGS...: msiexec ARGS silently, logging to msiexec-LOGNAME.log; at most 300 s.
 msi() {
   local log=$work/msiexec-$1.log
   shift
-  wine msiexec "$@" /qn /l*v "$(winepath -w "$log")" >/dev/null 2>&1
+  timeout 300 wine msiexec "$@" /qn /l*v "$(winepath -w "$log")" >/dev/null 2>&1
 }
 
 service_state() { wine sc query mQARDEX 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
@@ -136,14 +137,18 @@ control_keys() {
     "Component Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}" \
     "Component Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"; do
     printf '### %s\n' "$key" >>"$file"
-    wine reg query "$classes\\$key" /s 2>&1 | tr -d '\r' | sed 's/Typelib/TypeLib/' >>"$file"
+    if wine reg export "$classes\\$key" "$work/key.reg" /y >/dev/null 2>&1; then
+      iconv -f UTF-16LE -t UTF-8 "$work/key.reg" | tr -d '\r' | tail -n +2 | sed 's/\\Typelib\\/\\TypeLib\\/' >>"$file"
+    else
+      echo absent >>"$file"
+    fi
   done
 }
 
 # Wine registers its script engines' type libraries on first use: use them once before the
 # snapshot, so that the comparison after removal sees only what the package left.
 printf 'WScript.Echo("warm");\n' >"$work/warm.js"
-wine cscript //nologo "$(winepath -w "$work/warm.js")" >/dev/null 2>&1
+timeout 120 wine cscript //nologo "$(winepath -w "$work/warm.js")" >/dev/null 2>&1
 snapshot clean
 
 # --- A failing cardsetup rolls the installation back ---------------------------------------------
@@ -205,7 +210,7 @@ check "still $version" is "$(installed_version)" "$version"
 QX_SCENARIO="installed control and service"
 qx_say "== $QX_SCENARIO"
 control_keys msi
-wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$work/demo.out" 2>"$work/demo.err"
+timeout 120 wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$work/demo.out" 2>"$work/demo.err"
 check "the demo page script creates the control and runs to its end" \
   eval 'tr -d "\r" <"$work/demo.out" | grep -qx "GetVersion() = 0001" && grep -q "^GetLastError() = " "$work/demo.out"'
 code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
@@ -283,7 +288,7 @@ QX_SCENARIO="registry equals regsvr32's"
 qx_say "== $QX_SCENARIO"
 mkdir -p "$app"
 cp "$work/extracted/QARDEX/QARDEX.dll" "$app/"
-wine regsvr32 /s 'C:\Program Files\QARDEX\QARDEX.dll' >/dev/null 2>&1
+timeout 120 wine regsvr32 /s 'C:\Program Files\QARDEX\QARDEX.dll' >/dev/null 2>&1
 check "regsvr32 exit code 0" test $? -eq 0
 control_keys regsvr32
 check "the package's keys under the class, ProgIDs, type library and categories equal regsvr32's" \
