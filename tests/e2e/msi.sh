@@ -305,6 +305,7 @@ if [[ ! -f $x86 ]]; then
   qx_say "  skip: no out/win32 build, so no QARDEX-x86.msi"
 else
   table() { msiinfo export "$1" "$2" | tr -d "\r" | tail -n +4 | sort; }
+  check "its signature verifies" verified "$x86"
   check "the package's summary names Intel" eval 'msiinfo suminfo "$x86" | grep -qx "Template: Intel;1033"'
   no_64bit_component() {
     local attributes
