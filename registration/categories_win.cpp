@@ -1,37 +1,37 @@
 #include <windows.h>
 #include <comcat.h>
 
-#include <cwchar>
+#include <string>
 
 #include "com/com_ptr.h"
 #include "qardex_idl.h"
 #include "registration/categories.h"
+#include "registration/safety_categories.h"
 
 namespace qardex::registration {
 
 namespace {
 
-// {7DD95802-9882-11CF-9FA9-00AA006C42C4} and {7DD95801-...}
-constexpr GUID kSafeForInitializing = {
-    0x7DD95802, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
-constexpr GUID kSafeForScripting = {
-    0x7DD95801, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
-constexpr LCID kEnglishUs = 1033;
 constexpr std::size_t kDescriptionLimit = 127;
+
+// The table's texts are ASCII.
+std::wstring Widen(const char* text) {
+  return std::wstring(text, text + std::char_traits<char>::length(text));
+}
 
 HRESULT CategoryManager(com::ComPtr<ICatRegister>& manager) {
   return CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                           IID_ICatRegister, manager.ReceiveVoid());
 }
 
-HRESULT RegisterCategory(const GUID& category, const wchar_t* description) {
+HRESULT RegisterCategory(const GUID& category, const std::wstring& description) {
   com::ComPtr<ICatRegister> manager;
   HRESULT result = CategoryManager(manager);
   if (FAILED(result)) return result;
   CATEGORYINFO info{};
   info.catid = category;
-  info.lcid = kEnglishUs;
-  std::wcsncpy(info.szDescription, description, kDescriptionLimit);
+  info.lcid = kCategoryLocale;
+  description.copy(info.szDescription, kDescriptionLimit);
   return manager->RegisterCategories(1, &info);
 }
 
@@ -46,13 +46,14 @@ HRESULT RecordImplementation(const GUID& category) {
 }  // namespace
 
 HRESULT RegisterSafetyCategories() {
-  HRESULT result = RegisterCategory(kSafeForInitializing,
-                                    L"Controls safely initializable from persistent data!");
-  if (SUCCEEDED(result)) result = RecordImplementation(kSafeForInitializing);
-  if (SUCCEEDED(result))
-    result = RegisterCategory(kSafeForScripting, L"Controls safely scriptable!");
-  if (SUCCEEDED(result)) result = RecordImplementation(kSafeForScripting);
-  return result;
+  for (const SafetyCategory& entry : kSafetyCategories) {
+    GUID category{};
+    HRESULT result = CLSIDFromString(Widen(entry.id).c_str(), &category);
+    if (SUCCEEDED(result)) result = RegisterCategory(category, Widen(entry.description));
+    if (SUCCEEDED(result)) result = RecordImplementation(category);
+    if (FAILED(result)) return result;
+  }
+  return S_OK;
 }
 
 }  // namespace qardex::registration
