@@ -24,10 +24,12 @@ if(WIN32)
   target_link_libraries(qardex_libcrypto INTERFACE
     "$<IF:${_tls},${QARDEX_OPENSSL_TLS_ROOT}/lib/libcrypto.a,${QARDEX_OPENSSL_LEAN_ROOT}/lib/libcrypto.a>"
     ws2_32 gdi32 crypt32 advapi32 bcrypt user32)
-  add_library(qardex_libssl INTERFACE)
-  target_link_libraries(qardex_libssl INTERFACE
-    "$<$<NOT:${_tls}>:qardex_program_without_QARDEX_OPENSSL_TLS_links_libssl>"
-    "${QARDEX_OPENSSL_TLS_ROOT}/lib/libssl.a" qardex_libcrypto)
+  # An imported archive, so that libcrypto follows it on the link line.
+  add_library(qardex_libssl STATIC IMPORTED GLOBAL)
+  set_target_properties(qardex_libssl PROPERTIES
+    IMPORTED_LOCATION "${QARDEX_OPENSSL_TLS_ROOT}/lib/libssl.a"
+    INTERFACE_LINK_LIBRARIES
+      "$<$<NOT:${_tls}>:qardex_program_without_QARDEX_OPENSSL_TLS_links_libssl>;qardex_libcrypto")
   set(QARDEX_LIBCRYPTO qardex_libcrypto)
   set(QARDEX_LIBSSL qardex_libssl)
 else()
