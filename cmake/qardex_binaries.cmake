@@ -16,7 +16,8 @@ foreach(_part MAJOR MINOR PATCH TWEAK)
 endforeach()
 string(REPLACE ";" "," QARDEX_VERSION_WORDS "${_version_words}")
 
-# qardex_deliverable(TARGET DESCRIPTION): TARGET is a shipped program or DLL.
+# qardex_deliverable(TARGET DESCRIPTION): TARGET is a shipped program or DLL; its own sources
+# compile with warnings as errors, like the libraries it links.
 function(qardex_deliverable target description)
   get_target_property(kind ${target} TYPE)
   if(kind STREQUAL "SHARED_LIBRARY")
@@ -36,6 +37,7 @@ function(qardex_deliverable target description)
   set(_rc ${QARDEX_GENERATED_DIR}/version/${target}_version.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${_rc} @ONLY)
   target_sources(${target} PRIVATE ${_rc})
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Werror>)
 
   if(CMAKE_BUILD_TYPE STREQUAL "Release")
     set(_debug ${QARDEX_DEBUG_DIR}/${_internal_name}.debug)
