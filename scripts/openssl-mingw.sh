@@ -1,18 +1,30 @@
-# Static libcrypto and libssl for the Windows build, cross-built from Debian's
-# OpenSSL source package. Sourced by scripts/build. The result is cached outside
-# the checkout, keyed by source version, options and the libraries made, and
-# built under a lock, so a warm run costs about a second (a cold one about seven
-# minutes on two cores).
+# Static libcrypto (and libssl) for the Windows builds, cross-built from Debian's OpenSSL source
+# package with Debian's own patches. Sourced by scripts/build. Each result is cached outside the
+# checkout, keyed by source version, CPU, flavour, options and recipe, and built under a lock, so
+# a warm run costs about a second.
 #
-# libssl serves the local service's TLS 1.2 and 1.3: sockets and elliptic-curve
-# key exchange (X25519, P-256) stay in; binary curves, finite-field DH and the
-# rest of what neither the control nor the service uses are left out.
+# Two flavours, each configured with only what its users need:
+#   lean  libcrypto alone, for QARDEX.dll and KeyMint.exe: RSA, DES, SHA, PEM, PKCS#8 and X509
+#         (name constraints included); no sockets, no elliptic curves, no assembler, no error
+#         texts, compiled for size. About 1-2 minutes cold on two cores.
+#   tls   libcrypto and libssl, for mQARDEXService.exe: TLS 1.2 (ECDHE with AES-GCM) and TLS 1.3,
+#         sockets, X25519 and P-256, assembler on. About 2-4 minutes cold on two cores.
+# Every function gets its own section so that the linker drops what a program never calls; C
+# code without unwind tables, since no exception passes through OpenSSL (on x86_64 the unwind
+# entries would reference every function and keep it).
 QARDEX_OPENSSL_CACHE=${QARDEX_OPENSSL_CACHE:-/var/cache/qardex/openssl-mingw}
-QARDEX_OPENSSL_OPTIONS="no-shared no-tests no-engine no-module no-legacy no-autoload-config
-  no-filenames no-ec2m no-dh no-dsa no-async no-ui-console no-srp no-psk no-comp
-  no-ct no-ocsp no-cms no-ts no-srtp no-sm2 no-sm3 no-sm4 no-idea no-seed no-camellia
-  no-aria no-bf no-cast no-rc2 no-rc4 no-rc5 no-md4 no-mdc2 no-whirlpool no-siphash
-  no-chacha no-poly1305 no-blake2 no-scrypt no-ocb no-siv no-gost"
+# What neither flavour uses.
+QARDEX_OPENSSL_COMMON_OPTIONS="no-shared no-tests no-engine no-module no-legacy
+  no-autoload-config no-filenames no-ec2m no-dh no-dsa no-async no-ui-console no-srp no-psk
+  no-comp no-ct no-ocsp no-cms no-ts no-srtp no-sm2 no-sm3 no-sm4 no-idea no-seed no-camellia
+  no-aria no-bf no-cast no-rc2 no-rc4 no-rc5 no-md4 no-mdc2 no-whirlpool no-siphash no-chacha
+  no-poly1305 no-blake2 no-scrypt no-ocb no-siv no-gost no-rfc3779 no-cmp no-rmd160 no-cmac
+  no-multiblock -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables
+  -fno-unwind-tables"
+QARDEX_OPENSSL_LEAN_OPTIONS="no-sock no-ec no-asm no-err -Os"
+QARDEX_OPENSSL_TLS_OPTIONS="no-ssl3 no-tls1 no-tls1_1 no-dtls no-nextprotoneg no-ssl-trace"
+# Changes whenever the way of building changes (patches, steps), so old caches are not reused.
+QARDEX_OPENSSL_RECIPE="debian-patches pic-reverted-on-i686 2"
 
 # Adds a deb-src stanza mirroring the bookworm deb stanza, once.
 qardex_enable_deb_src() {
@@ -32,46 +44,68 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg"
   apt-get update -qq
 }
 
-QARDEX_OPENSSL_LIBRARIES="libcrypto.a libssl.a"
+# Unpacks Debian's OpenSSL source with its patches into ./src. On i686 Debian's pic.patch is taken
+# back out: its position-independent DES assembler needs an ELF global offset table, which a
+# Windows object has not (the assembler fails with a GOTPC relocation).
+qardex_openssl_source() {  # CPU
+  apt-get source -qq --download-only openssl >/dev/null 2>&1 || apt-get source --download-only openssl
+  dpkg-source -x openssl_*.dsc src >/dev/null
+  if [ "$1" = i686 ]; then
+    patch -s -R -p1 -d src <src/debian/patches/pic.patch
+  fi
+}
 
-# Prints the folder holding include/, lib/libcrypto.a and lib/libssl.a, building them if needed.
-qardex_openssl_mingw() {
+# Prints the folder holding include/ and lib/ of one CPU (x86_64 or i686) and flavour (lean or
+# tls), building it if needed.
+qardex_openssl_mingw() {  # CPU FLAVOUR
+  local cpu=$1 flavour=$2 target options libraries
+  case $cpu in
+    x86_64) target=mingw64 ;;
+    i686) target=mingw ;;
+    *) echo "unknown CPU '$cpu'" >&2; return 1 ;;
+  esac
+  case $flavour in
+    lean) options="$QARDEX_OPENSSL_COMMON_OPTIONS $QARDEX_OPENSSL_LEAN_OPTIONS"; libraries="libcrypto.a" ;;
+    tls) options="$QARDEX_OPENSSL_COMMON_OPTIONS $QARDEX_OPENSSL_TLS_OPTIONS"; libraries="libcrypto.a libssl.a" ;;
+    *) echo "unknown OpenSSL flavour '$flavour'" >&2; return 1 ;;
+  esac
   qardex_enable_deb_src >&2
   local version key dir
   version=$(apt-cache showsrc openssl 2>/dev/null | awk '/^Version:/{print $2; exit}')
   [ -n "$version" ] || { echo "cannot find the openssl source package" >&2; return 1; }
-  key=$(printf '%s %s %s' "$version" "$QARDEX_OPENSSL_OPTIONS" "$QARDEX_OPENSSL_LIBRARIES" |
+  key=$(printf '%s|' "$version" "$cpu" "$flavour" "$options" "$libraries" "$QARDEX_OPENSSL_RECIPE" |
     sha256sum | cut -c1-16)
-  dir=$QARDEX_OPENSSL_CACHE/$version-$key
+  dir=$QARDEX_OPENSSL_CACHE/$version-$cpu-$flavour-$key
   mkdir -p "$QARDEX_OPENSSL_CACHE"
   (
     flock 9
-    if [ ! -f "$dir/lib/libcrypto.a" ] || [ ! -f "$dir/lib/libssl.a" ]; then
-      echo "building libcrypto and libssl $version for mingw-w64 (about seven minutes, once)" >&2
-      local work
+    if [ ! -f "$dir/.complete" ]; then
+      echo "building OpenSSL $version ($flavour) for $cpu-w64-mingw32, once" >&2
+      local work start=$SECONDS
       work=$(mktemp -d "$QARDEX_OPENSSL_CACHE/work.XXXXXX")
       (
         set -e
         cd "$work"
-        apt-get source -qq --download-only openssl >/dev/null 2>&1 || apt-get source --download-only openssl
-        dpkg-source -x --skip-patches openssl_*.dsc src >/dev/null 2>&1 || dpkg-source -x openssl_*.dsc src >/dev/null
+        qardex_openssl_source "$cpu"
         cd src
         # shellcheck disable=SC2086
-        perl Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- $QARDEX_OPENSSL_OPTIONS >/dev/null
+        perl Configure $target --cross-compile-prefix=$cpu-w64-mingw32- $options >/dev/null
         make -s -j"$(nproc)" build_generated >/dev/null
         # shellcheck disable=SC2086
-        make -s -j"$(nproc)" $QARDEX_OPENSSL_LIBRARIES >/dev/null
+        make -s -j"$(nproc)" $libraries >/dev/null
         rm -rf "$dir.tmp"
         mkdir -p "$dir.tmp/lib"
         # shellcheck disable=SC2086
-        cp $QARDEX_OPENSSL_LIBRARIES "$dir.tmp/lib/"
+        cp $libraries "$dir.tmp/lib/"
         cp -r include "$dir.tmp/"
+        touch "$dir.tmp/.complete"
         rm -rf "$dir"
         mv "$dir.tmp" "$dir"
       ) >&2
       local rc=$?
       rm -rf "$work"
       [ $rc -eq 0 ] || exit 1
+      echo "OpenSSL $flavour for $cpu built in $((SECONDS - start)) s" >&2
     fi
   ) 9>"$QARDEX_OPENSSL_CACHE/.lock" || return 1
   printf '%s\n' "$dir"
