@@ -1,0 +1,261 @@
+#!/usr/bin/env bash
+# End to end under Wine in private namespaces, on the local service edition's folder unpacked
+# from the zip scripts/package makes: cardsetup.exe installs for real (hosts entry, KeyMint.exe,
+# FoxTrust.cmd, the service "mQARDEX", the root in the machine store), a second run replaces
+# everything cleanly, cardremove.exe takes back the service and the policies, and the root's
+# private key is in no file and no output.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/tests/e2e/lib/preamble.sh"
+source "$root/scripts/package" # package_local_service
+die() { e2e_die "$@"; }
+e2e_namespaces "$0" "$@"
+
+host=${QARDEX_LOCAL_HOST:-local.qardex.example}
+port=${QARDEX_LOCAL_PORT:-14443}
+origin="https://www.${host#*.}"
+here=$root/tests/e2e/local_install
+dir=${QARDEX_E2E_DIR:-$root/build/e2e}/local_install
+work=$dir/work
+for tool in curl openssl unzip perl; do command -v "$tool" >/dev/null || die "$tool is not installed"; done
+mkdir -p "$dir"
+e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
+e2e_wine_env "$dir/wineprefix"
+e2e_lock "$dir/prefix.lock" 600 "the local install's Wine prefix"
+trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
+QX_ROOT_DIR=$root
+source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
+
+drive=$WINEPREFIX/drive_c
+app_win='C:\QARDEX Local'
+app=$drive/${app_win#C:\\}
+wine_hosts=$drive/windows/system32/drivers/etc/hosts
+probe_exe=$dir/tools/installer_probe.exe
+
+# --- A clean machine -----------------------------------------------------------------------------
+rm -rf "$work" "$app" && mkdir -p "$work" # before wineserver starts the service of an earlier run
+"$root/testbed/installer/build-stand-ins" "$dir/tools" >"$work/stand-ins.log" 2>&1 ||
+  die "building the test-bed probe failed: $(tail -n 5 "$work/stand-ins.log")"
+if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.local-install-booted ]]; then
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
+  # The session that made the prefix keeps the service database locked for a while.
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  cp "$wine_hosts" "$dir/hosts.pristine"
+  touch "$WINEPREFIX/.local-install-booted"
+fi
+wineserver -p >/dev/null 2>&1 # the service lives as long as this wineserver
+touch "$work/started"          # the key is made after this: files changed later are searched
+probe() { # output to a file first: a pipe may stay open while wineserver's helpers live
+  wine "$probe_exe" "$@" >"$work/probe.out" 2>>"$work/probe.err"
+  local status=$?
+  tr -d '\r' <"$work/probe.out"
+  return $status
+}
+probe purge mQARDEX >/dev/null || die "cannot remove an earlier mQARDEX service"
+cp "$dir/hosts.pristine" "$wine_hosts"
+rm -f "$wine_hosts".mQARDEX.Install.* "$drive/users/$(id -un)/Temp/mQARDEX_Install.log"
+run clean "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
+  "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f'
+
+# --- Helpers -------------------------------------------------------------------------------------
+# program NAME RUN: cardsetup.exe or cardremove.exe from the installation folder, as an
+# administrator starts it there; output in $work/RUN.out and .err, exit code in $status.
+program() {
+  (cd "$app" && wine "$app_win\\$1.exe" >"$work/$2.out" 2>"$work/$2.err")
+  status=$?
+}
+status_is() { [[ $status == "$1" ]] || { qx_say "    exit code $status: $(head -c 300 "$work/$2.out")"; false; }; }
+quiet() { "$@" >"$work/quiet.out" 2>&1 || { qx_say "    $(head -c 300 "$work/quiet.out")"; false; }; }
+is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2'"; false; }; }
+first_cert() { awk '/-----BEGIN/{n++} n==1' "$1"; }
+fingerprint() { openssl x509 -noout -fingerprint -sha256 | sed 's/.*=//'; }
+modulus() { openssl x509 -in "$1" -noout -modulus | sed 's/^Modulus=//'; }
+
+# extension FILE NAME: the certificate extension's criticality and value, one line.
+extension() {
+  openssl x509 -in "$1" -noout -text | awk -v name="X509v3 $2:" '
+    index($0, name) { found = 1; line = $NF == "critical" ? "critical" : ""; next }
+    found && (/X509v3 / || /Signature Algorithm/) { exit }
+    found { sub(/^ +/, ""); line = line (line == "" ? "" : " ") $0 }
+    END { print line }'
+}
+
+# The root store as Wine's registry holds it: one PEM file per certificate in $work/store-NAME/,
+# thumbprints in $work/store-NAME.list.
+export_root_store() {
+  rm -rf "$work/store-$1" && mkdir -p "$work/store-$1"
+  wine reg export 'HKLM\Software\Microsoft\SystemCertificates\Root\Certificates' \
+    "$(winepath -w "$work/store-$1.reg")" /y >"$work/store-$1.log" 2>&1
+  perl "$here/store_certificates.pl" "$work/store-$1.reg" "$work/store-$1" | sort >"$work/store-$1.list"
+}
+# imported_root BEFORE AFTER: the one certificate cardsetup added to the store, as PEM.
+imported_root() {
+  local added
+  added=$(comm -13 "$work/store-$1.list" "$work/store-$2.list")
+  [[ -n $added && $added != *$'\n'* ]] || { qx_say "    certificates added: ${added:-none}"; return 1; }
+  cp "$work/store-$2/$added.pem" "$work/root-$2.pem"
+}
+
+# https CAFILE [CURL ARGS...]: status of GET /v1/version (000: no answer), trusting CAFILE only.
+https() {
+  local ca=$1
+  shift
+  curl -sS --max-time 3 --cacert "$ca" -o "$work/body" -w '%{http_code}' -H "Origin: $origin" \
+    "$@" "https://$host:$port/v1/version" 2>"$work/curl.err"
+}
+# answers CAFILE: within 15 s, 200 and the version.
+answers() {
+  local deadline=$((SECONDS + 15))
+  until [[ $(https "$1") == 200 && $(cat "$work/body") == '{"version":"0001"}' ]]; do
+    [[ $SECONDS -lt $deadline ]] || { qx_say "    $(cat "$work/curl.err")"; return 1; }
+    sleep 0.3
+  done
+}
+refused() {
+  local deadline=$((SECONDS + 10))
+  until [[ $(https "$1" --insecure) == 000 ]]; do
+    [[ $SECONDS -lt $deadline ]] || { qx_say "    the port still answers"; return 1; }
+    sleep 0.3
+  done
+}
+served_certificate() {
+  openssl s_client -connect "127.0.0.1:$port" -servername "$host" </dev/null 2>/dev/null | fingerprint
+}
+# The service's processes in this prefix.
+service_processes() {
+  local pid count=0
+  for pid in $(pgrep -f 'mQARDEXService\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && count=$((count + 1))
+  done
+  echo "$count"
+}
+crlf_only() { ! grep -qv $'\r$' "$1"; }
+# copied FILE...: each file of the installation folder is KeyMint's of the same name in cert\.
+copied() {
+  local file
+  for file in "$@"; do cmp -s "$app/$file" "$app/cert/${file#certpem/}" || { qx_say "    $file differs"; return 1; }; done
+}
+service_from_folder() {
+  local line
+  line=$(probe service mQARDEX)
+  [[ $line == "state=running type=0x10 start=2 "*" path=\"$app_win\\mQARDEXService.exe\"" ]] ||
+    { qx_say "    $line"; false; }
+}
+root_is_first_of_crt() { [[ $(fingerprint <"$work/root-first.pem") == $(first_cert "$app/ZELServerCert.crt" | fingerprint) ]]; }
+serves_second() {
+  local served
+  served=$(served_certificate)
+  [[ $served == $(fingerprint <"$work/server-second.pem") && $served != $(fingerprint <"$work/server-first.pem") ]]
+}
+policies_set() {
+  list_is "$chrome" https://admin.example "${origins[@]}" && list_is "$edge" "${origins[@]}" &&
+    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x1" ]]
+}
+
+# --- The folder ----------------------------------------------------------------------------------
+QX_SCENARIO="the edition's folder from the zip"
+qx_say "== $QX_SCENARIO"
+package_local_service "$work/package" >"$work/package.log" 2>&1 || die "packaging failed: $(cat "$work/package.log")"
+mkdir -p "$app" && unzip -q "$work/package/local-service.zip" -d "$app" || die "unzip failed"
+check "exactly the programs, scripts, README.txt and the two folders cardsetup expects" \
+  is "$(cd "$app" && find . -mindepth 1 -printf '%P%y\n' | LC_ALL=C sort | tr '\n' ' ')" \
+  "FoxTrust.cmdf FoxUntrust.cmdf README.txtf cardremove.exef cardsetup.exef cert/KeyMint.exef certd certpemd mQARDEXService.exef "
+check "README.txt has CR LF line ends only" crlf_only "$app/README.txt"
+
+# --- First install -------------------------------------------------------------------------------
+QX_SCENARIO="first install"
+qx_say "== $QX_SCENARIO"
+# An administrator's own settings, which must come back after cardremove.
+run seed "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
+  "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f"
+state >"$work/state.admin"
+probe root 0000000000000000000000000000000000000000 >/dev/null # Wine fills the store on first use
+export_root_store before
+program cardsetup setup-first
+check "exit code 0" status_is 0 setup-first
+export_root_store first
+check "the hosts entry in Wine's hosts file" \
+  grep -qx "127.0.0.1       $host #mQARDEX use this. "$'\r' "$wine_hosts"
+tr -d '\r' <"$wine_hosts" | grep -E "^[0-9.]+ +$host( |$)" >>"$dir/etc-hosts" # Linux resolves for Wine
+first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-first.pem"
+check "KeyMint's files copied: certificate, key, chain, root" \
+  copied ZELServerCert.crt ZELServerCert.key certpem/ZELServerCert.pem certpem/ZELRootCA.pem
+check "the server certificate verifies for $host and 127.0.0.1 under the root" quiet \
+  openssl verify -CAfile "$app/certpem/ZELRootCA.pem" -purpose sslserver -verify_hostname "$host" \
+  -verify_ip 127.0.0.1 "$work/server-first.pem"
+check "root: CA, path length 0" is "$(extension "$app/certpem/ZELRootCA.pem" 'Basic Constraints')" "critical CA:TRUE, pathlen:0"
+check "root: certificate and CRL signing only" is "$(extension "$app/certpem/ZELRootCA.pem" 'Key Usage')" "critical Certificate Sign, CRL Sign"
+check "root: names constrained to $host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
+  "critical Permitted: DNS:$host IP:127.0.0.1/255.255.255.255"
+check "server: names $host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" "DNS:$host, IP Address:127.0.0.1"
+check "server: server authentication only" is "$(extension "$work/server-first.pem" 'Extended Key Usage')" "TLS Web Server Authentication"
+check "server: digital signature and key encipherment" is "$(extension "$work/server-first.pem" 'Key Usage')" "critical Digital Signature, Key Encipherment"
+check "ZELServerCert.key is the server certificate's key" \
+  is "$(openssl pkey -in "$app/ZELServerCert.key" -pubout)" "$(openssl x509 -in "$work/server-first.pem" -noout -pubkey)"
+check "the machine root store got exactly one certificate" imported_root before first
+check "... the first of ZELServerCert.crt" root_is_first_of_crt
+check "service mQARDEX running from the installation folder" service_from_folder
+check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" answers "$work/root-first.pem"
+check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set
+
+# --- Second install ------------------------------------------------------------------------------
+QX_SCENARIO="second install"
+qx_say "== $QX_SCENARIO"
+program cardsetup setup-second
+check "exit code 0" status_is 0 setup-second
+export_root_store second
+first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-second.pem"
+check "one more root in the store, a new one" imported_root first second
+check "the service answers, trusted through the new root" answers "$work/root-second.pem"
+check "it serves the new server certificate" serves_second
+check "one service process" is "$(service_processes)" 1
+check "policies as after the first run, nothing doubled" policies_set
+
+# --- Removal -------------------------------------------------------------------------------------
+QX_SCENARIO="cardremove"
+qx_say "== $QX_SCENARIO"
+program cardremove remove
+check "exit code 0" status_is 0 remove
+check "service gone (within 10 s)" probe wait-gone mQARDEX 10
+check "HTTPS refused" refused "$work/root-second.pem"
+check "no service process left" is "$(service_processes)" 0
+check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
+
+# --- The root's private key ----------------------------------------------------------------------
+QX_SCENARIO="the root's private key is nowhere"
+qx_say "== $QX_SCENARIO"
+wineserver -k >/dev/null 2>&1 # writes the registry files
+wineserver -w >/dev/null 2>&1
+first_modulus=$(modulus "$work/root-first.pem")
+second_modulus=$(modulus "$work/root-second.pem")
+controls=$dir/controls # outside the searched folders
+rm -rf "$controls" && mkdir -p "$controls"
+cp "$work/root-first.pem" "$controls/root.pem"
+openssl x509 -in "$controls/root.pem" -outform DER -out "$controls/root.der"
+openssl x509 -in "$controls/root.pem" -noout -text >"$controls/root.txt"
+check "the search finds a modulus where it belongs: PEM, DER, text, registry store" \
+  is "$(perl "$here/find_modulus.pl" --all "$first_modulus" "$controls"/root.{pem,der,txt} \
+    "$WINEPREFIX/system.reg" | sed "s|$controls/||; s|$WINEPREFIX/||" | tr '\n' ';')" \
+  "root.pem: base64;root.der: raw;root.txt: hex;system.reg: hex;"
+# Every file written since the run began (a key made in the run can only be in those), the
+# registry files, and all output captured; the search leaves certificates out. (The store
+# exports, UTF-16 copies of the store, are left out; system.reg holds the same.)
+mapfile -d '' searched < <(find "$WINEPREFIX" "$work" -type f \( -cnewer "$work/started" -o -name '*.reg' \) \
+  ! -path "$work/store-*.reg" -print0)
+check "${#searched[@]} files searched, the install folder's among them" \
+  eval '[[ " ${searched[*]} " == *" $app/ZELServerCert.key "* && ${#searched[@]} -gt 20 ]]'
+for which in first second; do
+  modulus_var=${which}_modulus
+  check "no file holds the $which root's modulus outside a certificate" \
+    perl "$here/find_modulus.pl" "${!modulus_var}" "${searched[@]}"
+done
+# Text files only: the programs carry OpenSSL's PEM names.
+mapfile -t keys < <(grep -rlIF 'PRIVATE KEY' "$WINEPREFIX" "$work" | sed "s|$app/||" | LC_ALL=C sort)
+check "PRIVATE KEY only in the service's key file and KeyMint's copy" \
+  is "${keys[*]}" "ZELServerCert.key cert/ZELServerCert.key"
+check "that file holds one key" is "$(grep -c 'BEGIN PRIVATE KEY' "$app/ZELServerCert.key")" 1
+
+finish
