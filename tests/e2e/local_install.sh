@@ -3,13 +3,15 @@
 # from the zip scripts/package makes: cardsetup.exe installs for real (hosts entry, KeyMint.exe,
 # FoxTrust.cmd, the service "mQARDEX", the root in the machine store), a second run replaces
 # everything cleanly, cardremove.exe takes back the service and the policies, and the root's
-# private key is in no file and no output.
+# private key is in no file and no output. The installed service reads a virtual card through
+# pcscd and the winscard bridge.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-source "$root/tests/e2e/lib/preamble.sh"
-source "$root/scripts/package" # package_local_service
+source "$root/testbed/scenario.sh" # the preamble; readers and cards
+source "$root/scripts/package"     # package_local_service
 die() { e2e_die "$@"; }
 e2e_namespaces "$0" "$@"
+mount -t tmpfs -o mode=0755 qardex-run /run || die "cannot mount a private /run" # pcscd's socket
 
 host=${QARDEX_LOCAL_HOST:-local.qardex.example}
 port=${QARDEX_LOCAL_PORT:-14443}
@@ -22,7 +24,7 @@ mkdir -p "$dir"
 e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
 e2e_wine_env "$dir/wineprefix"
 e2e_lock "$dir/prefix.lock" 600 "the local install's Wine prefix"
-trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
+trap 'qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
 QX_ROOT_DIR=$root
 source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
 
@@ -46,6 +48,11 @@ if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.local-install-booted ]]; t
   cp "$wine_hosts" "$dir/hosts.pristine"
   touch "$WINEPREFIX/.local-install-booted"
 fi
+if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; then
+  "$root/testbed/winscard_bridge/install-bridge" "$WINEPREFIX" >"$work/bridge.log" 2>&1 ||
+    die "installing the winscard bridge failed: $(tail -n 5 "$work/bridge.log")"
+  cp "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"
+fi
 wineserver -p >/dev/null 2>&1 # the service lives as long as this wineserver
 touch "$work/started"          # the key is made after this: files changed later are searched
 probe() { # output to a file first: a pipe may stay open while wineserver's helpers live
@@ -59,6 +66,12 @@ cp "$dir/hosts.pristine" "$wine_hosts"
 rm -f "$wine_hosts".mQARDEX.Install.* "$drive/users/$(id -un)/Temp/mQARDEX_Install.log"
 run clean "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
   "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f'
+QX_WORK=$work QX_FILES=$work
+mkdir -p "$work/sync"
+card_number=000055556666 id_number=B223344556
+add_reader "QX Local"
+printf 'card_number = %s\nid_number = %s\n' "$card_number" "$id_number" | insert_card 0 0 -
+start_pcscd || die "pcscd did not show the reader and the card"
 
 # --- Helpers -------------------------------------------------------------------------------------
 # program NAME RUN: cardsetup.exe or cardremove.exe from the installation folder, as an
@@ -120,6 +133,15 @@ refused() {
     [[ $SECONDS -lt $deadline ]] || { qx_say "    the port still answers"; return 1; }
     sleep 0.3
   done
+}
+# call METHOD: a new session's answer to METHOD without arguments, as the page would get it.
+call() {
+  local session
+  session=$(curl -sS --max-time 5 --cacert "$work/root-first.pem" -H "Origin: $origin" -X POST \
+    "https://$host:$port/v1/session" 2>>"$work/curl.err" | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
+  curl -sS --max-time 30 --cacert "$work/root-first.pem" -H "Origin: $origin" \
+    -H 'Content-Type: application/json' --data '{"args":[]}' \
+    "https://$host:$port/v1/session/$session/$1" 2>>"$work/curl.err"
 }
 served_certificate() {
   openssl s_client -connect "127.0.0.1:$port" -servername "$host" </dev/null 2>/dev/null | fingerprint
@@ -200,6 +222,8 @@ check "... the first of ZELServerCert.crt" root_is_first_of_crt
 check "service mQARDEX running from the installation folder" service_from_folder
 check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" answers "$work/root-first.pem"
 check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set
+check "the service lists the reader" is "$(call GetReaders)" '{"result":"QX Local 00 00","lastError":0}'
+check "... and reads the card's basic data" eval '[[ $(call GetBasic) == "{\"result\":\"$card_number,$id_number,"* ]]'
 
 # --- Second install ------------------------------------------------------------------------------
 QX_SCENARIO="second install"
