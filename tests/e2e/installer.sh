@@ -243,7 +243,7 @@ check "exit code 0" status_is 0
 check "console: folder, deletion, restart message, then the script" \
   output_is $'\n'"$QI_APP_WIN"$'Service deleted successfully\n\n'"$(big5 '服務移除：服務移除成功，須重新開機。')"$'FoxUntrust stand-in: exit 5\n'
 check "service gone (within 10 s)" probe wait-gone "$QI_SERVICE" 10
-check "nothing answers on the service's port any more" https_refused
+check "nothing answers on the service's port any more" service_refused
 check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
 check "hosts entry still there" grep -qF "127.0.0.1       $QI_HOST #mQARDEX use this." "$QI_HOSTS"
 check "root certificate still there" in_root_store "$QI_FILES/crt.sha1"

@@ -9,16 +9,16 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/testbed/scenario.sh" # the preamble; readers and cards
 source "$root/scripts/package"     # package_local_service
+source "$root/tests/e2e/lib/local_service.sh" # service_host, service_answers, service_refused
 die() { e2e_die "$@"; }
 e2e_namespaces "$0" "$@"
 mount -t tmpfs -o mode=0755 qardex-run /run || die "cannot mount a private /run" # pcscd's socket
 
-host=${QARDEX_LOCAL_HOST:-local.qardex.example}
-port=${QARDEX_LOCAL_PORT:-14443}
-origin="https://www.${host#*.}"
+host=$service_host port=$service_port origin=$service_origin
 here=$root/tests/e2e/local_install
 dir=${QARDEX_E2E_DIR:-$root/build/e2e}/local_install
 work=$dir/work
+service_probe_dir=$work
 for tool in curl openssl unzip perl; do command -v "$tool" >/dev/null || die "$tool is not installed"; done
 mkdir -p "$dir"
 e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
@@ -112,28 +112,6 @@ imported_root() {
   cp "$work/store-$2/$added.pem" "$work/root-$2.pem"
 }
 
-# https CAFILE [CURL ARGS...]: status of GET /v1/version (000: no answer), trusting CAFILE only.
-https() {
-  local ca=$1
-  shift
-  curl -sS --max-time 3 --cacert "$ca" -o "$work/body" -w '%{http_code}' -H "Origin: $origin" \
-    "$@" "https://$host:$port/v1/version" 2>"$work/curl.err"
-}
-# answers CAFILE: within 15 s, 200 and the version.
-answers() {
-  local deadline=$((SECONDS + 15))
-  until [[ $(https "$1") == 200 && $(cat "$work/body") == '{"version":"0001"}' ]]; do
-    [[ $SECONDS -lt $deadline ]] || { qx_say "    $(cat "$work/curl.err")"; return 1; }
-    sleep 0.3
-  done
-}
-refused() {
-  local deadline=$((SECONDS + 10))
-  until [[ $(https "$1" --insecure) == 000 ]]; do
-    [[ $SECONDS -lt $deadline ]] || { qx_say "    the port still answers"; return 1; }
-    sleep 0.3
-  done
-}
 # call METHOD: a new session's answer to METHOD without arguments, as the page would get it.
 call() {
   local session
@@ -220,7 +198,8 @@ check "ZELServerCert.key is the server certificate's key" \
 check "the machine root store got exactly one certificate" imported_root before first
 check "... the first of ZELServerCert.crt" root_is_first_of_crt
 check "service mQARDEX running from the installation folder" service_from_folder
-check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" answers "$work/root-first.pem"
+check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" \
+  service_answers "$work/root-first.pem"
 check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set
 check "the service lists the reader" is "$(call GetReaders)" '{"result":"QX Local 00 00","lastError":0}'
 check "... and reads the card's basic data" eval '[[ $(call GetBasic) == "{\"result\":\"$card_number,$id_number,"* ]]'
@@ -233,7 +212,7 @@ check "exit code 0" status_is 0 setup-second
 export_root_store second
 first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-second.pem"
 check "one more root in the store, a new one" imported_root first second
-check "the service answers, trusted through the new root" answers "$work/root-second.pem"
+check "the service answers, trusted through the new root" service_answers "$work/root-second.pem"
 check "it serves the new server certificate" serves_second
 check "one service process" is "$(service_processes)" 1
 check "policies as after the first run, nothing doubled" policies_set
@@ -244,7 +223,7 @@ qx_say "== $QX_SCENARIO"
 program cardremove remove
 check "exit code 0" status_is 0 remove
 check "service gone (within 10 s)" probe wait-gone mQARDEX 10
-check "HTTPS refused" refused "$work/root-second.pem"
+check "HTTPS refused" service_refused
 check "no service process left" is "$(service_processes)" 0
 check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
 

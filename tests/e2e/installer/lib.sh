@@ -25,7 +25,6 @@ QI_TOOLS=$QI_DIR/tools
 QI_WORK=$QI_DIR/work
 QI_SERVICE=mQARDEX
 QI_HOST=${QARDEX_LOCAL_HOST:-local.qardex.example}
-QI_PORT=${QARDEX_LOCAL_PORT:-14443}
 # Installation folders lie here; the blank in the name tests the quoting of paths.
 QI_APPS_WIN='C:\QARDEX Test'
 
@@ -35,6 +34,7 @@ say() { printf '%s\n' "$*"; }
 die() { e2e_die "$@"; }
 
 source "$QI_ROOT/tests/e2e/lib/preamble.sh"
+source "$QI_ROOT/tests/e2e/lib/local_service.sh" # service_answers, service_refused
 
 # --- Prefix ------------------------------------------------------------------------------------
 
@@ -76,6 +76,7 @@ installer_init() {
   QI_APPS=$QI_PREFIX/drive_c/${QI_APPS_WIN#C:\\}
   rm -rf "$QI_WORK" "$QI_APPS"
   mkdir -p "$QI_WORK" "$QI_APPS"
+  service_probe_dir=$QI_WORK
   probe purge "$QI_SERVICE" >/dev/null || die "cannot remove an earlier $QI_SERVICE service"
 }
 
@@ -260,31 +261,9 @@ service_running() {
   done
 }
 
-# answers_https: waits (15 s at most) until the service answers GET /v1/version with 200 over
-# TLS that verifies against this installation folder's root (certpem\ZELRootCA.pem).
-answers_https() {
-  local deadline=$((SECONDS + 15)) code
-  while :; do
-    code=$(https_status --cacert "$QI_APP/certpem/ZELRootCA.pem")
-    [[ $code == 200 ]] && return 0
-    [[ $SECONDS -lt $deadline ]] || { say "    HTTPS status $code: $(head -c 300 "$QI_WORK/curl.err")"; return 1; }
-    sleep 0.3
-  done
-}
-
-# https_refused: within 10 s, nothing accepts connections on the service's port.
-https_refused() {
-  local deadline=$((SECONDS + 10))
-  until [[ $(https_status --insecure) == 000 ]]; do
-    [[ $SECONDS -lt $deadline ]] || { say "    the port still answers"; return 1; }
-    sleep 0.3
-  done
-}
-
-https_status() {
-  curl -sS --max-time 3 -o /dev/null -w '%{http_code}' "$@" -H "Origin: https://www.${QI_HOST#*.}" \
-    "https://$QI_HOST:$QI_PORT/v1/version" 2>"$QI_WORK/curl.err"
-}
+# answers_https: the service answers over TLS that verifies against this installation folder's
+# root (certpem\ZELRootCA.pem).
+answers_https() { service_answers "$QI_APP/certpem/ZELRootCA.pem"; }
 
 in_root_store() { [[ $(probe root "$(cat "$1")") == present ]]; }
 not_in_root_store() { [[ $(probe root "$(cat "$1")") == absent ]]; }
