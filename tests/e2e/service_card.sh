@@ -8,42 +8,18 @@ here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
 source "$here/card_data/bytes.sh"
+source "$here/service/local_service.sh"
 scenario_init "$@"
 prepare_wine
 net_init
 
 port=${QARDEX_LOCAL_PORT:-14443}
 origin=https://www.qardex.example
-card_number=000012345678
-app=$QX_WORK/app
-mkdir -p "$app"
-cp "$QX_NATIVE/KeyMint" "$QX_ROOT/out/win64/mQARDEXService.exe" "$app/" &&
-  (cd "$app" && ./KeyMint) >"$QX_WORK/keymint.log" 2>&1 || qx_die "no certificate set: $QX_WORK/keymint.log"
-
-service_pid=""
-stop_service() {
-  [[ -n $service_pid ]] || return 0
-  exec 3>&-
-  wait "$service_pid"
-  service_pid=""
-}
-start_service() {
-  rm -f "$QX_WORK/stdin" && mkfifo "$QX_WORK/stdin"
-  (cd "$app" && exec wine ./mQARDEXService.exe --console <"$QX_WORK/stdin" \
-    >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
-  service_pid=$!
-  exec 3>"$QX_WORK/stdin"
-  for _ in $(seq 300); do
-    grep -q listening "$QX_FILES/service.out" 2>/dev/null && return 0
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  qx_die "the service did not start: $(head -c 300 "$QX_FILES/service.err")"
-}
+service_app
 
 # post PATH [JSON]: the answer's body on standard output, nothing when the status is not 2xx.
 post() {
-  curl -sS --fail --max-time 70 --cacert "$app/ZELRootCA.pem" -H "Origin: $origin" \
+  curl -sS --fail --max-time 70 --cacert "$QX_SERVICE_APP/ZELRootCA.pem" -H "Origin: $origin" \
     -H 'Content-Type: application/json' ${2:+--data "$2"} -X POST \
     "https://$QX_LOCAL_HOST:$port$1" 2>>"$QX_FILES/curl.err"
 }
@@ -70,28 +46,6 @@ else:
   done >"$record"
 }
 
-# normalised FILE CONNECTION...: the record with H_Sign's result replaced by "signed" when it is
-# the 256 characters the server computed on the next CONNECTION, and EnCrypt's by its plaintext.
-normalised() {
-  local file=$1 method value error text
-  shift
-  tr -d '\r' <"$file" | while read -r method value error; do
-    case $method in
-      H_Sign)
-        text=$(bytes_of_hex "${value#S:}" | iconv -f UTF-16BE -t UTF-8)
-        if [[ ${#text} == 256 && $text == "$(auth_value "$1" result)" ]]; then
-          value=signed
-        fi
-        shift ;;
-      EnCrypt)
-        text=$(bytes_of_hex "${value#S:}" | iconv -f UTF-16BE -t UTF-8)
-        value=plain:$("$QX_NATIVE/qardex-tool" decrypt-encrypt --card-number "$card_number" \
-          --date "$(date +%Y%m%d)" "$text" 2>/dev/null | hex_of_stdin) ;;
-    esac
-    echo "$method $value $error"
-  done
-}
-
 # same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line.
 same_answers() {
   local control=$QX_FILES/control.txt service=$QX_FILES/service.txt
@@ -99,18 +53,7 @@ same_answers() {
   service_answers "$service" "${@:3}"
   normalised "$control" "$1" >"$control.norm"
   normalised "$service" "$2" >"$service.norm"
-  local -a want got
-  mapfile -t want <"$control.norm"
-  mapfile -t got <"$service.norm"
-  check "the service answered all $(($# - 2)) calls" test "${#got[@]}" -eq $(($# - 2))
-  local i
-  for i in "${!want[@]}"; do
-    if [[ ${got[i]:-} == "${want[i]}" ]]; then
-      pass "the service gives the control's ${want[i]:0:60}"
-    else
-      fail "call $((i + 1)): the control gives '${want[i]}', the service '${got[i]:-}'"
-    fi
-  done
+  same_records "the service gives the control's" $(($# - 2)) "$control.norm" "$service.norm"
 }
 
 net_scenario "card present: the service answers as the control"

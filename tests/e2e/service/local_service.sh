@@ -1,0 +1,95 @@
+# shellcheck shell=bash
+# The local service in a card scenario file, sourced after testbed/scenario.sh, network.sh and
+# card_data/bytes.sh, once prepare_wine ran:
+#
+#   service_app                         # $QX_SERVICE_APP: the program and a KeyMint set
+#   start_service / stop_service        # mQARDEXService.exe --console in the shared prefix
+#   normalised FILE CONNECTION...       # an answer record made comparable (see below)
+#   same_records DESCRIPTION COUNT WANT GOT   # two normalised records, line by line
+#
+# Answer records have one line per call, "Method S:UNITS LASTERROR" (a text as UTF-16 code units
+# in hex) or "Method N:VALUE LASTERROR", as tests/e2e/service/control_answers.js writes them.
+
+QX_SERVICE_APP=""
+QX_SERVICE_PID=""
+QX_CARD_NUMBER=000012345678 # the virtual card's default
+
+service_app() {
+  QX_SERVICE_APP=$QX_WORK/app
+  mkdir -p "$QX_SERVICE_APP"
+  cp "$QX_NATIVE/KeyMint" "$QX_ROOT/out/win64/mQARDEXService.exe" "$QX_SERVICE_APP/" &&
+    (cd "$QX_SERVICE_APP" && ./KeyMint) >"$QX_WORK/keymint.log" 2>&1 ||
+    qx_die "no certificate set: $QX_WORK/keymint.log"
+}
+
+# Starts the service and waits for its "listening" line. Its standard input is a FIFO that a
+# process of its own keeps open: a descriptor of this shell would be inherited by every later
+# program (Wine's explorer.exe among them), and the service would never see the end of it. As
+# a peer of network.sh, the holder ends with the scenario (or the file) at the latest.
+start_service() {
+  rm -f "$QX_WORK/stdin" && mkfifo "$QX_WORK/stdin"
+  (cd "$QX_SERVICE_APP" && exec wine ./mQARDEXService.exe --console <"$QX_WORK/stdin" \
+    >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
+  QX_SERVICE_PID=$!
+  sleep 3600 >"$QX_WORK/stdin" &
+  QX_NET_PIDS[service-input]=$!
+  for _ in $(seq 300); do
+    grep -q listening "$QX_FILES/service.out" 2>/dev/null && return 0
+    kill -0 "$QX_SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  qx_die "the service did not start: $(head -c 300 "$QX_FILES/service.err")"
+}
+
+# Stops the service by closing its standard input and waits for it.
+stop_service() {
+  [[ -n $QX_SERVICE_PID ]] || return 0
+  stop_net_peer service-input
+  wait "$QX_SERVICE_PID"
+  QX_SERVICE_PID=""
+}
+
+qx_text_of_units() { bytes_of_hex "$1" | iconv -f UTF-16BE -t UTF-8; }
+
+# normalised FILE CONNECTION...: the record with the results that differ by design replaced:
+# H_Sign's by "signed" when it is the 256 characters the authentication server computed on the
+# next CONNECTION; EnCrypt's and SecureGetBasicWithParam's by their deciphered bytes; GetRandom's
+# by "random" when it has the form of four groups 0000-9998 (every control seeds its own).
+normalised() {
+  local file=$1 method value error text
+  shift
+  tr -d '\r' <"$file" | while read -r method value error; do
+    case $method:$value in
+      H_Sign:S:*)
+        text=$(qx_text_of_units "${value#S:}")
+        [[ ${#text} == 256 && $text == "$(auth_value "$1" result)" ]] && value=signed
+        shift ;;
+      EnCrypt:S:*)
+        value=plain:$("$QX_NATIVE/qardex-tool" decrypt-encrypt --card-number "$QX_CARD_NUMBER" \
+          --date "$(date +%Y%m%d)" "$(qx_text_of_units "${value#S:}")" 2>/dev/null | hex_of_stdin) ;;
+      SecureGetBasicWithParam:S:*)
+        value=plain:$("$QX_NATIVE/qardex-tool" decrypt-basic --date "$(date -u +%Y%m%d)" \
+          "$(qx_text_of_units "${value#S:}")" 2>/dev/null | hex_of_stdin) ;;
+      GetRandom:S:*)
+        [[ $(qx_text_of_units "${value#S:}") =~ ^(([0-8][0-9]{3}|9[0-8][0-9]{2}|99[0-8][0-9]|999[0-8])){4}$ ]] &&
+          value=random ;;
+    esac
+    echo "$method $value $error"
+  done
+}
+
+# same_records DESCRIPTION COUNT WANT GOT: both records have COUNT lines, and GOT each line of WANT.
+same_records() {
+  local -a want got
+  local i
+  mapfile -t want <"$3"
+  mapfile -t got <"$4"
+  check "$1: all $2 calls answered on both sides" test "${#want[@]}" -eq "$2" -a "${#got[@]}" -eq "$2"
+  for i in "${!want[@]}"; do
+    if [[ ${got[i]:-} == "${want[i]}" ]]; then
+      pass "$1: ${want[i]:0:60}"
+    else
+      fail "$1: call $((i + 1)): wanted '${want[i]}', got '${got[i]:-}'"
+    fi
+  done
+}

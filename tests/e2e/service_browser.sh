@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The page library (out/win64/web/qardex.js) in headless Chromium against mQARDEXService.exe
+# --console on the virtual card: pages of two approved origins get the control's answers for all
+# twelve methods; an expired session is replaced once; a call without an answer ends on its time
+# limit; an unapproved page learns "origin-not-approved", or "service-not-running" when the
+# service is stopped; a public page is kept out by Local Network Access unless the managed
+# policy LocalNetworkAccessAllowedForUrls names it. Pages come from testbed/web/page_server.py
+# (HTTP on localhost, HTTPS on www.qardex.example:443 with a throw-away test CA).
+here=$(dirname "${BASH_SOURCE[0]}")
+source "$here/../../testbed/scenario.sh"
+source "$here/../../testbed/network.sh"
+source "$here/card_data/bytes.sh"
+source "$here/service/local_service.sh"
+scenario_init "$@"
+command -v chromium >/dev/null && command -v certutil >/dev/null || qx_die "needs chromium, libnss3-tools"
+[[ -f $QX_ROOT/out/win64/web/qardex.js ]] || qx_die "missing out/win64/web/qardex.js (scripts/build)"
+[[ -d /etc/chromium ]] || qx_die "no /etc/chromium to put a policy over"
+prepare_wine
+net_init
+service_app
+
+site_host=www.qardex.example
+site_address=127.0.0.2 # the authentication server has 127.0.0.1:443
+http_port=8080
+pages=$QX_WORK/site
+results=$QX_WORK/results
+mkdir -p "$pages" "$results" "$QX_WORK/pki" "$QX_WORK/home/.pki/nssdb" "$QX_WORK/chromium-etc/policies/managed"
+cp "$QX_ROOT/out/win64/web/qardex.js" "$here/service/browser_answers.html" "$pages/"
+
+# A throw-away test CA for the HTTPS pages; it and the service's root are the browser's trust.
+(
+  cd "$QX_WORK/pki" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=QARDEX-test-pages-CA -keyout ca.key \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign -out ca.pem &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=$site_host" -CA ca.pem -CAkey ca.key \
+      -addext "subjectAltName=DNS:$site_host" -addext basicConstraints=CA:FALSE \
+      -addext extendedKeyUsage=serverAuth -keyout site.key -out site.pem
+) >"$QX_WORK/pki.log" 2>&1 || qx_die "no test certificates: $QX_WORK/pki.log"
+nssdb=sql:$QX_WORK/home/.pki/nssdb
+certutil -d "$nssdb" -N --empty-password &&
+  certutil -d "$nssdb" -A -t C,, -n test-pages-ca -i "$QX_WORK/pki/ca.pem" &&
+  certutil -d "$nssdb" -A -t C,, -n service-root -i "$QX_SERVICE_APP/ZELRootCA.pem" ||
+  qx_die "cannot set up the browser's certificate database"
+# The managed policies of this namespace's Chromium: a private copy of /etc/chromium.
+cp -a /etc/chromium/. "$QX_WORK/chromium-etc/" && mount --bind "$QX_WORK/chromium-etc" /etc/chromium ||
+  qx_die "cannot put a private folder over /etc/chromium"
+policy=/etc/chromium/policies/managed/qardex-test.json
+
+# page_scenario NAME: a scenario whose hosts file also names the HTTPS pages' site, with the
+# page server running.
+page_scenario() {
+  net_scenario "$1"
+  printf '%s %s\n' "$site_address" "$site_host" >>"$QX_WORK/hosts"
+  rm -f "$QX_FILES/pages.ready"
+  /usr/bin/python3 "$QX_ROOT/testbed/web/page_server.py" --root "$pages" --results "$results" \
+    --http "$http_port" --https "$site_address:443" --cert "$QX_WORK/pki/site.pem" \
+    --key "$QX_WORK/pki/site.key" --ready-file "$QX_FILES/pages.ready" --log "$QX_FILES/pages.log" \
+    --lifetime 300 \
+    >>"$QX_FILES/pages.out" 2>&1 &
+  QX_NET_PIDS[pages]=$!
+  qx_net_wait_ready pages "$QX_FILES/pages.ready"
+}
+
+# run_page NAME ORIGIN [CALL...]: opens browser_answers.html of ORIGIN in headless Chromium
+# (with the flags of the array browser_flags) and leaves the page's record in $QX_FILES/NAME.txt;
+# the browser is stopped once the record came, or after 60 s.
+browser_flags=()
+run_page() {
+  local name=$1 url="$2/browser_answers.html?name=$1" call deadline=$((SECONDS + 60))
+  shift 2
+  for call in "$@"; do url+="&call=$call"; done
+  rm -f "$results/$name"
+  HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
+    --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+    --disable-dev-shm-usage --user-data-dir="$QX_FILES/profile-$name" "${browser_flags[@]}" \
+    "$url" >"$QX_FILES/chromium-$name.log" 2>&1 &
+  local browser=$!
+  until [[ -e $results/$name || $SECONDS -ge $deadline ]]; do sleep 0.1; done
+  kill -- -"$browser" 2>/dev/null
+  wait "$browser" 2>/dev/null
+  mv "$results/$name" "$QX_FILES/$name.txt" 2>/dev/null ||
+    { fail "the page $name posted no record within 60 s" && : >"$QX_FILES/$name.txt"; }
+}
+
+# page_says NAME LINE: the record of page NAME has LINE.
+page_says() {
+  check_lines_have "page $1 says '$2'" "$(cat "$QX_FILES/$1.txt")" "$2"
+}
+
+calls=(GetVersion GetRandom GetBasic H_Sign:12345678901234567890 GetReaders GetHCConnectNo
+  ServiceStatus GetName ZEL_FormatMessage:8013 SecureGetBasicWithParam:x GetLastError
+  EnCrypt:ABCDEFGH)
+
+page_scenario "approved origins: the control's answers"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+# H_Sign and ServiceStatus each take one connection: control 1-2, pages 3-4 and 5-6.
+start_authserver --modes "normal*6"
+start_service
+run_js service/control_answers.js "$(winepath -w "$QX_FILES/control.txt")" "${calls[@]}"
+normalised "$QX_FILES/control.txt" 1 >"$QX_FILES/control.norm"
+check "the control: H_Sign gave the server's 256 characters" grep -qx 'H_Sign signed 0' "$QX_FILES/control.norm"
+check "the control: EnCrypt deciphers to its input" \
+  grep -q "^EnCrypt plain:$(ascii_hex ABCDEFGH)" "$QX_FILES/control.norm"
+connection=3
+for origin in "http://localhost:$http_port" "https://$site_host"; do
+  name=twelve-${origin%%:*}
+  run_page "$name" "$origin" "${calls[@]}"
+  normalised "$QX_FILES/$name.txt" $connection >"$QX_FILES/$name.norm"
+  same_records "$origin gets the control's" ${#calls[@]} "$QX_FILES/control.norm" "$QX_FILES/$name.norm"
+  connection=$((connection + 2))
+done
+
+# A session deleted once is replaced (a new session: lastError 0 again); deleted again on the
+# retry, the call fails; the next call opens a fresh one.
+run_page expiry "http://localhost:$http_port" EnCrypt:1 expire:1 GetLastError expire:2 GetVersion \
+  GetVersion hang
+page_says expiry "EnCrypt S:0038003000300039 8009"
+page_says expiry "GetLastError N:0 0"
+page_says expiry "GetVersion error session-expired 404"
+page_says expiry "GetVersion S:0030003000300031 0"
+page_says expiry "GetVersion error timeout -"
+stop_service
+
+page_scenario "other pages: refused, and told why"
+start_service
+run_page unapproved http://127.0.0.1:$http_port GetVersion
+page_says unapproved "connect error origin-not-approved -"
+# A public page (its server's address declared public) reaching a service on this computer.
+browser_flags=(--ip-address-space-overrides="$site_address:443=public")
+run_page public "https://$site_host" GetVersion
+page_says public "connect error local-network-access-denied -"
+printf '{"LocalNetworkAccessAllowedForUrls": ["https://%s"]}\n' "$site_host" >"$policy"
+run_page public-allowed "https://$site_host" GetVersion
+page_says public-allowed "GetVersion S:0030003000300031 0"
+rm -f "$policy"
+browser_flags=()
+stop_service
+run_page stopped http://127.0.0.1:$http_port GetVersion
+page_says stopped "connect error service-not-running -"
+
+finish
