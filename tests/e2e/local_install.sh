@@ -4,7 +4,7 @@
 # FoxTrust.cmd, the service "mQARDEX", the root in the machine store), a second run replaces
 # everything cleanly, cardremove.exe takes back the service and the policies, and the root's
 # private key is in no file and no output. The installed service reads a virtual card through
-# pcscd and the winscard bridge.
+# pcscd and the winscard bridge, and the example page runs on it in headless Chromium.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/testbed/scenario.sh" # the preamble; readers and cards
@@ -24,7 +24,8 @@ mkdir -p "$dir"
 e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
 e2e_wine_env "$dir/wineprefix"
 e2e_lock "$dir/prefix.lock" 600 "the local install's Wine prefix"
-trap 'qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
+page_server=""
+trap '[[ -n $page_server ]] && kill "$page_server"; qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
 QX_ROOT_DIR=$root
 source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
 
@@ -150,6 +151,50 @@ serves_second() {
   served=$(served_certificate)
   [[ $served == $(fingerprint <"$work/server-second.pem") && $served != $(fingerprint <"$work/server-first.pem") ]]
 }
+# browser_setup: the NSS database of a headless Chromium trusting exactly the roots cardsetup put
+# into the Windows store, and the example page with the library and its driver, served on
+# http://localhost:8080 (an approved origin).
+browser_setup() {
+  local pki=sql:$work/browser-home/.pki/nssdb which
+  mkdir -p "$work/pages" "$work/results" "$work/browser-home/.pki/nssdb"
+  cp "$root/out/win64/web/qardex.js" "$root/out/win64/web/service-demo.html" "$here/demo_driver.html" "$work/pages/"
+  certutil -d "$pki" -N --empty-password >"$work/certutil.log" 2>&1 || die "certutil failed"
+  for which in first second; do
+    certutil -d "$pki" -A -t C,, -n "qardex-$which" -i "$work/root-$which.pem" >>"$work/certutil.log" 2>&1 ||
+      die "certutil could not add the $which root"
+  done
+  /usr/bin/python3 "$root/testbed/web/page_server.py" --root "$work/pages" --results "$work/results" \
+    --http 8080 --ready-file "$work/pages.ready" --log "$work/pages.log" --lifetime 300 >"$work/pages.out" 2>&1 &
+  page_server=$!
+  for _ in $(seq 100); do [[ -e $work/pages.ready ]] && return; sleep 0.1; done
+  die "the page server did not start: $(cat "$work/pages.out")"
+}
+# demo NAME: the example page, driven by demo_driver.html in headless Chromium; what the page
+# showed lands in $work/NAME.txt (60 s at most).
+demo() {
+  local name=$1 deadline=$((SECONDS + 60)) browser
+  HOME=$work/browser-home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
+    --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+    --disable-dev-shm-usage --user-data-dir="$work/chromium-$name" \
+    "http://localhost:8080/demo_driver.html?name=$name" >"$work/chromium-$name.log" 2>&1 &
+  browser=$!
+  until [[ -e $work/results/$name || $SECONDS -ge $deadline ]]; do sleep 0.1; done
+  kill -- -"$browser" 2>/dev/null
+  wait "$browser" 2>/dev/null
+  mv "$work/results/$name" "$work/$name.txt" 2>/dev/null || : >"$work/$name.txt"
+}
+# shows NAME LINE...: the page NAME showed each line (a pattern) in this order, and nothing else.
+shows() {
+  local file=$work/$1.txt line i=0
+  shift
+  local lines=()
+  mapfile -t lines <"$file"
+  [[ ${#lines[@]} == $# ]] || { qx_say "    $(tr '\t\n' ' |' <"$file" | head -c 600)"; return 1; }
+  for line in "$@"; do
+    [[ ${lines[i]} == $line ]] || { qx_say "    line $((i + 1)): ${lines[i]}"; return 1; }
+    i=$((i + 1))
+  done
+}
 policies_set() {
   list_is "$chrome" https://admin.example "${origins[@]}" && list_is "$edge" "${origins[@]}" &&
     [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x1" ]]
@@ -216,6 +261,15 @@ check "the service answers, trusted through the new root" service_answers "$work
 check "it serves the new server certificate" serves_second
 check "one service process" is "$(service_processes)" 1
 check "policies as after the first run, nothing doubled" policies_set
+browser_setup
+demo installed
+tab=$'\t'
+check "the example page in Chromium runs all twelve methods on the card" shows installed "Connected." \
+  "GetVersion$tab\"0001\"${tab}0" "GetRandom$tab\"[0-9]*\"${tab}0" \
+  "GetBasic$tab\"$card_number,$id_number,*\"${tab}0" "H_Sign$tab*$tab*" \
+  "GetReaders$tab\"QX Local 00 00\"$tab*" "GetHCConnectNo${tab}0$tab*" "ServiceStatus$tab*$tab*" \
+  "GetName$tab*${tab}0" "ZEL_FormatMessage$tab*$tab*" "SecureGetBasicWithParam$tab\"[0-9A-F]*\"${tab}0" \
+  "GetLastError$tab*$tab*" "EnCrypt$tab\"[0-9A-F]*\"${tab}0"
 
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="cardremove"
@@ -226,6 +280,11 @@ check "service gone (within 10 s)" probe wait-gone mQARDEX 10
 check "HTTPS refused" service_refused
 check "no service process left" is "$(service_processes)" 0
 check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
+demo removed
+check "the example page says the service is not running" \
+  shows removed "service-not-running: *" "GetVersion$tab$tab" "GetRandom$tab$tab" "GetBasic$tab$tab" \
+  "H_Sign$tab$tab" "GetReaders$tab$tab" "GetHCConnectNo$tab$tab" "ServiceStatus$tab$tab" "GetName$tab$tab" \
+  "ZEL_FormatMessage$tab$tab" "SecureGetBasicWithParam$tab$tab" "GetLastError$tab$tab" "EnCrypt$tab$tab"
 
 # --- The root's private key ----------------------------------------------------------------------
 QX_SCENARIO="the root's private key is nowhere"
@@ -244,10 +303,11 @@ check "the search finds a modulus where it belongs: PEM, DER, text, registry sto
     "$WINEPREFIX/system.reg" | sed "s|$controls/||; s|$WINEPREFIX/||" | tr '\n' ';')" \
   "root.pem: base64;root.der: raw;root.txt: hex;system.reg: hex;"
 # Every file written since the run began (a key made in the run can only be in those), the
-# registry files, and all output captured; the search leaves certificates out. (The store
-# exports, UTF-16 copies of the store, are left out; system.reg holds the same.)
+# registry files, and all output captured; the search leaves certificates out. (Left out too:
+# the store exports, UTF-16 copies of the store that system.reg holds as well, and the browser's
+# certificate database, which holds nothing but the two roots.)
 mapfile -d '' searched < <(find "$WINEPREFIX" "$work" -type f \( -cnewer "$work/started" -o -name '*.reg' \) \
-  ! -path "$work/store-*.reg" -print0)
+  ! -path "$work/store-*.reg" ! -path "$work/browser-home/.pki/*" -print0)
 check "${#searched[@]} files searched, the install folder's among them" \
   eval '[[ " ${searched[*]} " == *" $app/ZELServerCert.key "* && ${#searched[@]} -gt 20 ]]'
 for which in first second; do
