@@ -19,7 +19,8 @@ here=$root/tests/e2e/local_install
 dir=${QARDEX_E2E_DIR:-$root/build/e2e}/local_install
 work=$dir/work
 service_probe_dir=$work
-for tool in curl openssl unzip perl; do command -v "$tool" >/dev/null || die "$tool is not installed"; done
+for tool in curl openssl unzip perl chromium certutil; do command -v "$tool" >/dev/null || die "$tool is not installed"; done
+[[ -f $root/out/win64/web/service-demo.html ]] || die "missing out/win64/web/ (scripts/build)"
 mkdir -p "$dir"
 e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
 e2e_wine_env "$dir/wineprefix"
