@@ -44,9 +44,6 @@ if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.local-install-booted ]]; t
   wineserver -k >/dev/null 2>&1
   rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
   wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
-  # The session that made the prefix keeps the service database locked for a while.
-  wineserver -k >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1
   cp "$wine_hosts" "$dir/hosts.pristine"
   touch "$WINEPREFIX/.local-install-booted"
 fi
@@ -55,6 +52,11 @@ if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; th
     die "installing the winscard bridge failed: $(tail -n 5 "$work/bridge.log")"
   cp "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"
 fi
+# A session of its own for the tests: the one that made the prefix keeps the service database
+# locked for a while, and the bridge's installer leaves its loader trace settings in the
+# environment of Wine's service manager, which every service would inherit.
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
 wineserver -p >/dev/null 2>&1 # the service lives as long as this wineserver
 touch "$work/started"          # the key is made after this: files changed later are searched
 probe() { # output to a file first: a pipe may stay open while wineserver's helpers live
@@ -72,7 +74,8 @@ QX_WORK=$work QX_FILES=$work
 mkdir -p "$work/sync"
 card_number=000055556666 id_number=B223344556
 add_reader "QX Local"
-printf 'card_number = %s\nid_number = %s\n' "$card_number" "$id_number" | insert_card 0 0 -
+printf 'card_number = %s\nid_number = %s\n' "$card_number" "$id_number" >"$work/card.conf"
+insert_card 0 0 "$work/card.conf"
 start_pcscd || die "pcscd did not show the reader and the card"
 
 # --- Helpers -------------------------------------------------------------------------------------
@@ -271,6 +274,7 @@ check "the example page in Chromium runs all twelve methods on the card" shows i
   "GetReaders$tab\"QX Local 00 00\"$tab*" "GetHCConnectNo${tab}0$tab*" "ServiceStatus$tab*$tab*" \
   "GetName$tab*${tab}0" "ZEL_FormatMessage$tab*$tab*" "SecureGetBasicWithParam$tab\"[0-9A-F]*\"${tab}0" \
   "GetLastError$tab*$tab*" "EnCrypt$tab\"[0-9A-F]*\"${tab}0"
+check "the service still runs" service_from_folder
 
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="cardremove"
