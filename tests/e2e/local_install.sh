@@ -193,7 +193,7 @@ shows() {
   shift
   local lines=()
   mapfile -t lines <"$file"
-  [[ ${#lines[@]} == $# ]] || { qx_say "    $(tr '\t\n' ' |' <"$file" | head -c 600)"; return 1; }
+  [[ ${#lines[@]} -eq $# ]] || { qx_say "    $(tr '\t\n' ' |' <"$file" | head -c 600)"; return 1; }
   for line in "$@"; do
     [[ ${lines[i]} == $line ]] || { qx_say "    line $((i + 1)): ${lines[i]}"; return 1; }
     i=$((i + 1))
@@ -208,7 +208,8 @@ policies_set() {
 QX_SCENARIO="the edition's folder from the zip"
 qx_say "== $QX_SCENARIO"
 package_local_service "$work/package" >"$work/package.log" 2>&1 || die "packaging failed: $(cat "$work/package.log")"
-mkdir -p "$app" && unzip -q "$work/package/local-service.zip" -d "$app" || die "unzip failed"
+mkdir -p "$app" || die "cannot make $app"
+unzip -q "$work/package/local-service.zip" -d "$app" || die "unzip failed"
 check "exactly the programs, scripts, README.txt and the two folders cardsetup expects" \
   is "$(cd "$app" && find . -mindepth 1 -printf '%P%y\n' | LC_ALL=C sort | tr '\n' ' ')" \
   "FoxTrust.cmdf FoxUntrust.cmdf README.txtf cardremove.exef cardsetup.exef cert/KeyMint.exef certd certpemd mQARDEXService.exef "
@@ -315,11 +316,10 @@ mapfile -d '' searched < <(find "$WINEPREFIX" "$work" -type f \( -cnewer "$work/
   ! -path "$work/store-*.reg" ! -path "$work/browser-home/.pki/*" -print0)
 check "${#searched[@]} files searched, the install folder's among them" \
   eval '[[ " ${searched[*]} " == *" $app/ZELServerCert.key "* && ${#searched[@]} -gt 20 ]]'
-for which in first second; do
-  modulus_var=${which}_modulus
-  check "no file holds the $which root's modulus outside a certificate" \
-    perl "$here/find_modulus.pl" "${!modulus_var}" "${searched[@]}"
-done
+check "no file holds the first root's modulus outside a certificate" \
+  perl "$here/find_modulus.pl" "$first_modulus" "${searched[@]}"
+check "no file holds the second root's modulus outside a certificate" \
+  perl "$here/find_modulus.pl" "$second_modulus" "${searched[@]}"
 # Text files only: the programs carry OpenSSL's PEM names.
 mapfile -t keys < <(grep -rlIF 'PRIVATE KEY' "$WINEPREFIX" "$work" | sed "s|$app/||" | LC_ALL=C sort)
 check "PRIVATE KEY only in the service's key file and KeyMint's copy" \
