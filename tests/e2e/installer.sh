@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end under Wine (service manager, certificate store, command interpreter) in a Wine
-# prefix of its own: cardsetup.exe and cardremove.exe from an installation folder with the
-# test-bed stand-ins (mQARDEXService.exe, cert\KeyMint.exe, FoxTrust.cmd, FoxUntrust.cmd).
+# prefix of its own: cardsetup.exe and cardremove.exe from an installation folder with the real
+# service program, which must answer HTTPS with the folder's certificates, and the test-bed
+# stand-ins cert\KeyMint.exe, FoxTrust.cmd and FoxUntrust.cmd (and, where a service has to stop
+# slowly, mQARDEXService.exe).
 source "$(dirname "${BASH_SOURCE[0]}")/installer/lib.sh"
 installer_init
 
@@ -47,8 +49,7 @@ check "hosts: other mapping commented out, entry appended byte for byte" \
   hosts_is "$hosts_before#$other_mapping$longer_name$last_line$entry"
 check "backup byte-identical to the old hosts file" backup_is_old_hosts
 check "service mQARDEX: own process, auto start, LocalSystem, running" service_as_installed
-check "the service program runs from the installation folder" \
-  grep -qx start "$QI_APP/mQARDEXService.log"
+check "the service answers HTTPS with the certificate of the installation folder" answers_https
 check "certificate in the LocalMachine root store" in_root_store "$QI_FILES/crt.sha1"
 check "log: start, tool results, end" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
 check "ZELServerCert.crt copied" copied ZELServerCert.crt ZELServerCert.crt
@@ -60,6 +61,7 @@ first_app=$QI_APP_NAME
 first_crt=$QI_FILES/crt.sha1
 
 scenario "repeated install" "$first_app"
+mint
 set_hosts --keep
 run_setup
 check "exit code 0" status_is 0
@@ -67,13 +69,18 @@ check "console: earlier service deleted, new one created" output_is "read file s
 check "hosts file left exactly as it was" hosts_unchanged
 check "backup rewritten from the current hosts file" backup_is_old_hosts
 check "service running again" service_as_installed
-check "the earlier service stopped before the new one started" \
-  diff <(printf 'start\nstop\nstart\n') "$QI_APP/mQARDEXService.log"
-check "certificate still in the root store" in_root_store "$first_crt"
+check "the new service answers with the new certificate (the earlier one let the port go)" \
+  answers_https
+check "the new certificate in the root store, the earlier one still there" \
+  eval 'in_root_store "$QI_FILES/crt.sha1" && in_root_store "$first_crt"'
 check "log: a complete second run" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
 
-scenario "repeated install while the service takes 3 s to stop" "$first_app"
+scenario "repeated install while the service takes 3 s to stop"
+make_app "$QI_APP_NAME" --service-stand-in
+mint
 set_hosts --keep
+run_setup
+check "installed with the service stand-in (exit code 0)" status_is 0
 echo 3000 >"$QI_APP/mQARDEXService.stop-delay"
 run_setup
 rm -f "$QI_APP/mQARDEXService.stop-delay"
@@ -81,6 +88,8 @@ check "exit code 0" status_is 0
 check "console: deleted, then created" output_is "read file size $(size_of "$QI_FILES/hosts.before")"$'\n'"$tools_ok"$'OpenSCManager() looks OK.\nService deleted successfully\n'"$created"
 check "the run waited for the service to go away (${QI_ELAPSED} s)" test "$QI_ELAPSED" -ge 3
 check "service running again" service_as_installed
+check "the earlier service stopped before the new one started" \
+  diff <(printf 'start\nstop\nstart\n') "$QI_APP/mQARDEXService.log"
 
 scenario "certificate sources of exactly 1000 and 1001 bytes"
 mint crt=1001 key=1000 root=1000 pem=1001
@@ -228,12 +237,13 @@ mint
 set_hosts --keep
 run_setup
 check "installed (exit code 0)" status_is 0
-service_running >/dev/null
+check "the service answers HTTPS" answers_https
 run_remove QX_FOXUNTRUST_EXIT=5
 check "exit code 0" status_is 0
 check "console: folder, deletion, restart message, then the script" \
   output_is $'\n'"$QI_APP_WIN"$'Service deleted successfully\n\n'"$(big5 '服務移除：服務移除成功，須重新開機。')"$'FoxUntrust stand-in: exit 5\n'
-check "service gone" eval '[[ $(probe service "$QI_SERVICE") == absent ]]'
+check "service gone (within 10 s)" probe wait-gone "$QI_SERVICE" 10
+check "nothing answers on the service's port any more" service_refused
 check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
 check "hosts entry still there" grep -qF "127.0.0.1       $QI_HOST #mQARDEX use this." "$QI_HOSTS"
 check "root certificate still there" in_root_store "$QI_FILES/crt.sha1"
@@ -255,7 +265,7 @@ long_name=$(printf 'R%.0s' {1..222}) # "C:\QARDEX Test\" and this: 237 bytes, th
 make_app "$long_name"
 QI_APP=$QI_APPS/$long_name QI_APP_WIN="$QI_APPS_WIN\\$long_name" run_remove
 check "exit code -1 (255)" status_is 255
-check "service gone" eval '[[ $(probe service "$QI_SERVICE") == absent ]]'
+check "service gone (within 10 s)" probe wait-gone "$QI_SERVICE" 10
 check "console: deleted, then the command that does not fit and the skipped script" \
   env LC_ALL=C grep -qzP 'Service deleted successfully\r\n\r\n.*\r\nCommand longer than 259 bytes: call ".*\\FoxUntrust\.cmd" \r\nFoxUntrust\.cmd not run\.\r\n$' "$QI_OUT"
 rm -rf "${QI_APPS:?}/$long_name"

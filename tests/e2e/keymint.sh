@@ -25,16 +25,8 @@ drive=$WINEPREFIX/drive_c
 work=$drive/e2e
 rm -rf "$work" && mkdir -p "$work"
 
-# run NAME LINES...: the lines as the batch file C:\e2e\NAME.cmd; output in $work/NAME.out
-# (CR removed), exit code in $status.
-run() {
-  local name=$1
-  shift
-  printf '%s\r\n' "$@" >"$work/$name.cmd"
-  (cd "$work" && wine cmd /c "C:\\e2e\\$name.cmd" >"$work/$name.raw" 2>&1)
-  status=$?
-  tr -d '\r' <"$work/$name.raw" >"$work/$name.out"
-}
+QX_ROOT_DIR=$root
+source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
 status_is() { [[ $status == "$1" ]] || { qx_say "    exit code $status, expected $1: $(head -c 300 "$work/$2.out")"; false; }; }
 
 # --- KeyMint.exe ---------------------------------------------------------------------------------
@@ -86,31 +78,14 @@ rm -rf "$app/ZELServerCert.pem.keymint-new"
 
 # --- FoxTrust.cmd and FoxUntrust.cmd -------------------------------------------------------------
 cp "$win64/FoxTrust.cmd" "$win64/FoxUntrust.cmd" "$work/"
-policies='HKLM\SOFTWARE\Policies'
-firefox="$policies\\Mozilla\\Firefox\\Certificates"
-chrome="$policies\\Google\\Chrome\\LocalNetworkAccessAllowedForUrls"
-edge="$policies\\Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls"
-# The approved sites with fixed names, read from the table by a parser of the test's own.
-mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$root/sitelock/approved_sites.h" |
-  sed -E 's/.*L"([a-z]+)", L"([^"]+)"/\1:\/\/\2/')
-((${#origins[@]} > 1)) || die "no fixed-name approved sites found"
 
 trust() { run trust '@call C:\e2e\FoxTrust.cmd' '@exit /b %errorlevel%'; }
 untrust() { run untrust '@call C:\e2e\FoxUntrust.cmd' '@exit /b %errorlevel%'; }
-# Every policy key and value, and our record.
-state() { run state "@reg query $policies /s" '@reg query HKLM\SOFTWARE\QARDEX /s'; cat "$work/state.out"; }
 # admin LINES...: a clean machine, then the administrator's reg.exe commands.
 admin() {
   run admin "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
     "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' "$@"
   state >"$work/admin.state"
-}
-# values KEY: "NAME TYPE DATA" lines of one key.
-values() { run values "@reg query $1"; sed -nE 's/^    (.*)    (REG_[A-Z_]+)    (.*)$/\1 \2 \3/p' "$work/values.out"; }
-list_is() { # list_is KEY DATA...: the numbered values 1, 2, ... hold exactly DATA
-  local expected="" i=0 data
-  for data in "${@:2}"; do i=$((i + 1)); expected+="$i REG_SZ $data"$'\n'; done
-  [[ $(values "$1")$'\n' == "$expected" ]] || { qx_say "    $1: $(values "$1" | tr '\n' ';')"; false; }
 }
 firefox_is() { [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD $1" ]]; }
 restored() { diff "$work/admin.state" <(state) >"$work/restored.diff" || { qx_say "    $(head -c 400 "$work/restored.diff")"; false; }; }

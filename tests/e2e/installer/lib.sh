@@ -1,10 +1,12 @@
 # Runner for the installer's end-to-end tests (tests/e2e/installer.sh), sourced by it. The
 # programs run under Wine with its service manager and certificate store, in a Wine prefix of
-# their own (services live as long as its wineserver, which is ended at the end).
+# their own (services live as long as its wineserver, which is ended at the end), in private
+# mount and network namespaces where the installed service listens on its port.
 #
-#   installer_init              # prefix, stand-ins, clean service manager; once
+#   installer_init              # namespaces, prefix, stand-ins, clean service manager; once
 #   scenario "first install"    # a fresh installation folder: programs, stand-ins, cert folders
-#   mint crt=1001 key=1000 ...  # certificate files the KeyMint stand-in will "make", by size
+#   mint                        # a real certificate set the KeyMint stand-in will "make"
+#   mint crt=1001 key=1000 ...  # or files of those sizes that only look like certificates
 #   set_hosts FILE|--missing    # the hosts file before the run
 #   run_setup [VAR=VALUE...]    # cardsetup.exe from the installation folder; QI_STATUS, QI_OUT
 #                               # (win:VAR=VALUE: set inside Wine, e.g. COMSPEC or TMP)
@@ -16,6 +18,7 @@
 
 QI_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 QI_WIN64=$QI_ROOT/out/win64
+QI_NATIVE=$QI_ROOT/out/native
 QI_DIR=${QARDEX_E2E_DIR:-$QI_ROOT/build/e2e}/installer
 QI_PREFIX=$QI_DIR/wineprefix
 QI_TOOLS=$QI_DIR/tools
@@ -31,15 +34,19 @@ say() { printf '%s\n' "$*"; }
 die() { e2e_die "$@"; }
 
 source "$QI_ROOT/tests/e2e/lib/preamble.sh"
+source "$QI_ROOT/tests/e2e/lib/local_service.sh" # service_answers, service_refused
 
 # --- Prefix ------------------------------------------------------------------------------------
 
 installer_init() {
-  for program in cardsetup.exe cardremove.exe; do
-    [[ -f $QI_WIN64/$program ]] || die "missing $QI_WIN64/$program (build the win64 preset)"
+  for program in "$QI_WIN64"/{cardsetup,cardremove,mQARDEXService}.exe "$QI_NATIVE/KeyMint"; do
+    [[ -f $program ]] || die "missing $program (scripts/build)"
   done
   command -v wine >/dev/null || die "wine is not installed"
   command -v openssl >/dev/null || die "openssl is not installed"
+  e2e_namespaces "$0"
+  mkdir -p "$QI_DIR"
+  e2e_private_hosts "$QI_DIR/etc-hosts" "$QI_HOST"
   e2e_wine_env "$QI_PREFIX"
   unset QX_KEYMINT_EXIT QX_FOXTRUST_EXIT QX_FOXUNTRUST_EXIT
   qi_lock
@@ -69,6 +76,7 @@ installer_init() {
   QI_APPS=$QI_PREFIX/drive_c/${QI_APPS_WIN#C:\\}
   rm -rf "$QI_WORK" "$QI_APPS"
   mkdir -p "$QI_WORK" "$QI_APPS"
+  service_probe_dir=$QI_WORK
   probe purge "$QI_SERVICE" >/dev/null || die "cannot remove an earlier $QI_SERVICE service"
 }
 
@@ -115,12 +123,14 @@ scenario() {
   QI_APP_WIN="$QI_APPS_WIN\\$QI_APP_NAME"
 }
 
-# make_app NAME: the installation folder as the edition is unpacked.
+# make_app NAME [--service-stand-in]: the installation folder as the edition is unpacked, with
+# the real service program (or the stand-in, which can be told to stop slowly).
 make_app() {
-  local app=$QI_APPS/$1
+  local app=$QI_APPS/$1 service=$QI_WIN64/mQARDEXService.exe
+  [[ ${2:-} == --service-stand-in ]] && service=$QI_TOOLS/mQARDEXService.exe
   rm -rf "$app"
   mkdir -p "$app/cert/mint" "$app/certpem"
-  cp "$QI_WIN64/cardsetup.exe" "$QI_WIN64/cardremove.exe" "$QI_TOOLS/mQARDEXService.exe" \
+  cp "$QI_WIN64/cardsetup.exe" "$QI_WIN64/cardremove.exe" "$service" \
     "$QI_TOOLS/FoxTrust.cmd" "$QI_TOOLS/FoxUntrust.cmd" "$app/"
   cp "$QI_TOOLS/KeyMint.exe" "$app/cert/"
 }
@@ -144,10 +154,22 @@ pem_of_size() {
   [[ $(stat -c %s "$file") == "$size" ]] || die "pem_of_size: $file is not $size bytes"
 }
 
-# mint [crt=N] [key=N] [root=N] [pem=N]: what KeyMint.exe will leave in the cert folder (all
-# four 1500 bytes unless told). The certificate's thumbprint: $QI_APP/cert/mint/ZELServerCert.crt.sha1
+# mint: what KeyMint.exe will leave in the cert folder: a real set made by the native KeyMint,
+# which the service can serve. mint [crt=N] [key=N] [root=N] [pem=N]: files of those sizes
+# (1500 bytes unless told) that hold a certificate or filler only. The thumbprint of the
+# certificate cardsetup imports: $QI_FILES/crt.sha1.
 mint() {
   local crt=1500 key=1500 root=1500 pem=1500 arg dir=$QI_APP/cert/mint
+  if (($# == 0)); then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$QI_NATIVE/KeyMint" "$dir/" && "$dir/KeyMint" >"$QI_FILES/keymint.out" 2>&1 ||
+      die "the native KeyMint failed: $(cat "$QI_FILES/keymint.out")"
+    rm "$dir/KeyMint"
+    openssl x509 -in "$dir/ZELServerCert.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' \
+      >"$QI_FILES/crt.sha1"
+    return
+  fi
   for arg in "$@"; do
     case $arg in
       crt=*) crt=${arg#crt=} ;; key=*) key=${arg#key=} ;;
@@ -238,6 +260,10 @@ service_running() {
     sleep 0.2
   done
 }
+
+# answers_https: the service answers over TLS that verifies against this installation folder's
+# root (certpem\ZELRootCA.pem).
+answers_https() { service_answers "$QI_APP/certpem/ZELRootCA.pem"; }
 
 in_root_store() { [[ $(probe root "$(cat "$1")") == present ]]; }
 not_in_root_store() { [[ $(probe root "$(cat "$1")") == absent ]]; }

@@ -65,3 +65,25 @@ e2e_lock() {
   done
   echo $$ >"$lock/pid"
 }
+
+# e2e_namespaces SCRIPT [ARGS...]: re-executes the scenario file in private mount and network
+# namespaces (once; the loopback interface up), so that its programs may listen on the local
+# service's fixed port and a private /etc/hosts may map names.
+e2e_namespaces() {
+  [[ $(id -u) -eq 0 ]] || e2e_die "needs root (private namespaces)"
+  if [[ -z ${QX_IN_NAMESPACE:-} ]]; then
+    export QX_IN_NAMESPACE=1
+    exec unshare --mount --net --propagation private bash "$@"
+  fi
+  ip link set lo up || e2e_die "cannot bring up the loopback interface"
+}
+
+# e2e_private_hosts FILE [NAME...]: FILE, mapping localhost and each NAME to 127.0.0.1, takes the
+# place of /etc/hosts in the namespace (Wine and curl resolve names through it).
+e2e_private_hosts() {
+  local file=$1 name
+  shift
+  printf '127.0.0.1 localhost\n::1 localhost\n' >"$file"
+  for name in "$@"; do printf '127.0.0.1 %s\n' "$name" >>"$file"; done
+  mount --bind "$file" /etc/hosts || e2e_die "cannot bind a private /etc/hosts"
+}

@@ -1,0 +1,329 @@
+#!/usr/bin/env bash
+# End to end under Wine in private namespaces, on the local service edition's folder unpacked
+# from the zip scripts/package makes: cardsetup.exe installs for real (hosts entry, KeyMint.exe,
+# FoxTrust.cmd, the service "mQARDEX", the root in the machine store), a second run replaces
+# everything cleanly, cardremove.exe takes back the service and the policies, and the root's
+# private key is in no file and no output. The installed service reads a virtual card through
+# pcscd and the winscard bridge, and the example page runs on it in headless Chromium.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+source "$root/testbed/scenario.sh" # the preamble; readers and cards
+source "$root/scripts/package"     # package_local_service
+source "$root/tests/e2e/lib/local_service.sh" # service_host, service_answers, service_refused
+die() { e2e_die "$@"; }
+e2e_namespaces "$0" "$@"
+mount -t tmpfs -o mode=0755 qardex-run /run || die "cannot mount a private /run" # pcscd's socket
+
+host=$service_host port=$service_port origin=$service_origin
+here=$root/tests/e2e/local_install
+dir=${QARDEX_E2E_DIR:-$root/build/e2e}/local_install
+work=$dir/work
+service_probe_dir=$work
+for tool in curl openssl unzip perl chromium certutil; do command -v "$tool" >/dev/null || die "$tool is not installed"; done
+[[ -f $root/out/win64/web/service-demo.html ]] || die "missing out/win64/web/ (scripts/build)"
+mkdir -p "$dir"
+e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's hosts file
+e2e_wine_env "$dir/wineprefix"
+e2e_lock "$dir/prefix.lock" 600 "the local install's Wine prefix"
+page_server=""
+trap '[[ -n $page_server ]] && kill "$page_server"; qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
+QX_ROOT_DIR=$root
+source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
+
+drive=$WINEPREFIX/drive_c
+app_win='C:\QARDEX Local'
+app=$drive/${app_win#C:\\}
+wine_hosts=$drive/windows/system32/drivers/etc/hosts
+probe_exe=$dir/tools/installer_probe.exe
+
+# --- A clean machine -----------------------------------------------------------------------------
+rm -rf "$work" "$app" && mkdir -p "$work" # before wineserver starts the service of an earlier run
+"$root/testbed/installer/build-stand-ins" "$dir/tools" >"$work/stand-ins.log" 2>&1 ||
+  die "building the test-bed probe failed: $(tail -n 5 "$work/stand-ins.log")"
+if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.local-install-booted ]]; then
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
+  cp "$wine_hosts" "$dir/hosts.pristine"
+  touch "$WINEPREFIX/.local-install-booted"
+fi
+if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; then
+  "$root/testbed/winscard_bridge/install-bridge" "$WINEPREFIX" >"$work/bridge.log" 2>&1 ||
+    die "installing the winscard bridge failed: $(tail -n 5 "$work/bridge.log")"
+  cp "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"
+fi
+# A session of its own for the tests: the one that made the prefix keeps the service database
+# locked for a while, and the bridge's installer leaves its loader trace settings in the
+# environment of Wine's service manager, which every service would inherit.
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1 # the service lives as long as this wineserver
+touch "$work/started"          # the key is made after this: files changed later are searched
+probe() { # output to a file first: a pipe may stay open while wineserver's helpers live
+  wine "$probe_exe" "$@" >"$work/probe.out" 2>>"$work/probe.err"
+  local status=$?
+  tr -d '\r' <"$work/probe.out"
+  return $status
+}
+probe purge mQARDEX >/dev/null || die "cannot remove an earlier mQARDEX service"
+cp "$dir/hosts.pristine" "$wine_hosts"
+rm -f "$wine_hosts".mQARDEX.Install.* "$drive/users/$(id -un)/Temp/mQARDEX_Install.log"
+run clean "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
+  "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f'
+QX_WORK=$work QX_FILES=$work
+mkdir -p "$work/sync"
+card_number=000055556666 id_number=B223344556
+add_reader "QX Local"
+printf 'card_number = %s\nid_number = %s\n' "$card_number" "$id_number" >"$work/card.conf"
+insert_card 0 0 "$work/card.conf"
+start_pcscd || die "pcscd did not show the reader and the card"
+
+# --- Helpers -------------------------------------------------------------------------------------
+# program NAME RUN: cardsetup.exe or cardremove.exe from the installation folder, as an
+# administrator starts it there; output in $work/RUN.out and .err, exit code in $status.
+program() {
+  (cd "$app" && wine "$app_win\\$1.exe" >"$work/$2.out" 2>"$work/$2.err")
+  status=$?
+}
+status_is() { [[ $status == "$1" ]] || { qx_say "    exit code $status: $(head -c 300 "$work/$2.out")"; false; }; }
+quiet() { "$@" >"$work/quiet.out" 2>&1 || { qx_say "    $(head -c 300 "$work/quiet.out")"; false; }; }
+is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2'"; false; }; }
+first_cert() { awk '/-----BEGIN/{n++} n==1' "$1"; }
+fingerprint() { openssl x509 -noout -fingerprint -sha256 | sed 's/.*=//'; }
+modulus() { openssl x509 -in "$1" -noout -modulus | sed 's/^Modulus=//'; }
+
+# extension FILE NAME: the certificate extension's criticality and value, one line.
+extension() {
+  openssl x509 -in "$1" -noout -text | awk -v name="X509v3 $2:" '
+    index($0, name) { found = 1; line = $NF == "critical" ? "critical" : ""; next }
+    found && (/X509v3 / || /Signature Algorithm/) { exit }
+    found { sub(/^ +/, ""); line = line (line == "" ? "" : " ") $0 }
+    END { print line }'
+}
+
+# The root store as Wine's registry holds it: one PEM file per certificate in $work/store-NAME/,
+# thumbprints in $work/store-NAME.list.
+export_root_store() {
+  rm -rf "$work/store-$1" && mkdir -p "$work/store-$1"
+  wine reg export 'HKLM\Software\Microsoft\SystemCertificates\Root\Certificates' \
+    "$(winepath -w "$work/store-$1.reg")" /y >"$work/store-$1.log" 2>&1
+  perl "$here/store_certificates.pl" "$work/store-$1.reg" "$work/store-$1" | sort >"$work/store-$1.list"
+}
+# imported_root BEFORE AFTER: the one certificate cardsetup added to the store, as PEM.
+imported_root() {
+  local added
+  added=$(comm -13 "$work/store-$1.list" "$work/store-$2.list")
+  [[ -n $added && $added != *$'\n'* ]] || { qx_say "    certificates added: ${added:-none}"; return 1; }
+  cp "$work/store-$2/$added.pem" "$work/root-$2.pem"
+}
+
+# call METHOD: a new session's answer to METHOD without arguments, as the page would get it.
+call() {
+  local session
+  session=$(curl -sS --max-time 5 --cacert "$work/root-first.pem" -H "Origin: $origin" -X POST \
+    "https://$host:$port/v1/session" 2>>"$work/curl.err" | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
+  curl -sS --max-time 30 --cacert "$work/root-first.pem" -H "Origin: $origin" \
+    -H 'Content-Type: application/json' --data '{"args":[]}' \
+    "https://$host:$port/v1/session/$session/$1" 2>>"$work/curl.err"
+}
+served_certificate() {
+  openssl s_client -connect "127.0.0.1:$port" -servername "$host" </dev/null 2>/dev/null | fingerprint
+}
+# The service's processes in this prefix.
+service_processes() {
+  local pid count=0
+  for pid in $(pgrep -f 'mQARDEXService\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && count=$((count + 1))
+  done
+  echo "$count"
+}
+crlf_only() { ! grep -qv $'\r$' "$1"; }
+# copied FILE...: each file of the installation folder is KeyMint's of the same name in cert\.
+copied() {
+  local file
+  for file in "$@"; do cmp -s "$app/$file" "$app/cert/${file#certpem/}" || { qx_say "    $file differs"; return 1; }; done
+}
+service_from_folder() {
+  local line
+  line=$(probe service mQARDEX)
+  [[ $line == "state=running type=0x10 start=2 "*" path=\"$app_win\\mQARDEXService.exe\"" ]] ||
+    { qx_say "    $line"; false; }
+}
+root_is_first_of_crt() { [[ $(fingerprint <"$work/root-first.pem") == $(first_cert "$app/ZELServerCert.crt" | fingerprint) ]]; }
+serves_second() {
+  local served
+  served=$(served_certificate)
+  [[ $served == $(fingerprint <"$work/server-second.pem") && $served != $(fingerprint <"$work/server-first.pem") ]]
+}
+# browser_setup: the NSS database of a headless Chromium trusting exactly the roots cardsetup put
+# into the Windows store, and the example page with the library and its driver, served on
+# http://localhost:8080 (an approved origin).
+browser_setup() {
+  local pki=sql:$work/browser-home/.pki/nssdb which
+  mkdir -p "$work/pages" "$work/results" "$work/browser-home/.pki/nssdb"
+  cp "$root/out/win64/web/qardex.js" "$root/out/win64/web/service-demo.html" "$here/demo_driver.html" "$work/pages/"
+  certutil -d "$pki" -N --empty-password >"$work/certutil.log" 2>&1 || die "certutil failed"
+  for which in first second; do
+    certutil -d "$pki" -A -t C,, -n "qardex-$which" -i "$work/root-$which.pem" >>"$work/certutil.log" 2>&1 ||
+      die "certutil could not add the $which root"
+  done
+  /usr/bin/python3 "$root/testbed/web/page_server.py" --root "$work/pages" --results "$work/results" \
+    --http 8080 --ready-file "$work/pages.ready" --log "$work/pages.log" --lifetime 300 >"$work/pages.out" 2>&1 &
+  page_server=$!
+  for _ in $(seq 100); do [[ -e $work/pages.ready ]] && return; sleep 0.1; done
+  die "the page server did not start: $(cat "$work/pages.out")"
+}
+# demo NAME: the example page, driven by demo_driver.html in headless Chromium; what the page
+# showed lands in $work/NAME.txt (60 s at most).
+demo() {
+  local name=$1 deadline=$((SECONDS + 60)) browser
+  HOME=$work/browser-home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
+    --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+    --disable-dev-shm-usage --user-data-dir="$work/chromium-$name" \
+    "http://localhost:8080/demo_driver.html?name=$name" >"$work/chromium-$name.log" 2>&1 &
+  browser=$!
+  until [[ -e $work/results/$name || $SECONDS -ge $deadline ]]; do sleep 0.1; done
+  kill -- -"$browser" 2>/dev/null
+  wait "$browser" 2>/dev/null
+  mv "$work/results/$name" "$work/$name.txt" 2>/dev/null || : >"$work/$name.txt"
+}
+# shows NAME LINE...: the page NAME showed each line (a pattern) in this order, and nothing else.
+shows() {
+  local file=$work/$1.txt line i=0
+  shift
+  local lines=()
+  mapfile -t lines <"$file"
+  [[ ${#lines[@]} -eq $# ]] || { qx_say "    $(tr '\t\n' ' |' <"$file" | head -c 600)"; return 1; }
+  for line in "$@"; do
+    [[ ${lines[i]} == $line ]] || { qx_say "    line $((i + 1)): ${lines[i]}"; return 1; }
+    i=$((i + 1))
+  done
+}
+policies_set() {
+  list_is "$chrome" https://admin.example "${origins[@]}" && list_is "$edge" "${origins[@]}" &&
+    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x1" ]]
+}
+
+# --- The folder ----------------------------------------------------------------------------------
+QX_SCENARIO="the edition's folder from the zip"
+qx_say "== $QX_SCENARIO"
+package_local_service "$work/package" >"$work/package.log" 2>&1 || die "packaging failed: $(cat "$work/package.log")"
+mkdir -p "$app" || die "cannot make $app"
+unzip -q "$work/package/local-service.zip" -d "$app" || die "unzip failed"
+check "exactly the programs, scripts, README.txt and the two folders cardsetup expects" \
+  is "$(cd "$app" && find . -mindepth 1 -printf '%P%y\n' | LC_ALL=C sort | tr '\n' ' ')" \
+  "FoxTrust.cmdf FoxUntrust.cmdf README.txtf cardremove.exef cardsetup.exef cert/KeyMint.exef certd certpemd mQARDEXService.exef "
+check "README.txt has CR LF line ends only" crlf_only "$app/README.txt"
+
+# --- First install -------------------------------------------------------------------------------
+QX_SCENARIO="first install"
+qx_say "== $QX_SCENARIO"
+# An administrator's own settings, which must come back after cardremove.
+run seed "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
+  "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f"
+state >"$work/state.admin"
+probe root 0000000000000000000000000000000000000000 >/dev/null # Wine fills the store on first use
+export_root_store before
+program cardsetup setup-first
+check "exit code 0" status_is 0 setup-first
+export_root_store first
+check "the hosts entry in Wine's hosts file" \
+  grep -qx "127.0.0.1       $host #mQARDEX use this. "$'\r' "$wine_hosts"
+tr -d '\r' <"$wine_hosts" | grep -E "^[0-9.]+ +$host( |$)" >>"$dir/etc-hosts" # Linux resolves for Wine
+first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-first.pem"
+check "KeyMint's files copied: certificate, key, chain, root" \
+  copied ZELServerCert.crt ZELServerCert.key certpem/ZELServerCert.pem certpem/ZELRootCA.pem
+check "the server certificate verifies for $host and 127.0.0.1 under the root" quiet \
+  openssl verify -CAfile "$app/certpem/ZELRootCA.pem" -purpose sslserver -verify_hostname "$host" \
+  -verify_ip 127.0.0.1 "$work/server-first.pem"
+check "root: CA, path length 0" is "$(extension "$app/certpem/ZELRootCA.pem" 'Basic Constraints')" "critical CA:TRUE, pathlen:0"
+check "root: certificate and CRL signing only" is "$(extension "$app/certpem/ZELRootCA.pem" 'Key Usage')" "critical Certificate Sign, CRL Sign"
+check "root: names constrained to $host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
+  "critical Permitted: DNS:$host IP:127.0.0.1/255.255.255.255"
+check "server: names $host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" "DNS:$host, IP Address:127.0.0.1"
+check "server: server authentication only" is "$(extension "$work/server-first.pem" 'Extended Key Usage')" "TLS Web Server Authentication"
+check "server: digital signature and key encipherment" is "$(extension "$work/server-first.pem" 'Key Usage')" "critical Digital Signature, Key Encipherment"
+check "ZELServerCert.key is the server certificate's key" \
+  is "$(openssl pkey -in "$app/ZELServerCert.key" -pubout)" "$(openssl x509 -in "$work/server-first.pem" -noout -pubkey)"
+check "the machine root store got exactly one certificate" imported_root before first
+check "... the first of ZELServerCert.crt" root_is_first_of_crt
+check "service mQARDEX running from the installation folder" service_from_folder
+check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" \
+  service_answers "$work/root-first.pem"
+check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set
+check "the service lists the reader" is "$(call GetReaders)" '{"result":"QX Local 00 00","lastError":0}'
+check "... and reads the card's basic data" eval '[[ $(call GetBasic) == "{\"result\":\"$card_number,$id_number,"* ]]'
+
+# --- Second install ------------------------------------------------------------------------------
+QX_SCENARIO="second install"
+qx_say "== $QX_SCENARIO"
+program cardsetup setup-second
+check "exit code 0" status_is 0 setup-second
+export_root_store second
+first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-second.pem"
+check "one more root in the store, a new one" imported_root first second
+check "the service answers, trusted through the new root" service_answers "$work/root-second.pem"
+check "it serves the new server certificate" serves_second
+check "one service process" is "$(service_processes)" 1
+check "policies as after the first run, nothing doubled" policies_set
+browser_setup
+demo installed
+tab=$'\t'
+check "the example page in Chromium runs all twelve methods on the card" shows installed "Connected." \
+  "GetVersion$tab\"0001\"${tab}0" "GetRandom$tab\"[0-9]*\"${tab}0" \
+  "GetBasic$tab\"$card_number,$id_number,*\"${tab}0" "H_Sign$tab*$tab*" \
+  "GetReaders$tab\"QX Local 00 00\"$tab*" "GetHCConnectNo${tab}0$tab*" "ServiceStatus$tab*$tab*" \
+  "GetName$tab*${tab}0" "ZEL_FormatMessage$tab*$tab*" "SecureGetBasicWithParam$tab\"[0-9A-F]*\"${tab}0" \
+  "GetLastError$tab*$tab*" "EnCrypt$tab\"[0-9A-F]*\"${tab}0"
+check "the service still runs" service_from_folder
+
+# --- Removal -------------------------------------------------------------------------------------
+QX_SCENARIO="cardremove"
+qx_say "== $QX_SCENARIO"
+program cardremove remove
+check "exit code 0" status_is 0 remove
+check "service gone (within 10 s)" probe wait-gone mQARDEX 10
+check "HTTPS refused" service_refused
+check "no service process left" is "$(service_processes)" 0
+check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
+demo removed
+check "the example page says the service is not running" \
+  shows removed "service-not-running: *" "GetVersion$tab$tab" "GetRandom$tab$tab" "GetBasic$tab$tab" \
+  "H_Sign$tab$tab" "GetReaders$tab$tab" "GetHCConnectNo$tab$tab" "ServiceStatus$tab$tab" "GetName$tab$tab" \
+  "ZEL_FormatMessage$tab$tab" "SecureGetBasicWithParam$tab$tab" "GetLastError$tab$tab" "EnCrypt$tab$tab"
+
+# --- The root's private key ----------------------------------------------------------------------
+QX_SCENARIO="the root's private key is nowhere"
+qx_say "== $QX_SCENARIO"
+wineserver -k >/dev/null 2>&1 # writes the registry files
+wineserver -w >/dev/null 2>&1
+first_modulus=$(modulus "$work/root-first.pem")
+second_modulus=$(modulus "$work/root-second.pem")
+controls=$dir/controls # outside the searched folders
+rm -rf "$controls" && mkdir -p "$controls"
+cp "$work/root-first.pem" "$controls/root.pem"
+openssl x509 -in "$controls/root.pem" -outform DER -out "$controls/root.der"
+openssl x509 -in "$controls/root.pem" -noout -text >"$controls/root.txt"
+check "the search finds a modulus where it belongs: PEM, DER, text, registry store" \
+  is "$(perl "$here/find_modulus.pl" --all "$first_modulus" "$controls"/root.{pem,der,txt} \
+    "$WINEPREFIX/system.reg" | sed "s|$controls/||; s|$WINEPREFIX/||" | tr '\n' ';')" \
+  "root.pem: base64;root.der: raw;root.txt: hex;system.reg: hex;"
+# Every file written since the run began (a key made in the run can only be in those), the
+# registry files, and all output captured; the search leaves certificates out. (Left out too:
+# the store exports, UTF-16 copies of the store that system.reg holds as well, and the browser's
+# certificate database, which holds nothing but the two roots.)
+mapfile -d '' searched < <(find "$WINEPREFIX" "$work" -type f \( -cnewer "$work/started" -o -name '*.reg' \) \
+  ! -path "$work/store-*.reg" ! -path "$work/browser-home/.pki/*" -print0)
+check "${#searched[@]} files searched, the install folder's among them" \
+  eval '[[ " ${searched[*]} " == *" $app/ZELServerCert.key "* && ${#searched[@]} -gt 20 ]]'
+check "no file holds the first root's modulus outside a certificate" \
+  perl "$here/find_modulus.pl" "$first_modulus" "${searched[@]}"
+check "no file holds the second root's modulus outside a certificate" \
+  perl "$here/find_modulus.pl" "$second_modulus" "${searched[@]}"
+# Text files only: the programs carry OpenSSL's PEM names.
+mapfile -t keys < <(grep -rlIF 'PRIVATE KEY' "$WINEPREFIX" "$work" | sed "s|$app/||" | LC_ALL=C sort)
+check "PRIVATE KEY only in the service's key file and KeyMint's copy" \
+  is "${keys[*]}" "ZELServerCert.key cert/ZELServerCert.key"
+check "that file holds one key" is "$(grep -c 'BEGIN PRIVATE KEY' "$app/ZELServerCert.key")" 1
+
+finish
