@@ -72,6 +72,15 @@ cp "$new" "$work/tampered.msi"
 printf 'X' | dd of="$work/tampered.msi" bs=1 seek=$(($(stat -c %s "$new") / 2)) conv=notrunc 2>/dev/null
 check "a package changed after signing fails verification" eval '! verified "$work/tampered.msi"'
 check "the unsigned package fails verification" eval '! verified "$old"'
+"$root/scripts/package" --no-build --sign "$work/sign.crt" "$work/sign.key" >"$work/package.log" 2>&1
+check "scripts/package --sign: exit code 0" eval '[[ $? -eq 0 ]] || { qx_say "    $(tail -n 3 "$work/package.log")"; false; }'
+mkdir -p "$work/zip" && (cd "$work/zip" && unzip -q "$root/out/package/local-service.zip")
+programs=$(find "$work/zip" -name '*.exe' | wc -l) unsigned=()
+while IFS= read -r -d '' file; do verified "$file" || unsigned+=("${file#"$work/zip/"}"); done \
+  < <(find "$work/zip" -name '*.exe' -print0)
+check "... the edition's zip holds its four programs, signed" \
+  eval '[[ $programs -eq 4 && ${#unsigned[@]} -eq 0 ]] || { qx_say "    $programs, unsigned: ${unsigned[*]}"; false; }'
+check "... and the packages beside it verify" verified "$root/out/package/QARDEX-x64.msi"
 
 # --- Prefix and a snapshot of the clean machine --------------------------------------------------
 if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.msi-booted ]]; then
