@@ -1,4 +1,4 @@
-// The load client's call specifications, requests and latency ranks (tools/service_client).
+// The load client's call descriptions, requests and latency ranks (tools/service_client).
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -9,7 +9,7 @@
 namespace qardex::service_client {
 namespace {
 
-TEST(ServiceClientCalls, SpecificationsAreReadOrRefused) {
+TEST(ServiceClientCalls, DescriptionsAreReadOrRefused) {
   struct Case {
     const char* spec;
     bool valid;
