@@ -9,11 +9,7 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/tests/e2e/lib/preamble.sh"
 die() { e2e_die "$@"; }
-[[ $(id -u) -eq 0 ]] || die "needs root (private namespaces)"
-if [[ -z ${QX_IN_NAMESPACE:-} ]]; then
-  export QX_IN_NAMESPACE=1
-  exec unshare --mount --net --propagation private bash "$0" "$@"
-fi
+e2e_namespaces "$0" "$@"
 
 host=${QARDEX_LOCAL_HOST:-local.qardex.example}
 port=${QARDEX_LOCAL_PORT:-14443}
@@ -24,9 +20,7 @@ for tool in wixl msiinfo msiextract osslsigncode openssl curl; do
   command -v "$tool" >/dev/null || die "$tool is not installed (scripts/build installs it)"
 done
 mkdir -p "$dir"
-ip link set lo up || die "cannot bring up the loopback interface"
-printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" >"$dir/hosts"
-mount --bind "$dir/hosts" /etc/hosts || die "cannot bind a private /etc/hosts"
+e2e_private_hosts "$dir/hosts" "$host"
 
 e2e_wine_env "$dir/wineprefix"
 e2e_lock "$dir/prefix.lock" 600 "the package test's Wine prefix"
