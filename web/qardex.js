@@ -237,7 +237,8 @@ class Card {
       const session = await this.#sessionId(expired);
       try {
         const answer = await request(this.#link, "POST", `/v1/session/${session}/${name}`, { args });
-        if (!answer || !("result" in answer) || typeof answer.lastError !== "number") {
+        if (typeof answer !== "object" || answer === null || !("result" in answer) ||
+            typeof answer.lastError !== "number") {
           throw new QardexError("protocol", `the service's answer to ${name} lacks its result`, 200);
         }
         this.#lastError = answer.lastError;

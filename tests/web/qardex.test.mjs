@@ -1,0 +1,151 @@
+// The page library as built (out/native/web/qardex.js, or $QARDEX_WEB_LIB) without a browser:
+// fetch, navigator.permissions and location are fakes on globalThis, fetch answering as a
+// scripted local service. Run by tests/web/run.
+import test from "node:test";
+import assert from "node:assert/strict";
+import { fileURLToPath, pathToFileURL } from "node:url";
+
+const built = fileURLToPath(new URL("../../out/native/web/qardex.js", import.meta.url));
+const library = pathToFileURL(process.env.QARDEX_WEB_LIB ?? built).href;
+const { connect, QardexError } = await import(library);
+
+const setGlobal = (name, value) =>
+  Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
+setGlobal("location", { origin: "https://page.example" });
+const json = (status, value) => ({ status, body: JSON.stringify(value) });
+const gone = json(404, { error: "unknown session" });
+const kind = (r) => (r.path === "/v1/session" ? "open" : r.method === "DELETE" ? "close" : "call");
+const fail = (message) => { throw new TypeError(message); };
+const aborted = (signal) => new Promise((_, reject) =>
+  signal.addEventListener("abort", () => reject(new DOMException("aborted", "AbortError"))));
+
+// The service behind the fake fetch: sessions s1, s2, ... unless script(request) answers
+// {status, body, delay, brokeOff, bodyHangs}, "unreachable" (a network error) or "hang" (nothing
+// until the request is aborted). permission(name, probed): the Local Network Access state, or
+// undefined for a name the browser does not know; null: no Permissions API.
+function fakeService(script = () => undefined, permission = () => "prompt") {
+  const service = { log: [], sessions: new Set(), opened: 0 };
+  const probed = () => service.log.some((r) => r.mode === "no-cors");
+  const query = async ({ name }) => ({ state: permission(name, probed()) ?? fail(name) });
+  setGlobal("navigator", permission === null ? {} : { permissions: { query } });
+  setGlobal("fetch", async (url, { method = "GET", mode, body, signal }) => {
+    const request = { url, method, path: new URL(url).pathname, mode };
+    if (body !== undefined) request.body = JSON.parse(body);
+    service.log.push(request);
+    const answer = script(request) ?? serve(service, request);
+    if (answer === "hang") return aborted(signal);
+    if (answer === "unreachable") fail("Failed to fetch");
+    await new Promise((resolve) => setTimeout(resolve, answer.delay ?? 0));
+    const text = async () => (answer.bodyHangs ? aborted(signal)
+      : answer.brokeOff ? fail("network error") : answer.body ?? "");
+    return { status: answer.status, ok: answer.status >= 200 && answer.status < 300, text };
+  });
+  return service;
+}
+
+function serve(service, { method, path, mode, body }) {
+  if (mode === "no-cors") return { status: 0 };  // what a page sees of any answer
+  const [, , , id, name] = path.split("/");
+  if (kind({ method, path }) === "open") {
+    service.sessions.add(`s${++service.opened}`);
+    return json(201, { session: `s${service.opened}` });
+  }
+  if (!service.sessions.has(id)) return gone;
+  if (method === "DELETE") return service.sessions.delete(id) && { status: 204 };
+  return json(200, { result: `${id} ${name}(${body.args})`, lastError: 4000 + service.opened });
+}
+
+const calls = (service) => service.log.filter((r) => kind(r) === "call" && r.mode === "cors");
+const rejectsWith = (promise, code, status) => assert.rejects(promise,
+  (e) => e instanceof QardexError && e.code === code && e.status === status);
+
+test("a call goes to its session's method and gives the result and lastError", async () => {
+  const service = fakeService();
+  const card = await connect();
+  assert.match(service.log[0].url, /^https:\/\/[a-z0-9.-]+:[0-9]+\/v1\/session$/);
+  assert.equal(await card.GetRandom("8"), "s1 GetRandom(8)");
+  assert.equal(card.lastError, 4001);
+  assert.deepEqual(service.log.at(-1), { url: `${service.log[0].url}/s1/GetRandom`,
+    method: "POST", path: "/v1/session/s1/GetRandom", mode: "cors", body: { args: ["8"] } });
+});
+
+for (const [what, on, answer, code, status] of [
+  ["400 for the arguments", "call", json(400, { error: "wrong arguments" }), "bad-request", 400],
+  ["429 for a new session", "open", json(429, { error: "too many sessions" }), "busy", 429],
+  ["404 for another reason", "call", json(404, { error: "unknown method" }), "protocol", 404],
+  ["JSON cut short", "call", { status: 200, body: '{"result":"x","lastE' }, "protocol", 200],
+  ["an answer that breaks off", "call", { status: 200, brokeOff: true }, "protocol", 200],
+  ["an empty answer", "call", { status: 200 }, "protocol", 200],
+  ["an answer without lastError", "call", json(200, { result: "x" }), "protocol", 200],
+  ["an answer without result", "call", json(200, { lastError: 0 }), "protocol", 200],
+  ["a bare number", "call", json(200, 5), "protocol", 200],
+  ["a new session without its id", "open", json(201, { id: "s1" }), "protocol", 201],
+  ["no answer in time", "call", "hang", "timeout", undefined],
+  ["no body in time", "call", { status: 200, bodyHangs: true }, "timeout", undefined],
+]) {
+  test(`${what} rejects with "${code}", without a second try`, async () => {
+    const service = fakeService((r) => (kind(r) === on ? answer : undefined));
+    await rejectsWith(connect({ timeoutMs: 50 }).then((card) => card.GetBasic()), code, status);
+    assert.equal(calls(service).length, on === "call" ? 1 : 0);
+  });
+}
+
+const denied = "local-network-access-denied";
+for (const [what, permission, probe, code, probes] of [
+  ["no Permissions API, nothing answers", null, "unreachable", "service-not-running", 1],
+  ["something answers the probe", () => "granted", undefined, "origin-not-approved", 1],
+  ["denied first", (n) => (n === "loopback-network" ? "denied" : "prompt"), undefined, denied, 0],
+  ["denied after the probe", (n, probed) => (probed && n === "local-network-access" ? "denied"
+    : "prompt"), "unreachable", denied, 1],
+  ["denied last, the other names unknown", (n) => (n === "local-network" ? "denied" : undefined),
+    undefined, denied, 0],
+  ["nothing denied, nothing answers", () => "prompt", "unreachable", "service-not-running", 1],
+  ["the probe gets no answer in time", () => "prompt", "hang", "timeout", 1],
+]) {
+  test(`without an answer: ${what} gives "${code}"`, async () => {
+    const service = fakeService((r) => (r.mode === "no-cors" ? probe : "unreachable"), permission);
+    await rejectsWith(connect({ timeoutMs: 50 }), code, undefined);
+    const sent = service.log.filter((r) => r.mode === "no-cors" && r.path === "/v1/version");
+    assert.equal(sent.length, probes);
+  });
+}
+
+test("a session that expires again during the retry rejects with session-expired", async () => {
+  const service = fakeService((r) => (kind(r) === "call" ? gone : undefined));
+  await rejectsWith((await connect()).GetName(), "session-expired", 404);
+  assert.deepEqual([service.opened, calls(service).length], [2, 2]);
+});
+
+test("calls that find their session gone share one new session and are sent again", async () => {
+  const service = fakeService((r) => (kind(r) === "open" && service.opened > 0
+    ? { ...serve(service, r), delay: 20 } : undefined));
+  const card = await connect();
+  service.sessions.clear();
+  const answers = await Promise.all([card.GetBasic(), card.GetName(), card.GetReaders()]);
+  assert.deepEqual(answers, ["s2 GetBasic()", "s2 GetName()", "s2 GetReaders()"]);
+  assert.deepEqual([service.opened, calls(service).length, card.lastError], [2, 6, 4002]);
+});
+
+test("close ends the session once; a later call opens a new one", async () => {
+  const service = fakeService();
+  const card = await connect();
+  await card.close();
+  await card.close();
+  const closes = service.log.filter((r) => kind(r) === "close");
+  assert.deepEqual(closes.map((r) => r.path), ["/v1/session/s1"]);
+  assert.equal(await card.GetVersion(), "s2 GetVersion()");
+  assert.equal(calls(service).length, 1);
+});
+
+for (const [what, answer, code, status] of [
+  ["for a session the service forgot resolves", gone],
+  ["refused (500) rejects", json(500, { error: "internal error" }), "protocol", 500],
+  ["without an answer rejects", "unreachable", "service-not-running", undefined],
+]) {
+  test(`close ${what}${code ? ` with "${code}"` : ""}`, async () => {
+    fakeService((r) => (kind(r) === "close" ? answer
+      : r.mode === "no-cors" ? "unreachable" : undefined));
+    const closing = (await connect({ timeoutMs: 50 })).close();
+    await (code ? rejectsWith(closing, code, status) : closing);
+  });
+}
