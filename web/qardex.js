@@ -254,6 +254,8 @@ class Card {
 
   /** Ends the session on the service. A later call opens a new one. */
   async close() {
+    // A session being opened for a call that found its own expired is closed once it is open.
+    if (this.#opening !== null) await this.#opening.catch(() => null);
     const session = this.#session;
     this.#session = null;
     if (session === null) return;

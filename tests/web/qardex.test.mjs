@@ -137,6 +137,21 @@ test("close ends the session once; a later call opens a new one", async () => {
   assert.equal(calls(service).length, 1);
 });
 
+test("close while a call replaces an expired session closes the new one", async () => {
+  const service = fakeService((r) => (kind(r) === "open" && service.opened === 1
+    ? { ...serve(service, r), delay: 20 } : undefined));
+  const card = await connect();
+  service.sessions.clear();
+  const call = card.GetVersion();
+  while (service.log.filter((r) => kind(r) === "open").length < 2) {
+    await new Promise((resolve) => setTimeout(resolve, 1));
+  }
+  await card.close();
+  await call.catch(() => null);
+  const closes = service.log.filter((r) => kind(r) === "close");
+  assert.deepEqual(closes.map((r) => r.path), ["/v1/session/s2"]);
+});
+
 for (const [what, answer, code, status] of [
   ["for a session the service forgot resolves", gone],
   ["refused (500) rejects", json(500, { error: "internal error" }), "protocol", 500],
