@@ -5,8 +5,8 @@
 #
 # Two flavours, each configured with only what its users need:
 #   lean  libcrypto alone, for QARDEX.dll and KeyMint.exe: RSA, DES, SHA, PEM, PKCS#8 and X509
-#         (name constraints included); no sockets, no elliptic curves, no assembler, no error
-#         texts, compiled for size. About 1-2 minutes cold on two cores.
+#         (name constraints included); no sockets, no elliptic curves, no assembler, compiled
+#         for size (the error texts stay: the daily log and KeyMint's messages name failures). About 1-2 minutes cold on two cores.
 #   tls   libcrypto and libssl, for mQARDEXService.exe: TLS 1.2 (ECDHE with AES-GCM) and TLS 1.3,
 #         sockets, X25519 and P-256, assembler on. About 2-4 minutes cold on two cores.
 # Every function gets its own section so that the linker drops what a program never calls; C
@@ -21,7 +21,7 @@ QARDEX_OPENSSL_COMMON_OPTIONS="no-shared no-tests no-engine no-module no-legacy
   no-poly1305 no-blake2 no-scrypt no-ocb no-siv no-gost no-rfc3779 no-cmp no-rmd160 no-cmac
   no-multiblock -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables
   -fno-unwind-tables"
-QARDEX_OPENSSL_LEAN_OPTIONS="no-sock no-ec no-asm no-err -Os"
+QARDEX_OPENSSL_LEAN_OPTIONS="no-sock no-ec no-asm -Os"
 QARDEX_OPENSSL_TLS_OPTIONS="no-ssl3 no-tls1 no-tls1_1 no-dtls no-nextprotoneg no-ssl-trace"
 # Changes whenever the way of building changes (patches, steps), so old caches are not reused.
 QARDEX_OPENSSL_RECIPE="debian-patches pic-reverted-on-i686 2"

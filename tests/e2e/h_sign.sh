@@ -60,7 +60,8 @@ run_js cloud/h_sign.js "$(events_arg)" \
   "sign|r|8004|8004" "sign|r|8006|8006" "sign|r|8008|8008" "sign|r|8008|8008" \
   "sign|12345|result|8008" "sign|split reply|result|8008" "sign|slow|result|8008|3-10" \
   "sign|r|8305|8305"
-check_log_has "Private Decrypt failed  ERROR: "
+check "the daily log names the failure: 'Private Decrypt failed  ERROR: ' and OpenSSL's text" eval \
+  "daily_log_text | grep -qE 'Private Decrypt failed  ERROR: error:[0-9A-F]+:rsa routines::[a-z]'"
 check "SELECT HC31 only after the 3 successes" test "$(count_lines "$(apdu_log 0)" "^$select_hc31")" -eq 3
 check "the card refused the wrong SAM data with 69 82" grep -qE '^0082111220[0-9A-F]{66} -> 6982$' \
   "$(apdu_log 0)"
