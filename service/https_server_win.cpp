@@ -86,8 +86,10 @@ bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point 
 
 }  // namespace
 
-HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits)
-    : tls_(tls), router_(router), limits_(limits) {}
+HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits,
+                         std::shared_ptr<const void> keepAlive)
+    : context_(
+          std::make_shared<const Context>(Context{tls, router, limits, std::move(keepAlive)})) {}
 
 bool HttpsServer::Listen(unsigned short port, std::string& error) {
   auto listener = std::make_unique<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -121,14 +123,15 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
     if (accepted.get() == INVALID_SOCKET) continue;
     {
       std::lock_guard<std::mutex> hold(connections_->lock);
-      if (connections_->open >= limits_.maxConnections) continue;  // closed on leaving scope
+      if (connections_->open >= context_->limits.maxConnections)
+        continue;  // closed on leaving scope
       ++connections_->open;
     }
     try {
       auto owned = std::make_shared<SocketHandle>(accepted.Release());
-      std::thread([this, owned, &stop, connections = connections_] {
+      std::thread([owned, &stop, context = context_, connections = connections_] {
         try {
-          ServeConnection(owned->Release(), stop);
+          ServeConnection(owned->Release(), *context, stop);
         } catch (...) {
           // Nothing leaves the thread; the connection is closed.
         }
@@ -144,30 +147,32 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
   }
   listener_.reset();
   std::unique_lock<std::mutex> hold(connections_->lock);
-  connections_->ended.wait_for(hold, limits_.drainAtStop,
+  connections_->ended.wait_for(hold, context_->limits.drainAtStop,
                                [this] { return connections_->open == 0; });
 }
 
-void HttpsServer::ServeConnection(SOCKET raw, const std::atomic<bool>& stop) {
+void HttpsServer::ServeConnection(SOCKET raw, const Context& context,
+                                  const std::atomic<bool>& stop) {
+  const ConnectionLimits& limits = context.limits;
   SocketHandle socket(raw);
   u_long nonBlocking = 1;
   if (ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) return;
-  SslPtr ssl(SSL_new(tls_));
+  SslPtr ssl(SSL_new(context.tls));
   if (!ssl || SSL_set_fd(ssl.get(), static_cast<int>(socket.get())) != 1) return;
 
   int result = 0;
   if (!RunTls(
-          ssl.get(), socket.get(), Clock::now() + limits_.handshake, stop,
+          ssl.get(), socket.get(), Clock::now() + limits.handshake, stop,
           [&] { return SSL_accept(ssl.get()); }, result)) {
     return;
   }
-  HttpExchange exchange(router_);
-  Clock::time_point deadline = Clock::now() + limits_.idle;
+  HttpExchange exchange(context.router);
+  Clock::time_point deadline = Clock::now() + limits.idle;
   Clock::time_point requestStart{};
   char buffer[16384];
   while (true) {
     int received = 0;
-    FirstBytes first{{}, limits_.request};
+    FirstBytes first{{}, limits.request};
     if (!RunTls(
             ssl.get(), socket.get(), deadline, stop,
             [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
@@ -178,7 +183,7 @@ void HttpsServer::ServeConnection(SOCKET raw, const std::atomic<bool>& stop) {
     if (!exchange.InRequest()) requestStart = first.at == Clock::time_point{} ? now : first.at;
     const std::string answers =
         exchange.Receive(std::string_view(buffer, static_cast<std::size_t>(received)));
-    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits_.send, stop)) {
+    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, stop)) {
       return;
     }
     if (exchange.Closing()) {
@@ -186,7 +191,7 @@ void HttpsServer::ServeConnection(SOCKET raw, const std::atomic<bool>& stop) {
       SSL_shutdown(ssl.get());
       return;
     }
-    deadline = exchange.InRequest() ? requestStart + limits_.request : Clock::now() + limits_.idle;
+    deadline = exchange.InRequest() ? requestStart + limits.request : Clock::now() + limits.idle;
   }
 }
 

@@ -50,7 +50,11 @@ class SocketHandle {
 
 class HttpsServer {
  public:
-  HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits = {});
+  // `keepAlive` owns what `tls` and `router` need (the engine, the sessions): every connection
+  // thread holds it, so a thread still inside a long call when the drain at stop ends (an H_Sign
+  // waiting on the network) never works on objects already destroyed.
+  HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits = {},
+              std::shared_ptr<const void> keepAlive = {});
 
   // Binds 127.0.0.1:port (exclusively) and listens; on failure `error` says why.
   bool Listen(unsigned short port, std::string& error);
@@ -64,11 +68,16 @@ class HttpsServer {
     std::condition_variable ended;
     std::size_t open = 0;
   };
-  void ServeConnection(SOCKET socket, const std::atomic<bool>& stop);
+  // What a connection thread works with; shared by the threads, never tied to the server object.
+  struct Context {
+    SSL_CTX* tls;
+    Router& router;
+    ConnectionLimits limits;
+    std::shared_ptr<const void> keepAlive;
+  };
+  static void ServeConnection(SOCKET socket, const Context& context, const std::atomic<bool>& stop);
 
-  SSL_CTX* tls_;
-  Router& router_;
-  const ConnectionLimits limits_;
+  std::shared_ptr<const Context> context_;
   std::unique_ptr<SocketHandle> listener_;
   std::shared_ptr<Connections> connections_ = std::make_shared<Connections>();
 };

@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "keymint/certificate_set.h"
 #include "engine/system_platform.h"
@@ -66,6 +68,20 @@ struct WinsockSession {
   }
 };
 
+// What the connection threads work with, owned jointly by them and the service: a thread still
+// inside a call when the service stops keeps it alive until the call ends.
+struct Serving {
+  explicit Serving(TlsContext context)
+      : tls(std::move(context)),
+        provider(engine::SystemPlatform()),
+        sessions([] { return std::chrono::steady_clock::now(); }, CryptoRandom),
+        router(provider, sessions) {}
+  TlsContext tls;
+  EngineProvider provider;
+  SessionTable sessions;
+  Router router;
+};
+
 }  // namespace
 
 int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready) {
@@ -75,7 +91,7 @@ int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready
     const auto key = ReadCredentialFile(folder / keymint::kServerKeyFile);
     if (!certificates || !key) return kExitCertificateFiles;
     OPENSSL_init_ssl(0, nullptr);
-    const TlsContext tls = MakeTlsContext(*certificates, *key);
+    TlsContext tls = MakeTlsContext(*certificates, *key);
     if (!tls.context) {
       Complain(tls.error);
       return kExitCertificateFiles;
@@ -86,10 +102,8 @@ int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready
       Complain("cannot start Windows Sockets");
       return kExitStartup;
     }
-    EngineProvider provider(engine::SystemPlatform());
-    SessionTable sessions([] { return std::chrono::steady_clock::now(); }, CryptoRandom);
-    Router router(provider, sessions);
-    HttpsServer server(tls.context.get(), router);
+    auto serving = std::make_shared<Serving>(std::move(tls));
+    HttpsServer server(serving->tls.context.get(), serving->router, {}, serving);
     std::string error;
     if (!server.Listen(build::kLocalServicePort, error)) {
       Complain(error);
