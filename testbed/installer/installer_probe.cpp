@@ -152,9 +152,21 @@ int Run(int count, wchar_t** args) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(args[count - 1], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    std::fprintf(stderr, "run: CreateProcess failed %lu\n", GetLastError());
+  // Wine now and then refuses a start with ERROR_INTERNAL_ERROR (seen with a very long TMP);
+  // a second or third attempt starts the program.
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CreateProcessW(args[count - 1], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+      error = ERROR_SUCCESS;
+      break;
+    }
+    error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) break;
+    Sleep(200);
+  }
+  if (error != ERROR_SUCCESS) {
+    std::fprintf(stderr, "run: CreateProcess failed %lu\n", error);
     return 2;
   }
   CloseHandle(process.hThread);
