@@ -8,7 +8,6 @@
 namespace qardex::engine {
 
 namespace {
-constexpr char kVersion[] = "0001";
 constexpr char kNoReaders[] = "N/A";
 }  // namespace
 
@@ -19,7 +18,7 @@ std::string Session::Fail(std::int32_t code) {
   return std::to_string(code);
 }
 
-const std::string& Session::GetVersion() { return versionText_ = kVersion; }
+const std::string& Session::GetVersion() { return versionText_ = kComponentVersion; }
 
 const std::string& Session::GetRandom() { return randomText_ = RandomDigits16(); }
 

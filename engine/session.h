@@ -20,6 +20,9 @@
 
 namespace qardex::engine {
 
+// What GetVersion answers: the component's interface version, the same for every session.
+inline constexpr char kComponentVersion[] = "0001";
+
 struct PageText {
   std::string ansi;
   std::size_t wideUnits = 0;

@@ -238,3 +238,42 @@ seed('tool_arguments', 'basic', tool(['decrypt-basic', '--date', '20240131', '01
 seed('tool_arguments', 'encrypt', tool(['decrypt-encrypt', '--card-number', '000012345678',
                                         '--date', '20240229', 'A' * 32], b'aBcD'))
 seed('tool_arguments', 'bad', tool(['decrypt-basic', '--date'], b'0g'))
+
+
+# Service <-> worker frames: the stream, fed in pieces of CHUNK bytes.
+def ipc_text(units):
+    return len(units).to_bytes(4, 'little') + b''.join(u.to_bytes(2, 'little') for u in units)
+
+
+def ipc_name(name):
+    return bytes([len(name)]) + name
+
+
+def ipc_frame(payload):
+    return len(payload).to_bytes(4, 'little') + payload
+
+
+def ipc_stream(chunk, payloads):
+    return Input().raw(b''.join(ipc_frame(p) for p in payloads)).number(chunk - 1, 2).bytes()
+
+
+def u32(value):
+    return value.to_bytes(4, 'little')
+
+
+CALL = (b'\x04' + u32(1) + (7).to_bytes(8, 'little') + ipc_name(b'EnCrypt') + b'\x01\x01'
+        + ipc_text([0x61, 0xD800]))
+RESULT = b'\x05' + u32(1) + b'\x01' + ipc_text([0x30, 0x30]) + u32(0)
+EVERY_TYPE = [b'\x01' + u32(1234), b'\x02' + (7).to_bytes(8, 'little'), CALL, RESULT,
+              b'\x05' + u32(2) + b'\x02' + u32(0xFFFFFFFF) + u32(8013), b'\x06' + u32(3),
+              b'\x07' + u32(4) + ipc_name(b'unknown method'), b'\x03' + (7).to_bytes(8, 'little')]
+seed('ipc_message', 'every-type', ipc_stream(4096, EVERY_TYPE))
+seed('ipc_message', 'byte-by-byte', ipc_stream(1, [CALL, RESULT]))
+seed('ipc_message', 'pieces', ipc_stream(5, EVERY_TYPE))
+seed('ipc_message', 'no-args', ipc_stream(64, [
+    b'\x04' + u32(9) + (1).to_bytes(8, 'little') + ipc_name(b'GetBasic') + b'\x00']))
+seed('ipc_message', 'trailing-byte', ipc_stream(64, [b'\x06' + u32(3) + b'\x00', CALL]))
+seed('ipc_message', 'bad-kind', ipc_stream(64, [CALL[:-9] + b'\x03' + CALL[-8:]]))
+# A header that announces one byte more than a payload may hold, then a good frame.
+seed('ipc_message', 'oversized',
+     Input().raw(ipc_frame(CALL) + u32(0x10001) + ipc_frame(CALL)).number(15, 2).bytes())

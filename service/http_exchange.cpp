@@ -9,9 +9,14 @@ std::string HttpExchange::Receive(std::string_view bytes) {
     const RequestParser::Status status = parser_.Feed(bytes, consumed);
     bytes.remove_prefix(consumed);
     if (status == RequestParser::Status::NeedMore) break;
-    HttpResponse response = status == RequestParser::Status::Complete
-                                ? router_.Handle(parser_.Request())
-                                : router_.Refuse(parser_.FailureStatus(), parser_.Request());
+    HttpResponse response;
+    if (status != RequestParser::Status::Complete) {
+      response = router_.Refuse(parser_.FailureStatus(), parser_.Request());
+    } else if (caller_.refusal != CallerRefusal::None) {
+      response = router_.RefuseCaller(parser_.Request(), caller_);
+    } else {
+      response = router_.Handle(parser_.Request(), caller_.caller);
+    }
     out += SerializeResponse(response);
     closing_ = response.close;
     parser_.Reset();

@@ -4,7 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "service/caller.h"
 #include "service/http_request.h"
 #include "service/router.h"
 
@@ -12,8 +14,10 @@ namespace qardex::service {
 
 class HttpExchange {
  public:
-  explicit HttpExchange(Router& router, RequestLimits limits = {})
-      : router_(router), parser_(limits) {}
+  // `caller`: who is at the other end of the connection (IdentifyCaller, once per connection).
+  // A refused caller gets Router::RefuseCaller's answer to each request.
+  HttpExchange(Router& router, CallerCheck caller, RequestLimits limits = {})
+      : router_(router), caller_(std::move(caller)), parser_(limits) {}
 
   // Answers every request completed by these bytes (several when pipelined).
   std::string Receive(std::string_view bytes);
@@ -25,6 +29,7 @@ class HttpExchange {
 
  private:
   Router& router_;
+  const CallerCheck caller_;
   RequestParser parser_;
   bool closing_ = false;
 };

@@ -16,14 +16,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a waiting connection looks at the stop flag.
+// How often a waiting connection looks at the stop flag and whether it was evicted.
 constexpr std::chrono::milliseconds kStopPoll{250};
 
+// What ends a wait early: the service stops, or the connection gave its place to a newcomer.
+struct Halt {
+  const std::atomic<bool>& stop;
+  const ConnectionRegistry::Slot* slot = nullptr;
+  bool operator()() const { return stop.load() || (slot != nullptr && slot->Evicted()); }
+};
+
 // Waits until the socket can be read (or written), the deadline passes or the
-// service stops; true only in the first case.
-bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline,
-                   const std::atomic<bool>& stop) {
-  while (!stop.load()) {
+// wait is halted; true only in the first case.
+bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline, const Halt& halt) {
+  while (!halt()) {
     const auto now = Clock::now();
     if (now >= deadline) return false;
     const auto wait = std::min<Clock::duration>(kStopPoll, deadline - now);
@@ -43,26 +49,28 @@ bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline,
 
 // When the first bytes of a request arrived, and how long the request may take from then.
 // TLS records can be trickled a byte at a time, so the request's clock starts with the first
-// bytes on the socket, not with the first decrypted ones.
+// bytes on the socket, not with the first decrypted ones; from then on the connection is busy.
 struct FirstBytes {
   Clock::time_point at{};
   Clock::duration limit{};
+  ConnectionRegistry::Slot* slot = nullptr;
 };
 
-// Runs one TLS step until it completes; false on failure, deadline or stop. With `first` (a
-// read between requests), the first bytes that arrive set first->at and bring the deadline
-// forward to first->limit from then.
+// Runs one TLS step until it completes; false on failure, deadline or halt. With `first` (a
+// read between requests), the first bytes that arrive set first->at, bring the deadline
+// forward to first->limit from then and mark the connection busy.
 template <class Step>
-bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const std::atomic<bool>& stop,
-            Step step, int& result, FirstBytes* first = nullptr) {
+bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const Halt& halt, Step step,
+            int& result, FirstBytes* first = nullptr) {
   while (true) {
     ERR_clear_error();
     result = step();
     if (result > 0) return true;
     const int error = SSL_get_error(ssl, result);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
-    if (!WaitForSocket(socket, error == SSL_ERROR_WANT_WRITE, deadline, stop)) return false;
+    if (!WaitForSocket(socket, error == SSL_ERROR_WANT_WRITE, deadline, halt)) return false;
     if (first != nullptr && error == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
+      if (!first->slot->Busy()) return false;
       first->at = Clock::now();
       deadline = std::min(deadline, first->at + first->limit);
     }
@@ -70,12 +78,12 @@ bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const std::atom
 }
 
 bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point deadline,
-             const std::atomic<bool>& stop) {
+             const Halt& halt) {
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 16384));
     int written = 0;
     if (!RunTls(
-            ssl, socket, deadline, stop, [&] { return SSL_write(ssl, bytes.data(), chunk); },
+            ssl, socket, deadline, halt, [&] { return SSL_write(ssl, bytes.data(), chunk); },
             written)) {
       return false;
     }
@@ -84,12 +92,35 @@ bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point 
   return true;
 }
 
+std::uint16_t PortOf(const sockaddr_in& address) { return ntohs(address.sin_port); }
+
+// The caller behind the connection. Only a peer on 127.0.0.1 is looked up: the system's table
+// is searched by port, and a peer bound to another loopback address could share its port with
+// a connection of someone else.
+CallerCheck IdentifyPeer(SOCKET socket, const CallerLookup& identify) {
+  sockaddr_in peer{};
+  sockaddr_in own{};
+  int peerSize = sizeof peer;
+  int ownSize = sizeof own;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 ||
+      getsockname(socket, reinterpret_cast<sockaddr*>(&own), &ownSize) != 0 ||
+      peer.sin_family != AF_INET || peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    return CallerCheck{};  // refused: no owner
+  }
+  try {
+    return identify(PortOf(peer), PortOf(own));
+  } catch (...) {
+    return CallerCheck{};
+  }
+}
+
 }  // namespace
 
-HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits,
-                         std::shared_ptr<const void> keepAlive)
-    : context_(
-          std::make_shared<const Context>(Context{tls, router, limits, std::move(keepAlive)})) {}
+HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, CallerLookup identify,
+                         ConnectionLimits limits, std::shared_ptr<const void> keepAlive)
+    : context_(std::make_shared<const Context>(
+          Context{tls, router, std::move(identify), limits, std::move(keepAlive)})),
+      connections_(std::make_shared<ConnectionRegistry>(limits.maxConnections)) {}
 
 bool HttpsServer::Listen(unsigned short port, std::string& error) {
   auto listener = std::make_unique<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -118,42 +149,34 @@ bool HttpsServer::Listen(unsigned short port, std::string& error) {
 
 void HttpsServer::Serve(const std::atomic<bool>& stop) {
   while (listener_ && !stop.load()) {
-    if (!WaitForSocket(listener_->get(), false, Clock::now() + kStopPoll, stop)) continue;
+    if (!WaitForSocket(listener_->get(), false, Clock::now() + kStopPoll, Halt{stop})) continue;
     SocketHandle accepted(accept(listener_->get(), nullptr, nullptr));
     if (accepted.get() == INVALID_SOCKET) continue;
-    {
-      std::lock_guard<std::mutex> hold(connections_->lock);
-      if (connections_->open >= context_->limits.maxConnections)
-        continue;  // closed on leaving scope
-      ++connections_->open;
-    }
+    std::shared_ptr<ConnectionRegistry::Slot> slot = connections_->Admit(Clock::now());
+    if (!slot) continue;  // every connection is busy: the newcomer is closed on leaving scope
     try {
       auto owned = std::make_shared<SocketHandle>(accepted.Release());
-      std::thread([owned, &stop, context = context_, connections = connections_] {
+      std::thread([owned, slot, &stop, context = context_, connections = connections_] {
         try {
-          ServeConnection(owned->Release(), *context, stop);
+          ServeConnection(owned->Release(), *context, stop, *slot);
         } catch (...) {
           // Nothing leaves the thread; the connection is closed.
         }
         OPENSSL_thread_stop();  // a static OpenSSL keeps per-thread state otherwise
-        std::lock_guard<std::mutex> hold(connections->lock);
-        --connections->open;
-        connections->ended.notify_all();
+        connections->Leave(slot);
       }).detach();
     } catch (...) {
-      std::lock_guard<std::mutex> hold(connections_->lock);
-      --connections_->open;
+      connections_->Leave(slot);
     }
   }
   listener_.reset();
-  std::unique_lock<std::mutex> hold(connections_->lock);
-  connections_->ended.wait_for(hold, context_->limits.drainAtStop,
-                               [this] { return connections_->open == 0; });
+  connections_->WaitUntilEmpty(context_->limits.drainAtStop);
 }
 
-void HttpsServer::ServeConnection(SOCKET raw, const Context& context,
-                                  const std::atomic<bool>& stop) {
+void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std::atomic<bool>& stop,
+                                  ConnectionRegistry::Slot& slot) {
   const ConnectionLimits& limits = context.limits;
+  const Halt halt{stop, &slot};
   SocketHandle socket(raw);
   u_long nonBlocking = 1;
   if (ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) return;
@@ -162,28 +185,34 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context,
 
   int result = 0;
   if (!RunTls(
-          ssl.get(), socket.get(), Clock::now() + limits.handshake, stop,
+          ssl.get(), socket.get(), Clock::now() + limits.handshake, halt,
           [&] { return SSL_accept(ssl.get()); }, result)) {
     return;
   }
-  HttpExchange exchange(context.router);
+  // Only now: a peer that never completes a handshake costs no look-up of the system's tables.
+  HttpExchange exchange(context.router, IdentifyPeer(socket.get(), context.identify));
   Clock::time_point deadline = Clock::now() + limits.idle;
   Clock::time_point requestStart{};
   char buffer[16384];
   while (true) {
     int received = 0;
-    FirstBytes first{{}, limits.request};
+    const bool betweenRequests = !exchange.InRequest();
+    FirstBytes first{{}, limits.request, &slot};
     if (!RunTls(
-            ssl.get(), socket.get(), deadline, stop,
+            ssl.get(), socket.get(), deadline, halt,
             [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
-            exchange.InRequest() ? nullptr : &first)) {
-      return;  // closed by the client, failed, too slow, or the service stops
+            betweenRequests ? &first : nullptr)) {
+      return;  // closed by the client, failed, too slow, evicted, or the service stops
     }
     const auto now = Clock::now();
-    if (!exchange.InRequest()) requestStart = first.at == Clock::time_point{} ? now : first.at;
+    if (betweenRequests) {
+      // Bytes TLS held already begin a request too.
+      if (!slot.Busy()) return;
+      requestStart = first.at == Clock::time_point{} ? now : first.at;
+    }
     const std::string answers =
         exchange.Receive(std::string_view(buffer, static_cast<std::size_t>(received)));
-    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, stop)) {
+    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, halt)) {
       return;
     }
     if (exchange.Closing()) {
@@ -191,7 +220,12 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context,
       SSL_shutdown(ssl.get());
       return;
     }
-    deadline = exchange.InRequest() ? requestStart + limits.request : Clock::now() + limits.idle;
+    if (exchange.InRequest()) {
+      deadline = requestStart + limits.request;
+    } else {
+      slot.Idle(Clock::now());
+      deadline = Clock::now() + limits.idle;
+    }
   }
 }
 

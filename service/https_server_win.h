@@ -1,5 +1,5 @@
-// The service's listener: TLS over Winsock on 127.0.0.1, one thread per
-// connection, a bounded number of connections, and time limits on every
+// The service's listener: TLS over Winsock on 127.0.0.1, one thread per connection, the caller
+// behind each connection found once, a bounded number of connections, and time limits on every
 // connection checked on the clock.
 #pragma once
 
@@ -7,19 +7,27 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "service/caller.h"
+#include "service/connection_registry.h"
 #include "service/router.h"
 #include "service/tls_credentials.h"
 
 namespace qardex::service {
 
+// Who is at the other end of a connection, from the peer's port and the service's own; asked
+// once per connection, when its TLS handshake is done, on that connection's thread.
+using CallerLookup = std::function<CallerCheck(std::uint16_t peerPort, std::uint16_t ourPort)>;
+
 struct ConnectionLimits {
-  std::size_t maxConnections = 64;  // more are closed as soon as they are accepted
+  // A newcomer beyond takes the place of the connection idle the longest; with none idle, it is
+  // closed as soon as it is accepted.
+  std::size_t maxConnections = 64;
   std::chrono::milliseconds handshake{10000};
   std::chrono::milliseconds request{10000};  // from a request's first byte to its last
   std::chrono::milliseconds idle{30000};     // between requests on a kept connection
@@ -50,10 +58,10 @@ class SocketHandle {
 
 class HttpsServer {
  public:
-  // `keepAlive` owns what `tls` and `router` need (the engine, the sessions): every connection
-  // thread holds it, so a thread still inside a long call when the drain at stop ends (an H_Sign
-  // waiting on the network) never works on objects already destroyed.
-  HttpsServer(SSL_CTX* tls, Router& router, ConnectionLimits limits = {},
+  // `keepAlive` owns what `tls`, `router` and `identify` need (the workers, the sessions): every
+  // connection thread holds it, so a thread still inside a long call when the drain at stop ends
+  // (an H_Sign waiting on the network) never works on objects already destroyed.
+  HttpsServer(SSL_CTX* tls, Router& router, CallerLookup identify, ConnectionLimits limits = {},
               std::shared_ptr<const void> keepAlive = {});
 
   // Binds 127.0.0.1:port (exclusively) and listens; on failure `error` says why.
@@ -63,23 +71,20 @@ class HttpsServer {
   void Serve(const std::atomic<bool>& stop);
 
  private:
-  struct Connections {
-    std::mutex lock;
-    std::condition_variable ended;
-    std::size_t open = 0;
-  };
   // What a connection thread works with; shared by the threads, never tied to the server object.
   struct Context {
     SSL_CTX* tls;
     Router& router;
+    CallerLookup identify;
     ConnectionLimits limits;
     std::shared_ptr<const void> keepAlive;
   };
-  static void ServeConnection(SOCKET socket, const Context& context, const std::atomic<bool>& stop);
+  static void ServeConnection(SOCKET socket, const Context& context, const std::atomic<bool>& stop,
+                              ConnectionRegistry::Slot& slot);
 
   std::shared_ptr<const Context> context_;
   std::unique_ptr<SocketHandle> listener_;
-  std::shared_ptr<Connections> connections_ = std::make_shared<Connections>();
+  std::shared_ptr<ConnectionRegistry> connections_;
 };
 
 }  // namespace qardex::service

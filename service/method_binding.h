@@ -1,20 +1,27 @@
-// What the service needs from whatever runs the methods: sessions that each
-// hold what one control holds (lastError, the random generator seeded when
-// the session is made), and the component's version.
+// What the router needs from whatever runs the methods: sessions that each hold what one control
+// holds (lastError, the random generator seeded when the session is made), opened for a caller.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "service/json_text.h"
-#include "service/method_table.h"
+#include "ipc/method_table.h"
+#include "service/caller.h"
 
 namespace qardex::service {
 
+enum class CallStatus {
+  Ok,           // `result` and `lastError` hold the method's answer
+  Busy,         // the card stayed held by another call for the whole card wait
+  Failed,       // the call did not run or did not finish (the worker said why, in the log)
+  WorkerEnded,  // the worker ended while the call was sent or running; the call is not repeated
+  Unavailable,  // no worker could be started for the caller
+};
+
 struct CallOutcome {
-  JsonValue result;  // of the method's result type
+  CallStatus status = CallStatus::Ok;
+  ipc::Value result;  // of the method's result type when Ok
   std::int32_t lastError = 0;
 };
 
@@ -22,14 +29,15 @@ class MethodSession {
  public:
   virtual ~MethodSession() = default;
   // The arguments already fit the method. Calls of one session never overlap.
-  virtual CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) = 0;
+  virtual CallOutcome Call(const ipc::MethodSignature& method,
+                           const std::vector<ipc::Value>& args) = 0;
 };
 
 class MethodProvider {
  public:
   virtual ~MethodProvider() = default;
-  virtual std::u16string Version() = 0;
-  virtual std::unique_ptr<MethodSession> OpenSession() = 0;
+  // A session whose calls run for that caller; null when none can be made.
+  virtual std::unique_ptr<MethodSession> OpenSession(const Caller& caller) = 0;
 };
 
 }  // namespace qardex::service

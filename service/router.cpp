@@ -1,7 +1,10 @@
 #include "service/router.h"
 
+#include <mutex>
 #include <vector>
 
+#include "engine/session.h"
+#include "service/call_values.h"
 #include "service/json_text.h"
 #include "service/origin_lock.h"
 
@@ -34,6 +37,21 @@ HttpResponse AnswerFor(const HttpRequest& request, OriginVerdict verdict) {
   return response;
 }
 
+// The answer to a call that did not give a result.
+HttpResponse Unanswered(HttpResponse response, CallStatus status) {
+  switch (status) {
+    case CallStatus::Busy:
+      response.AddHeader("Retry-After", std::to_string(kBusyRetryAfterSeconds));
+      return WithError(std::move(response), 503, u"card busy");
+    case CallStatus::WorkerEnded:
+      return WithError(std::move(response), 502, u"worker ended during the call");
+    case CallStatus::Unavailable:
+      return WithError(std::move(response), 503, u"worker unavailable");
+    default:
+      return WithError(std::move(response), 500, u"internal error");
+  }
+}
+
 std::vector<std::string_view> Segments(std::string_view path) {
   std::vector<std::string_view> parts;
   while (!path.empty()) {
@@ -48,8 +66,20 @@ std::vector<std::string_view> Segments(std::string_view path) {
 
 }  // namespace
 
-Router::Router(MethodProvider& provider, SessionTable& sessions)
-    : provider_(provider), sessions_(sessions), hostHeader_(ServiceHostHeader()) {}
+Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
+               std::chrono::milliseconds sessionCallWait)
+    : provider_(provider),
+      sessions_(sessions),
+      log_(log),
+      sessionCallWait_(sessionCallWait),
+      hostHeader_(ServiceHostHeader()) {}
+
+HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check) {
+  HttpResponse response = AnswerFor(request, CheckOrigin(request.Header("origin")));
+  log_.Write("refused a request from process " + std::to_string(check.caller.processId) + ": " +
+             RefusalText(check.refusal));
+  return WithError(std::move(response), 403, u"caller not allowed");
+}
 
 HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
   HttpResponse response = AnswerFor(partial, CheckOrigin(partial.Header("origin")));
@@ -58,7 +88,7 @@ HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
                    status == 413 ? u"request body too large" : u"malformed request");
 }
 
-HttpResponse Router::Handle(const HttpRequest& request) {
+HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller) {
   const OriginVerdict verdict = CheckOrigin(request.Header("origin"));
   HttpResponse response = AnswerFor(request, verdict);
   if (request.Header("host") != std::optional<std::string_view>(hostHeader_)) {
@@ -75,25 +105,31 @@ HttpResponse Router::Handle(const HttpRequest& request) {
     return response;
   }
   try {
-    return Route(request, response);
+    const SessionOwner owner{std::string(*request.Header("origin")), caller.windowsSession,
+                             caller.userSid};
+    return Route(request, owner, caller, response);
   } catch (...) {
     return WithError(std::move(response), 500, u"internal error");
   }
 }
 
-HttpResponse Router::Route(const HttpRequest& request, HttpResponse response) {
+HttpResponse Router::Route(const HttpRequest& request, const SessionOwner& owner,
+                           const Caller& caller, HttpResponse response) {
   std::string_view path = request.target;
   path = path.substr(0, path.find('?'));
   const std::string_view method = request.method;
 
   if (path == kVersionPath) {
     if (method != "GET") return NotAllowed(std::move(response), "GET, OPTIONS");
-    response.body = JsonObject("version", JsonValue::String(provider_.Version()));
+    const std::string_view version = engine::kComponentVersion;
+    response.body =
+        JsonObject("version", JsonValue::String(std::u16string(version.begin(), version.end())));
     return response;
   }
   if (path == kSessionPath) {
     if (method != "POST") return NotAllowed(std::move(response), "POST, OPTIONS");
-    const SessionTable::Opened opened = sessions_.Open([this] { return provider_.OpenSession(); });
+    const SessionTable::Opened opened =
+        sessions_.Open(owner, [&] { return provider_.OpenSession(caller); });
     if (opened.status == SessionTable::OpenStatus::Full) {
       return WithError(std::move(response), 429, u"too many sessions");
     }
@@ -109,40 +145,45 @@ HttpResponse Router::Route(const HttpRequest& request, HttpResponse response) {
   const std::vector<std::string_view> parts = Segments(path);
   if (parts.size() == 3 && parts[0] == "v1" && parts[1] == "session") {
     if (method != "DELETE") return NotAllowed(std::move(response), "DELETE, OPTIONS");
-    if (!sessions_.Close(parts[2])) return WithError(std::move(response), 404, u"unknown session");
+    if (!sessions_.Close(parts[2], owner))
+      return WithError(std::move(response), 404, u"unknown session");
     response.status = 204;
     return response;
   }
   if (parts.size() == 4 && parts[0] == "v1" && parts[1] == "session") {
     if (method != "POST") return NotAllowed(std::move(response), "POST, OPTIONS");
-    return CallMethod(request, parts[2], parts[3], std::move(response));
+    return CallMethod(request, owner, parts[2], parts[3], std::move(response));
   }
   return WithError(std::move(response), 404, u"not found");
 }
 
-HttpResponse Router::CallMethod(const HttpRequest& request, std::string_view sessionId,
-                                std::string_view methodName, HttpResponse response) {
-  const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId);
+HttpResponse Router::CallMethod(const HttpRequest& request, const SessionOwner& owner,
+                                std::string_view sessionId, std::string_view methodName,
+                                HttpResponse response) {
+  const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId, owner);
   if (!slot) return WithError(std::move(response), 404, u"unknown session");
-  const MethodSignature* signature = FindMethod(methodName);
+  const ipc::MethodSignature* signature = ipc::FindMethod(methodName);
   if (signature == nullptr) return WithError(std::move(response), 404, u"unknown method");
-  const std::optional<std::vector<JsonValue>> args = ReadArgs(request.body);
-  if (!args) return WithError(std::move(response), 400, u"malformed JSON");
-  if (!ArgumentsFit(*signature, *args))
+  const std::optional<std::vector<JsonValue>> json = ReadArgs(request.body);
+  if (!json) return WithError(std::move(response), 400, u"malformed JSON");
+  const std::optional<std::vector<ipc::Value>> args = CallArgsOf(*json);
+  if (!args || !ipc::ArgumentsFit(*signature, *args)) {
     return WithError(std::move(response), 400, u"wrong arguments");
+  }
 
   CallOutcome outcome;
   {
-    std::lock_guard<std::mutex> sessionCalls(slot->calls);
-    std::unique_lock<std::mutex> card(cardWork_, std::defer_lock);
-    if (signature->usesCard) card.lock();
+    std::unique_lock<std::timed_mutex> turn(slot->calls, std::defer_lock);
+    if (!turn.try_lock_for(sessionCallWait_))
+      return Unanswered(std::move(response), CallStatus::Busy);
     outcome = slot->session->Call(*signature, *args);
   }
+  if (outcome.status != CallStatus::Ok) return Unanswered(std::move(response), outcome.status);
   if (outcome.result.kind != signature->result) {
     return WithError(std::move(response), 500, u"internal error");
   }
   response.body = "{\"result\":";
-  AppendJsonValue(response.body, outcome.result);
+  AppendJsonValue(response.body, JsonOf(outcome.result));
   response.body += ",\"lastError\":" + std::to_string(outcome.lastError) + "}";
   return response;
 }

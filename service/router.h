@@ -1,40 +1,55 @@
-// Turns one request into one answer: the Host and Origin checks, CORS, the
-// routes of the interface, sessions and method calls.
+// Turns one request into one answer: the Host and Origin checks, CORS, the routes of the
+// interface, sessions and method calls. The caller has been identified by then; a connection
+// whose caller was refused gets RefuseCaller's answer to every request.
 #pragma once
 
-#include <mutex>
+#include <chrono>
 #include <string>
 
+#include "service/caller.h"
 #include "service/http_request.h"
 #include "service/http_response.h"
 #include "service/method_binding.h"
+#include "service/service_log.h"
 #include "service/session_table.h"
 
 namespace qardex::service {
 
 // How long a browser may keep a preflight answer.
 inline constexpr int kPreflightMaxAgeSeconds = 600;
+// How long a call waits for the previous call of its session, as a worker waits for the card.
+inline constexpr std::chrono::milliseconds kSessionCallWait{30'000};
+// When a page is told to try a busy card again.
+inline constexpr int kBusyRetryAfterSeconds = 5;
 
 class Router {
  public:
-  Router(MethodProvider& provider, SessionTable& sessions);
+  Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
+         std::chrono::milliseconds sessionCallWait = kSessionCallWait);
 
   // Never throws: a failure inside a method becomes a 500 answer.
-  HttpResponse Handle(const HttpRequest& request);
+  HttpResponse Handle(const HttpRequest& request, const Caller& caller);
+
+  // The answer to any request from a caller the service does not work for (403), with the CORS
+  // headers an approved origin gets so the page can tell; the refusal goes to the log.
+  HttpResponse RefuseCaller(const HttpRequest& request, const CallerCheck& check);
 
   // The answer to a request the parser refused (400, 413, 431); the connection
   // closes after it. An approved origin still gets the CORS headers.
   HttpResponse Refuse(int status, const HttpRequest& partial);
 
  private:
-  HttpResponse Route(const HttpRequest& request, HttpResponse response);
-  HttpResponse CallMethod(const HttpRequest& request, std::string_view sessionId,
-                          std::string_view methodName, HttpResponse response);
+  HttpResponse Route(const HttpRequest& request, const SessionOwner& owner, const Caller& caller,
+                     HttpResponse response);
+  HttpResponse CallMethod(const HttpRequest& request, const SessionOwner& owner,
+                          std::string_view sessionId, std::string_view methodName,
+                          HttpResponse response);
 
   MethodProvider& provider_;
   SessionTable& sessions_;
+  ServiceLog& log_;
+  const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
-  std::mutex cardWork_;  // one card transaction at a time
 };
 
 }  // namespace qardex::service

@@ -1,9 +1,13 @@
-// What mQARDEXService.exe does in either mode: load the certificate files
-// beside the program, listen, and serve until told to stop.
+// What mQARDEXService.exe does as the service or in the foreground: load the certificate files
+// beside the program, listen, identify each connection's caller, run its calls in the worker of
+// the caller's Windows session, and serve until told to stop.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace qardex::service {
 
@@ -16,8 +20,19 @@ enum ExitCode : int {
   kExitStartup = 5,
 };
 
+struct ServiceOptions {
+  // How long a worker with no call and no open session is kept; the pool's own bound when unset.
+  std::optional<std::chrono::seconds> workerIdle;
+};
+
 // Serves until `stop` is set; `ready` runs once the service listens. Problems
 // are written to standard error as one line each.
-int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready);
+int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready,
+               const ServiceOptions& options = {});
+
+// The user of that Windows session signed off: the running service ends the session's worker.
+// Returns at once (the worker ends on the service's housekeeping thread); does nothing when no
+// service runs.
+void EndWindowsSession(std::uint32_t windowsSession);
 
 }  // namespace qardex::service

@@ -10,19 +10,26 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "keymint/certificate_set.h"
-#include "engine/system_platform.h"
 #include "keymint/program_folder.h"
 #include "qardex_constants.h"
+#include "service/caller.h"
 #include "service/crypto_random.h"
+#include "service/housekeeping.h"
 #include "service/https_server_win.h"
+#include "service/service_log_win.h"
 #include "service/session_table.h"
-#include "service/engine_binding.h"
+#include "service/system_view_win.h"
+#include "service/worker_pool.h"
+#include "service/worker_session.h"
+#include "service/worker_starter_win.h"
 
 namespace qardex::service {
 
@@ -30,28 +37,34 @@ namespace {
 
 // Certificate and key files are a few kilobytes; anything near this is not one.
 constexpr std::uintmax_t kLargestCredentialFile = 256 * 1024;
+// How often idle workers are retired and expired sessions dropped.
+constexpr std::chrono::seconds kHousekeepingPeriod{1};
 
-void Complain(const std::string& line) {
+std::chrono::steady_clock::time_point SteadyNow() { return std::chrono::steady_clock::now(); }
+
+// One line on standard error and, once there is one, in the service's log.
+void Complain(const std::string& line, ServiceLog* log = nullptr) {
   std::fprintf(stderr, "mQARDEXService: %s\n", line.c_str());
   std::fflush(stderr);
+  if (log != nullptr) log->Write("service not started: " + line);
 }
 
-std::optional<std::string> ReadCredentialFile(const std::filesystem::path& path) {
+std::optional<std::string> ReadCredentialFile(const std::filesystem::path& path, ServiceLog& log) {
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) {
-    Complain("cannot read " + path.u8string() + ": " + error.message());
+    Complain("cannot read " + path.u8string() + ": " + error.message(), &log);
     return std::nullopt;
   }
   if (size > kLargestCredentialFile) {
-    Complain(path.u8string() + " is too large to be a certificate or key file");
+    Complain(path.u8string() + " is too large to be a certificate or key file", &log);
     return std::nullopt;
   }
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
   text << file.rdbuf();
   if (!file) {
-    Complain("cannot read " + path.u8string());
+    Complain("cannot read " + path.u8string(), &log);
     return std::nullopt;
   }
   return text.str();
@@ -68,56 +81,122 @@ struct WinsockSession {
   }
 };
 
+WorkerLimits PoolLimits(const ServiceOptions& options) {
+  WorkerLimits limits;
+  if (options.workerIdle) limits.idle = *options.workerIdle;
+  return limits;
+}
+
 // What the connection threads work with, owned jointly by them and the service: a thread still
-// inside a call when the service stops keeps it alive until the call ends.
+// inside a call when the service stops keeps it alive until the call ends. Members end in
+// reverse order: the router and the sessions (which tell their workers) before the pool.
 struct Serving {
-  explicit Serving(TlsContext context)
+  Serving(TlsContext context, std::unique_ptr<ServiceLog> serviceLog, const ServiceOptions& options)
       : tls(std::move(context)),
-        provider(engine::SystemPlatform()),
-        sessions([] { return std::chrono::steady_clock::now(); }, CryptoRandom),
-        router(provider, sessions) {}
+        log(std::move(serviceLog)),
+        pool(starter, *log, SteadyNow, PoolLimits(options)),
+        provider(pool),
+        sessions(SteadyNow, CryptoRandom),
+        router(provider, sessions, *log) {}
   TlsContext tls;
-  EngineProvider provider;
+  WindowsSystemView system;
+  PipeWorkerStarter starter;
+  std::unique_ptr<ServiceLog> log;
+  WorkerPool pool;
+  WorkerProvider provider;
   SessionTable sessions;
   Router router;
 };
 
-}  // namespace
+// The running service's chores, for the service manager's sign-off notices.
+std::mutex g_runningLock;
+Housekeeping* g_running = nullptr;
 
-int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready) {
-  try {
-    const std::filesystem::path folder = keymint::ProgramFolder();
-    const auto certificates = ReadCredentialFile(folder / keymint::kServerCertificateFile);
-    const auto key = ReadCredentialFile(folder / keymint::kServerKeyFile);
-    if (!certificates || !key) return kExitCertificateFiles;
-    OPENSSL_init_ssl(0, nullptr);
-    TlsContext tls = MakeTlsContext(*certificates, *key);
-    if (!tls.context) {
-      Complain(tls.error);
-      return kExitCertificateFiles;
-    }
+// Makes the chores reachable from EndWindowsSession while the service runs.
+class RunningRegistration {
+ public:
+  explicit RunningRegistration(Housekeeping& housekeeping) {
+    std::lock_guard<std::mutex> hold(g_runningLock);
+    g_running = &housekeeping;
+  }
+  ~RunningRegistration() {
+    std::lock_guard<std::mutex> hold(g_runningLock);
+    g_running = nullptr;
+  }
+  RunningRegistration(const RunningRegistration&) = delete;
+  RunningRegistration& operator=(const RunningRegistration&) = delete;
+};
 
-    WinsockSession winsock;
-    if (!winsock.started) {
-      Complain("cannot start Windows Sockets");
-      return kExitStartup;
-    }
-    auto serving = std::make_shared<Serving>(std::move(tls));
-    HttpsServer server(serving->tls.context.get(), serving->router, {}, serving);
-    std::string error;
-    if (!server.Listen(build::kLocalServicePort, error)) {
-      Complain(error);
-      return kExitListen;
-    }
+int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
+          const ServiceOptions& options) {
+  std::unique_ptr<ServiceLog> log = OpenServiceLog();
+  const std::filesystem::path folder = keymint::ProgramFolder();
+  const auto certificates = ReadCredentialFile(folder / keymint::kServerCertificateFile, *log);
+  const auto key = ReadCredentialFile(folder / keymint::kServerKeyFile, *log);
+  if (!certificates || !key) return kExitCertificateFiles;
+  OPENSSL_init_ssl(0, nullptr);
+  TlsContext tls = MakeTlsContext(*certificates, *key);
+  if (!tls.context) {
+    Complain(tls.error, log.get());
+    return kExitCertificateFiles;
+  }
+
+  WinsockSession winsock;
+  if (!winsock.started) {
+    Complain("cannot start Windows Sockets", log.get());
+    return kExitStartup;
+  }
+  auto serving = std::make_shared<Serving>(std::move(tls), std::move(log), options);
+  HttpsServer server(
+      serving->tls.context.get(), serving->router,
+      [&system = serving->system](std::uint16_t peerPort, std::uint16_t ourPort) {
+        return IdentifyCaller(system, peerPort, ourPort);
+      },
+      {}, serving);
+  std::string error;
+  if (!server.Listen(build::kLocalServicePort, error)) {
+    Complain(error, serving->log.get());
+    return kExitListen;
+  }
+  {
+    Housekeeping housekeeping(
+        [&serving](const std::vector<std::uint32_t>& signedOff) {
+          for (const std::uint32_t windowsSession : signedOff) {
+            serving->pool.EndWindowsSession(windowsSession);
+          }
+          serving->sessions.ExpireIdle();
+          serving->pool.RetireIdle();
+        },
+        kHousekeepingPeriod);
+    const RunningRegistration registration(housekeeping);
+    serving->log->Write("service started (version " QARDEX_PRODUCT_VERSION ", port " +
+                        std::to_string(build::kLocalServicePort) + ")");
     ready();
     server.Serve(stop);
-    return kExitOk;
+  }
+  // The listener has drained: calls still running end with their workers.
+  serving->pool.StopAll();
+  serving->log->Write("service stopped");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunService(const std::atomic<bool>& stop, const std::function<void()>& ready,
+               const ServiceOptions& options) {
+  try {
+    return Serve(stop, ready, options);
   } catch (const std::exception& problem) {
     Complain(problem.what());
   } catch (...) {
     Complain("unexpected failure");
   }
   return kExitStartup;
+}
+
+void EndWindowsSession(std::uint32_t windowsSession) {
+  std::lock_guard<std::mutex> hold(g_runningLock);
+  if (g_running != nullptr) g_running->SignedOff(windowsSession);
 }
 
 }  // namespace qardex::service

@@ -3,15 +3,17 @@
 namespace qardex::service {
 
 SessionTable::SessionTable(SteadyClock clock, RandomSource random, std::size_t capacity,
-                           std::chrono::steady_clock::duration idleLimit)
+                           std::chrono::steady_clock::duration idleLimit, std::size_t perOwner)
     : clock_(std::move(clock)),
       random_(std::move(random)),
       capacity_(capacity),
-      idleLimit_(idleLimit) {}
+      idleLimit_(idleLimit),
+      perOwner_(perOwner) {}
 
-void SessionTable::DropExpired(std::chrono::steady_clock::time_point now) {
+void SessionTable::DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped) {
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (now - it->second.lastUse >= idleLimit_) {
+      dropped.push_back(std::move(it->second.slot));
       it = entries_.erase(it);
     } else {
       ++it;
@@ -19,13 +21,25 @@ void SessionTable::DropExpired(std::chrono::steady_clock::time_point now) {
   }
 }
 
+// The quota is per origin and Windows session; the user does not widen it.
+std::size_t SessionTable::CountOf(const SessionOwner& owner) const {
+  std::size_t count = 0;
+  for (const auto& [id, entry] : entries_) {
+    if (entry.owner.origin == owner.origin && entry.owner.windowsSession == owner.windowsSession) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 SessionTable::Opened SessionTable::Open(
-    const std::function<std::unique_ptr<MethodSession>()>& make) {
+    const SessionOwner& owner, const std::function<std::unique_ptr<MethodSession>()>& make) {
   static constexpr char kHex[] = "0123456789abcdef";
+  Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
   const auto now = clock_();
-  DropExpired(now);
-  if (entries_.size() >= capacity_) return {OpenStatus::Full, {}};
+  DropExpired(now, dropped);
+  if (entries_.size() >= capacity_ || CountOf(owner) >= perOwner_) return {OpenStatus::Full, {}};
 
   std::string id;
   do {
@@ -41,32 +55,42 @@ SessionTable::Opened SessionTable::Open(
   auto slot = std::make_shared<SessionSlot>();
   slot->session = make();
   if (!slot->session) return {OpenStatus::Unavailable, {}};
-  entries_.emplace(id, Entry{std::move(slot), now});
+  entries_.emplace(id, Entry{owner, std::move(slot), now});
   return {OpenStatus::Opened, id};
 }
 
-std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id) {
+std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const SessionOwner& owner) {
+  Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
   const auto now = clock_();
-  DropExpired(now);
+  DropExpired(now, dropped);
   const auto it = entries_.find(id);
-  if (it == entries_.end()) return nullptr;
+  if (it == entries_.end() || !(it->second.owner == owner)) return nullptr;
   it->second.lastUse = now;
   return it->second.slot;
 }
 
-bool SessionTable::Close(std::string_view id) {
+bool SessionTable::Close(std::string_view id, const SessionOwner& owner) {
+  Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
-  DropExpired(clock_());
+  DropExpired(clock_(), dropped);
   const auto it = entries_.find(id);
-  if (it == entries_.end()) return false;
+  if (it == entries_.end() || !(it->second.owner == owner)) return false;
+  dropped.push_back(std::move(it->second.slot));
   entries_.erase(it);
   return true;
 }
 
-std::size_t SessionTable::Count() {
+void SessionTable::ExpireIdle() {
+  Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
-  DropExpired(clock_());
+  DropExpired(clock_(), dropped);
+}
+
+std::size_t SessionTable::Count() {
+  Dropped dropped;
+  std::lock_guard<std::mutex> hold(lock_);
+  DropExpired(clock_(), dropped);
   return entries_.size();
 }
 

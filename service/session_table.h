@@ -1,68 +1,97 @@
-// The open sessions of the service: unguessable ids from a cryptographic
-// random source, expiry after an idle time on a supplied clock, and a limit on
-// how many exist at once. Safe to use from several connection threads.
+// The open sessions of the service: unguessable ids from a cryptographic random source, expiry
+// after an idle time on a supplied clock, and limits on how many exist at once, overall and per
+// origin and Windows session. A session belongs to the origin, Windows session and user that
+// opened it; to anyone else it does not exist. Safe to use from several connection threads.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "service/method_binding.h"
+#include "service/service_clock.h"
 
 namespace qardex::service {
 
-using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 // Fills the bytes from a cryptographic generator; false when it cannot.
 using RandomSource = std::function<bool(unsigned char* bytes, std::size_t count)>;
 
-inline constexpr std::size_t kMaxSessions = 64;
+inline constexpr std::size_t kMaxSessions = 256;
+// Per origin and Windows session, so that one page cannot take the room of another.
+inline constexpr std::size_t kMaxSessionsPerOwner = 16;
 inline constexpr std::chrono::minutes kSessionIdleLimit{10};
 inline constexpr std::size_t kSessionIdBytes = 16;  // shown as 32 hex digits
 
+struct SessionOwner {
+  std::string origin;
+  std::uint32_t windowsSession = 0;
+  std::string userSid;
+
+  bool operator==(const SessionOwner& other) const {
+    return origin == other.origin && windowsSession == other.windowsSession &&
+           userSid == other.userSid;
+  }
+};
+
 // One session; its calls take `calls` so that they never overlap.
 struct SessionSlot {
-  std::mutex calls;
+  std::timed_mutex calls;
   std::unique_ptr<MethodSession> session;
 };
 
 class SessionTable {
  public:
   SessionTable(SteadyClock clock, RandomSource random, std::size_t capacity = kMaxSessions,
-               std::chrono::steady_clock::duration idleLimit = kSessionIdleLimit);
+               std::chrono::steady_clock::duration idleLimit = kSessionIdleLimit,
+               std::size_t perOwner = kMaxSessionsPerOwner);
 
   enum class OpenStatus { Opened, Full, Unavailable };
   struct Opened {
     OpenStatus status;
     std::string id;
   };
-  // Makes a session with `make` when there is room (after dropping expired ones).
-  // Unavailable: no random id could be drawn, or `make` gave nothing.
-  Opened Open(const std::function<std::unique_ptr<MethodSession>()>& make);
+  // Makes a session with `make` when there is room (after dropping expired ones). Full: the
+  // table, or the owner's origin in its Windows session, has no room left. Unavailable: no
+  // random id could be drawn, or `make` gave nothing.
+  Opened Open(const SessionOwner& owner,
+              const std::function<std::unique_ptr<MethodSession>()>& make);
 
-  // The live session of that id, its idle time restarted; null when unknown or expired.
-  std::shared_ptr<SessionSlot> Find(std::string_view id);
+  // The live session of that id and owner, its idle time restarted; null otherwise.
+  std::shared_ptr<SessionSlot> Find(std::string_view id, const SessionOwner& owner);
 
-  // Ends the session; false when it was unknown or expired.
-  bool Close(std::string_view id);
+  // Ends the session of that id and owner; false when there is none.
+  bool Close(std::string_view id, const SessionOwner& owner);
+
+  // Drops the expired sessions now (the service does this about once a second, so that an idle
+  // session lets its worker go even when no request comes).
+  void ExpireIdle();
 
   std::size_t Count();
 
  private:
   struct Entry {
+    SessionOwner owner;
     std::shared_ptr<SessionSlot> slot;
     std::chrono::steady_clock::time_point lastUse;
   };
-  void DropExpired(std::chrono::steady_clock::time_point now);
+  using Dropped = std::vector<std::shared_ptr<SessionSlot>>;
+  // Moves the expired sessions to `dropped`: the caller ends them once the lock is released,
+  // since ending one tells its worker.
+  void DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped);
+  std::size_t CountOf(const SessionOwner& owner) const;
 
   SteadyClock clock_;
   RandomSource random_;
   std::size_t capacity_;
   std::chrono::steady_clock::duration idleLimit_;
+  std::size_t perOwner_;
   std::mutex lock_;
   std::map<std::string, Entry, std::less<>> entries_;
 };

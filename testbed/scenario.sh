@@ -65,7 +65,8 @@ scenario_init() {
     "$QX_AUTH_HOST" "$QX_LOCAL_HOST" >"$QX_WORK/hosts"
   mount --bind "$QX_WORK/hosts" /etc/hosts || qx_die "cannot bind a private /etc/hosts"
 
-  for tool in qardex-vcard qardex-pcsc-readers libqardex-single-slot-ifd.so winscard.dll.so; do
+  for tool in qardex-vcard qardex-pcsc-readers libqardex-single-slot-ifd.so winscard.dll.so \
+    iphlpapi.dll.so; do
     [[ -e $QX_NATIVE/$tool ]] || qx_die "missing $QX_NATIVE/$tool (build the native preset)"
   done
   [[ -f $QX_DLL ]] || qx_die "missing $QX_DLL (build the win64 preset)"
@@ -246,9 +247,9 @@ qx_wait_for_devices() {
 
 qx_wine_env() { e2e_wine_env "$QX_PREFIX"; }
 
-# Makes the shared prefix ready: created once (wineboot), the winscard bridge installed and the
-# control registered whenever they changed. Holds a lock so that two scenario files never share
-# one wineserver.
+# Makes the shared prefix ready: created once (wineboot), the winscard bridge and the TCP owner
+# stand-in installed and the control registered whenever they changed. Holds a lock so that two
+# scenario files never share one wineserver.
 prepare_wine() {
   qx_wine_env
   qx_lock_prefix
@@ -269,6 +270,12 @@ prepare_wine() {
     "$QX_ROOT/testbed/winscard_bridge/install-bridge" "$QX_PREFIX" >"$QX_WORK/bridge.log" 2>&1 ||
       qx_die "installing the winscard bridge failed: $(cat "$QX_WORK/bridge.log")"
     cp "$QX_NATIVE/winscard.dll.so" "$stamp/bridge"
+  fi
+  if ! cmp -s "$QX_NATIVE/iphlpapi.dll.so" "$stamp/tcp-owner"; then
+    "$QX_ROOT/testbed/tcp_owner/install-tcp-owner" "$QX_PREFIX" "$QX_NATIVE/iphlpapi.dll.so" \
+      >"$QX_WORK/tcp-owner.log" 2>&1 ||
+      qx_die "installing the TCP owner stand-in failed: $(cat "$QX_WORK/tcp-owner.log")"
+    cp "$QX_NATIVE/iphlpapi.dll.so" "$stamp/tcp-owner"
   fi
   if ! cmp -s "$QX_DLL" "$stamp/control"; then
     wine regsvr32 /s "$(winepath -w "$QX_DLL")" >"$QX_WORK/regsvr32.log" 2>&1 ||

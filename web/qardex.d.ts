@@ -8,6 +8,8 @@ export type QardexErrorCode =
   | "session-expired"
   | "bad-request"
   | "busy"
+  | "interrupted"
+  | "caller-not-allowed"
   | "timeout"
   | "protocol";
 

@@ -31,7 +31,12 @@ const LNA_PERMISSIONS = ["loopback-network", "local-network-access", "local-netw
  *   administrator's policy) keeps this page from reaching services on this computer.
  * - "session-expired": the service forgot the session, and a new one was forgotten too.
  * - "bad-request": the service refused the call's arguments (HTTP 400).
- * - "busy": the service has too many sessions open (HTTP 429).
+ * - "busy": the service has too many sessions open for this site (HTTP 429), or the card stayed
+ *   in use by another call for the service's whole card wait (HTTP 503): try again later.
+ * - "interrupted": the call ended without a result because the service's worker for this user
+ *   stopped during it (HTTP 502). The call was not repeated; the next call starts a new worker.
+ * - "caller-not-allowed": the service works only for programs of the user signed in to this
+ *   desktop session (HTTP 403 to a program of a service or another user).
  * - "timeout": no answer within the `timeoutMs` given to `connect`.
  * - "protocol": any other unexpected answer.
  * `status` is the HTTP status when there was an answer.
@@ -153,7 +158,9 @@ async function request(link, method, path, body) {
   const reason = answer && typeof answer.error === "string" ? answer.error : `HTTP ${response.status}`;
   const code = response.status === 404 && reason === "unknown session" ? "session-expired"
     : response.status === 400 ? "bad-request"
-    : response.status === 429 ? "busy"
+    : response.status === 429 || response.status === 503 ? "busy"
+    : response.status === 502 ? "interrupted"
+    : response.status === 403 ? "caller-not-allowed"
     : "protocol";
   throw new QardexError(code, `the QARDEX service refused the request: ${reason}`, response.status);
 }

@@ -52,6 +52,7 @@ if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; th
     die "installing the winscard bridge failed: $(tail -n 5 "$work/bridge.log")"
   cp "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"
 fi
+e2e_tcp_owner "$work/tcp-owner.log"
 # A session of its own for the tests: the one that made the prefix keeps the service database
 # locked for a while, and the bridge's installer leaves its loader trace settings in the
 # environment of Wine's service manager, which every service would inherit.

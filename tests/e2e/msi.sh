@@ -85,6 +85,7 @@ if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.msi-booted ]]; then
   wineserver -w >/dev/null 2>&1
   touch "$WINEPREFIX/.msi-booted"
 fi
+e2e_tcp_owner "$dir/tcp-owner.log"
 wineserver -p >/dev/null 2>&1 # the service lives as long as wineserver
 drive=$WINEPREFIX/drive_c
 app="$drive/Program Files/QARDEX"

@@ -68,6 +68,8 @@ same_answers() {
   run_js service/control_answers.js "$(winepath -w "$control")" "${@:3}"
   take_log "$control.log"
   service_answers "$service" "${@:3}"
+  check "the service's calls left no daily log in the system's temporary folder" \
+    test -z "$(ls "$QX_PREFIX"/drive_c/windows/temp/QARDEX.err.*.log 2>/dev/null)"
   take_log "$service.log"
   check "the service's daily log holds the control's $(wc -l <"$control.log") entries" \
     diff "$control.log" "$service.log"
@@ -95,6 +97,49 @@ start_pcscd
 start_service
 same_answers 0 0 GetBasic GetHCConnectNo GetLastError H_Sign:r EnCrypt:ABCDEFGH
 stop_service
+
+# status METHOD [ARGUMENT]: the call's HTTP status in session $worker_session; the body in
+# $QX_FILES/body.
+status() {
+  curl -sS --max-time 70 --cacert "$QX_SERVICE_APP/ZELRootCA.pem" -H "Origin: $origin" \
+    -H 'Content-Type: application/json' --data "{\"args\":[${2:+\"$2\"}]}" -o "$QX_FILES/body" \
+    -w '%{http_code}' "https://$QX_LOCAL_HOST:$port/v1/session/$worker_session/$1" 2>>"$QX_FILES/curl.err"
+}
+auth_connections() { auth_events | awk '$1 > 0 { seen[$1] = 1 } END { print length(seen) }'; }
+service_log() { tr -d '\r' <"$QX_PREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log" 2>/dev/null; }
+
+net_scenario "the worker: started for the user, killed during a call, gone when idle"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+start_authserver --modes "slow-hello:6,normal*4"
+start_service --worker-idle 3
+worker_session=$(post /v1/session | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
+check "no worker before the first call" test "$(worker_count)" -eq 0
+check "GetBasic: 200" test "$(status GetBasic)" == 200
+check "... one worker runs for the user" test "$(worker_count)" -eq 1
+check "... the service's log says it started" grep -q 'worker started' <(service_log)
+status H_Sign ABCDEFGH >"$QX_FILES/killed.status" &
+sleep 2
+pkill -f 'mQARDEXService.exe --worker'
+wait $!
+check "a worker killed during H_Sign: 502 for that call" test "$(cat "$QX_FILES/killed.status")" == 502
+check "... 'worker ended during the call'" grep -q 'worker ended during the call' "$QX_FILES/body"
+check "... the next call works: 200" test "$(status GetBasic)" == 200
+check "... and gives the card's line" grep -q "\"result\":\"$QX_CARD_NUMBER," "$QX_FILES/body"
+check "... H_Sign was not sent again (one connection to the server so far)" \
+  test "$(auth_connections)" -eq 1
+curl -sS --max-time 10 --cacert "$QX_SERVICE_APP/ZELRootCA.pem" -H "Origin: $origin" -X DELETE \
+  "https://$QX_LOCAL_HOST:$port/v1/session/$worker_session" 2>>"$QX_FILES/curl.err"
+sleep 6
+check "with no session for its idle time the worker has exited" test "$(worker_count)" -eq 0
+worker_session=$(post /v1/session | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
+check "... and comes back for the next call: 200" test "$(status GetRandom)" == 200
+check "... one worker again" test "$(worker_count)" -eq 1
+check "the service's own log holds no card data" \
+  bash -c '! grep -q -e "$1" <(cat "$2")' _ "$QX_CARD_NUMBER" <(service_log)
+stop_service
+check "the service stopped its worker" test "$(worker_count)" -eq 0
 
 net_scenario "a Big5 name under code page 950: the same UTF-16"
 wine_env LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8

@@ -27,6 +27,7 @@ if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.service-booted ]]; then
   wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
   touch "$WINEPREFIX/.service-booted"
 fi
+e2e_tcp_owner "$dir/tcp-owner.log"
 service_pid=""
 cleanup() {
   exec 3>&- 2>/dev/null
@@ -74,7 +75,7 @@ qx_say "== $QX_SCENARIO"
 check "GET /v1/version over TLS 1.3: 200" is "$(call GET /v1/version -H "Origin: $origin" --tlsv1.3)" 200
 check "... {\"version\":\"0001\"}" body_is '{"version":"0001"}'
 check "over TLS 1.2 too" is "$(call GET /v1/version -H "Origin: $origin" --tls-max 1.2)" 200
-check "a session: 201" is "$(call POST /v1/session -H "Origin: http://localhost:8080")" 201
+check "a session: 201" is "$(call POST /v1/session -H "Origin: $origin")" 201
 session=$(sed -n 's/^{"session":"\([0-9a-f]\{32\}\)"}$/\1/p' "$dir/body")
 check "... with a 32-digit id" test -n "$session"
 check "GetVersion in it" is "$(call POST "/v1/session/$session/GetVersion" -H "Origin: $origin" \
@@ -162,6 +163,35 @@ check "a request trickled below TLS too (closed $below s after its first byte)" 
 check "... meanwhile a request is answered 200 at once ($(ms meanwhile) ms)" \
   test "$(cat "$dir/meanwhile.status")" == 200 -a "$(ms meanwhile)" -le 3000
 check "a request after the hostile clients: 200" is "$(call GET /v1/version -H "Origin: $origin")" 200
+
+# --- Fair limits ---------------------------------------------------------------------------------
+QX_SCENARIO="fair limits"
+qx_say "== $QX_SCENARIO"
+other_origin=http://localhost:8080
+open_session() { call POST /v1/session -H "Origin: $1"; }
+sessions=()
+for _ in $(seq 16); do
+  [[ $(open_session "$origin") == 201 ]] && sessions+=("$(sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p' "$dir/body")")
+done
+check "one origin opens 16 sessions" is "${#sessions[@]}" 16
+check "... a 17th: 429" is "$(open_session "$origin")" 429
+check "... another origin is still served: 201" is "$(open_session "$other_origin")" 201
+check "a session called from another origin: 404" is "$(call POST "/v1/session/${sessions[0]}/GetVersion" \
+  -H "Origin: $other_origin" -H 'Content-Type: application/json' --data '{"args":[]}')" 404
+check "... and deleted from another origin: 404" is "$(call DELETE "/v1/session/${sessions[0]}" -H "Origin: $other_origin")" 404
+check "... its own origin still uses it: 200" is "$(call POST "/v1/session/${sessions[0]}/GetVersion" \
+  -H "Origin: $origin" -H 'Content-Type: application/json' --data '{"args":[]}')" 200
+for id in "${sessions[@]}"; do call DELETE "/v1/session/$id" -H "Origin: $origin" >/dev/null; done
+# A client holding every connection the service allows, idle: a newcomer is still answered.
+idle=()
+for _ in $(seq 64); do
+  exec {fd}<>"/dev/tcp/127.0.0.1/$port" && idle+=("$fd")
+done
+sleep 1
+timed newcomer call GET /v1/version -H "Origin: $origin" >"$dir/newcomer.status"
+check "64 idle connections held: a new client is answered 200 within 15 s ($(ms newcomer) ms)" \
+  test "$(cat "$dir/newcomer.status")" == 200 -a "$(ms newcomer)" -le 15000
+for fd in "${idle[@]}"; do exec {fd}>&-; done
 
 # --- Stop ----------------------------------------------------------------------------------------
 QX_SCENARIO="stop and missing files"

@@ -6,7 +6,7 @@
 # whole entries, one per card read and per signature, and the service's memory, threads and
 # handles must stay flat (first quarter of the samples against the last).
 #
-#   QARDEX_LOAD_SECONDS (default 60), QARDEX_LOAD_CLIENTS (default 20)
+#   QARDEX_LOAD_SECONDS (default 60), QARDEX_LOAD_CLIENTS (default 16, the sessions one origin may hold)
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
@@ -14,9 +14,9 @@ source "$here/card_data/bytes.sh"
 source "$here/service/local_service.sh"
 scenario_init "$@"
 seconds=${QARDEX_LOAD_SECONDS:-60}
-clients=${QARDEX_LOAD_CLIENTS:-20}
+clients=${QARDEX_LOAD_CLIENTS:-16}
 [[ $seconds =~ ^[1-9][0-9]{0,3}$ && $seconds -ge 8 ]] || qx_die "QARDEX_LOAD_SECONDS: 8 to 9999"
-[[ $clients =~ ^[1-9][0-9]?$ ]] || qx_die "QARDEX_LOAD_CLIENTS: 1 to 99"
+[[ $clients =~ ^[1-9][0-9]?$ && $clients -le 16 ]] || qx_die "QARDEX_LOAD_CLIENTS: 1 to 16"
 prepare_wine
 net_init
 service_app
@@ -53,7 +53,7 @@ sample_usage() {
   for ((i = 1; i < seconds; i++)); do
     sleep 1
     awk '/^VmRSS:/ { r = $2 } /^Threads:/ { t = $2 } END { printf "%s %s ", r, t }' \
-      "/proc/$QX_SERVICE_PID/status" && ls "/proc/$QX_SERVICE_PID/fd" | wc -l
+      "/proc/$QX_SERVICE_UNIX_PID/status" && ls "/proc/$QX_SERVICE_UNIX_PID/fd" | wc -l
     ((i % 5 == 0)) && wine "$procstat" --image mQARDEXService.exe \
       "$(winepath -w "$QX_FILES/handles.txt")" >/dev/null 2>&1
   done >"$QX_FILES/usage.txt"

@@ -72,6 +72,11 @@ test("a call goes to its session's method and gives the result and lastError", a
 for (const [what, on, answer, code, status] of [
   ["400 for the arguments", "call", json(400, { error: "wrong arguments" }), "bad-request", 400],
   ["429 for a new session", "open", json(429, { error: "too many sessions" }), "busy", 429],
+  ["503 while the card is held", "call", json(503, { error: "card busy" }), "busy", 503],
+  ["502 when the worker ended", "call", json(502, { error: "worker ended during the call" }),
+    "interrupted", 502],
+  ["403 for a caller of another user", "open", json(403, { error: "caller not allowed" }),
+    "caller-not-allowed", 403],
   ["404 for another reason", "call", json(404, { error: "unknown method" }), "protocol", 404],
   ["JSON cut short", "call", { status: 200, body: '{"result":"x","lastE' }, "protocol", 200],
   ["an answer that breaks off", "call", { status: 200, brokeOff: true }, "protocol", 200],

@@ -70,6 +70,7 @@ installer_init() {
     wineserver -w >/dev/null 2>&1
     touch "$stamp"
   fi
+  e2e_tcp_owner "$QI_DIR/tcp-owner.log"
   wineserver -p >/dev/null 2>&1 # stays up for the whole file: the services live in it
   QI_HOSTS=$QI_PREFIX/drive_c/windows/system32/drivers/etc/hosts
   QI_LOG=$QI_PREFIX/drive_c/users/$(id -un)/Temp/mQARDEX_Install.log

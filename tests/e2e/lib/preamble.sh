@@ -45,6 +45,18 @@ e2e_wine_env() {
   unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
 }
 
+# e2e_tcp_owner LOG: the test bed's stand-in that tells which process owns a TCP connection (the
+# service asks for every caller), installed into $WINEPREFIX unless the same module is there.
+e2e_tcp_owner() {
+  local top module
+  top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+  module=${QX_NATIVE:-$top/out/native}/iphlpapi.dll.so
+  cmp -s "$module" "$WINEPREFIX/.tcp-owner" && return 0
+  "$top/testbed/tcp_owner/install-tcp-owner" "$WINEPREFIX" "$module" >"$1" 2>&1 ||
+    e2e_die "installing the TCP owner stand-in failed: $(tail -n 5 "$1")"
+  cp "$module" "$WINEPREFIX/.tcp-owner"
+}
+
 # e2e_lock LOCK SECONDS WHAT: takes the lock directory LOCK, recording this process, so that
 # two scenario files never share one wineserver; waits at most SECONDS for another owner. A
 # lock whose owner is gone is taken over. (A flock descriptor would be inherited by wineserver

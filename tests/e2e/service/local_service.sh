@@ -11,7 +11,8 @@
 # in hex) or "Method N:VALUE LASTERROR", as tests/e2e/service/control_answers.js writes them.
 
 QX_SERVICE_APP=""
-QX_SERVICE_PID=""
+QX_SERVICE_PID=""      # the launcher (cmd), to wait for
+QX_SERVICE_UNIX_PID="" # the service's own Wine process, for /proc
 QX_CARD_NUMBER=000012345678 # the virtual card's default
 
 service_app() {
@@ -22,20 +23,26 @@ service_app() {
     qx_die "no certificate set: $QX_WORK/keymint.log"
 }
 
-# Starts the service and waits for its "listening" line. Its standard input is a FIFO that a
+# start_service [ARGS...]: starts the service (--console ARGS) and waits for its "listening" line.
+# Its temporary folder is the system's, as a LocalSystem service's is: only its workers, started
+# with the user's environment, have the user's. Its standard input is a FIFO that a
 # process of its own keeps open: a descriptor of this shell would be inherited by every later
 # program (Wine's explorer.exe among them), and the service would never see the end of it. As
 # a peer of network.sh, the holder ends with the scenario (or the file) at the latest.
 start_service() {
   rm -f "$QX_WORK/stdin" && mkfifo "$QX_WORK/stdin"
-  # exec: $QX_SERVICE_PID is Wine's process itself (for /proc); env: the file's wine_env applies.
-  (cd "$QX_SERVICE_APP" && exec env "${QX_WINE_ENV[@]}" wine ./mQARDEXService.exe --console \
+  # env: the file's wine_env applies.
+  (cd "$QX_SERVICE_APP" && exec env "${QX_WINE_ENV[@]}" wine cmd /c \
+    "set TEMP=C:\\windows\\temp&& set TMP=C:\\windows\\temp&& mQARDEXService.exe --console $*" \
     <"$QX_WORK/stdin" >"$QX_FILES/service.out" 2>"$QX_FILES/service.err") &
   QX_SERVICE_PID=$!
   sleep 3600 >"$QX_WORK/stdin" &
   QX_NET_PIDS[service-input]=$!
   for _ in $(seq 300); do
-    grep -q listening "$QX_FILES/service.out" 2>/dev/null && return 0
+    if grep -q listening "$QX_FILES/service.out" 2>/dev/null; then
+      QX_SERVICE_UNIX_PID=$(pgrep -n -f 'mQARDEXService.exe --console')
+      return 0
+    fi
     kill -0 "$QX_SERVICE_PID" 2>/dev/null || break
     sleep 0.1
   done
@@ -47,8 +54,11 @@ stop_service() {
   [[ -n $QX_SERVICE_PID ]] || return 0
   stop_net_peer service-input
   wait "$QX_SERVICE_PID"
-  QX_SERVICE_PID=""
+  QX_SERVICE_PID="" QX_SERVICE_UNIX_PID=""
 }
+
+# worker_count: how many workers of the service run now.
+worker_count() { pgrep -c -f 'mQARDEXService.exe --worker' || true; }
 
 qx_text_of_units() { bytes_of_hex "$1" | iconv -f UTF-16BE -t UTF-8; }
 

@@ -1,28 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "service/http_exchange.h"
 #include "service/origin_lock.h"
+#include "service/worker_session.h"
+#include "tests/unit/fakes/fake_worker.h"
 
 namespace qardex::service {
 namespace {
 
-// Answers each call with the method's name and first argument (or a number),
-// and counts calls in lastError.
-struct EchoSession : MethodSession {
-  int calls = 0;
-  CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) override {
-    ++calls;
-    if (method.result == ValueType::Number) return {JsonValue::Number(-1), calls};
-    std::u16string text(method.name.begin(), method.name.end());
-    if (!args.empty()) text += u":" + args[0].text;
-    return {JsonValue::String(text), calls};
-  }
-};
+using namespace std::chrono_literals;
 
-struct EchoProvider : MethodProvider {
-  std::u16string Version() override { return u"0001"; }
-  std::unique_ptr<MethodSession> OpenSession() override { return std::make_unique<EchoSession>(); }
-};
+const std::string kPage = "Origin: https://www.qardex.example\r\n";
+const CallerCheck kAlice{CallerRefusal::None, {11, 1, "S-1-5-21-1001"}};
+const SessionOwner kPageOwner{"https://www.qardex.example", 1, "S-1-5-21-1001"};
+const std::string kHost = ServiceHostHeader();
 
 struct Answer {
   int status = 0;
@@ -31,21 +24,27 @@ struct Answer {
   bool Has(std::string_view header) const { return head.find(header) != std::string::npos; }
 };
 
+// The whole broker over workers in the test's process: each Windows session's worker answers
+// with the method's name and argument and counts its calls in lastError.
 class RouterTest : public ::testing::Test {
  protected:
-  EchoProvider provider;
+  testing::FakeStarter starter;
+  testing::LogLines log;
+  WorkerPool pool{starter, log, [] { return std::chrono::steady_clock::time_point{}; },
+                  WorkerLimits{2s, 300ms, 10min, 2s, 10ms}};  // a hung worker: 300 ms
+  WorkerProvider provider{pool};
   unsigned char next = 0;
   SessionTable sessions{[] { return std::chrono::steady_clock::time_point{}; },
                         [this](unsigned char* bytes, std::size_t count) {
                           std::fill(bytes, bytes + count, next++);
                           return true;
                         }};
-  Router router{provider, sessions};
+  Router router{provider, sessions, log, 100ms};
 
   Answer Send(const std::string& method, const std::string& target, const std::string& body = "",
-              const std::string& extra = "Origin: https://www.qardex.example\r\n",
-              const std::string& host = ServiceHostHeader()) {
-    HttpExchange exchange(router);
+              const std::string& extra = kPage, const std::string& host = kHost,
+              const CallerCheck& caller = kAlice) {
+    HttpExchange exchange(router, caller);
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\n" + extra;
     if (!body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     const std::string out = exchange.Receive(request + "\r\n" + body);
@@ -57,15 +56,20 @@ class RouterTest : public ::testing::Test {
     answer.body = out.substr(split + 4);
     return answer;
   }
-  std::string NewSession() {
-    const Answer created = Send("POST", "/v1/session");
+  std::string NewSession(const CallerCheck& caller = kAlice) {
+    const Answer created = Send("POST", "/v1/session", "", kPage, kHost, caller);
     EXPECT_EQ(created.status, 201);
     return created.body.substr(12, 32);  // {"session":"<id>"}
+  }
+  Answer CallBasic(const std::string& id, const CallerCheck& caller = kAlice,
+                   const std::string& origin = kPage) {
+    return Send("POST", "/v1/session/" + id + "/GetBasic", R"({"args":[]})", origin, kHost, caller);
   }
 };
 
 TEST_F(RouterTest, SessionLifeAndMethodCalls) {
   EXPECT_EQ(Send("GET", "/v1/version").body, R"({"version":"0001"})");
+  EXPECT_TRUE(starter.workers.empty());  // the version needs no worker
   const std::string id = NewSession();
   EXPECT_EQ(Send("POST", "/v1/session/" + id + "/H_Sign", R"({"args":["\u00e9"]})").body,
             R"({"result":"H_Sign:\u00e9","lastError":1})");
@@ -146,13 +150,82 @@ TEST_F(RouterTest, Preflight) {
   EXPECT_EQ(Send("OPTIONS", "/v1/version", "", "Origin: null\r\n").status, 403);
 }
 
-TEST_F(RouterTest, TooManySessions) {
-  for (std::size_t i = 0; i < kMaxSessions; ++i) NewSession();
+TEST_F(RouterTest, SessionQuotaIsPerOriginAndWindowsSession) {
+  for (std::size_t i = 0; i < kMaxSessionsPerOwner; ++i) NewSession();
   EXPECT_EQ(Send("POST", "/v1/session").status, 429);
+  EXPECT_EQ(Send("POST", "/v1/session", "", kPage, kHost, {{}, {12, 1, "S-1-5-21-1002"}}).status,
+            429);  // another user of the same Windows session shares the room
+  EXPECT_EQ(Send("POST", "/v1/session", "", "Origin: http://localhost\r\n").status, 201);
+}
+
+TEST_F(RouterTest, ASessionExistsOnlyForTheOriginAndWindowsSessionThatOpenedIt) {
+  const std::string id = NewSession();
+  const struct {
+    std::string origin;
+    CallerCheck caller;
+  } strangers[] = {
+      {"Origin: http://localhost\r\n", kAlice},
+      {kPage, {{}, {11, 2, kAlice.caller.userSid}}},
+      {kPage, {{}, {11, 1, "S-1-5-21-1002"}}},
+  };
+  for (const auto& s : strangers) {
+    EXPECT_EQ(CallBasic(id, s.caller, s.origin).status, 404);
+    EXPECT_EQ(Send("DELETE", "/v1/session/" + id, "", s.origin, kHost, s.caller).status, 404);
+  }
+  EXPECT_EQ(CallBasic(id).status, 200);
+  EXPECT_TRUE(starter.workers.size() == 1 && starter.callers[0].windowsSession == 1);
+}
+
+// A worker that breaks the rules of the pipe is ended (never the service) and its call fails.
+TEST_F(RouterTest, CallsWithoutAResultAnswerWhyAndRefusedCallersGet403) {
+  using testing::Script;
+  const char* const kBusy = R"({"error":"card busy"})";
+  const char* const kEnded = R"({"error":"worker ended during the call"})";
+  const char* const kUnavailable = R"({"error":"worker unavailable"})";
+  const struct {
+    Script script;
+    int status;
+    const char* body;
+    bool terminated;
+    const char* logged;
+  } cases[] = {
+      {Script::Busy, 503, kBusy, false, "worker started in Windows session 11, process 101"},
+      {Script::Fail, 500, R"({"error":"internal error"})", false, "failed: unknown session"},
+      {Script::Die, 502, kEnded, false, "(process 103) exited"},
+      {Script::Garbage, 502, kEnded, true, "ended: it sent a malformed message"},
+      {Script::Oversized, 502, kEnded, true, "ended: it sent an oversized message"},
+      {Script::Unexpected, 502, kEnded, true, "a message only the service sends"},
+      {Script::Stray, 502, kEnded, true, "ended: it answered a call it was not given"},
+      {Script::Silent, 502, kEnded, true, "ended: no reply within the call limit"},
+      {Script::WrongHello, 503, kUnavailable, true, "ended: its Hello named another process"},
+      {Script::NoStart, 503, kUnavailable, false, "cannot start a worker in Windows session 20"},
+  };
+  std::uint32_t windowsSession = 10;
+  for (const auto& c : cases) {  // each in a Windows session of its own, so with its own worker
+    starter.next = c.script;
+    const CallerCheck caller{{}, {1, ++windowsSession, "S-1-5-21-1"}};
+    const Answer answer = CallBasic(NewSession(caller), caller);
+    EXPECT_EQ(answer.status, c.status) << c.logged;
+    EXPECT_EQ(answer.body, c.body) << c.logged;
+    EXPECT_EQ(answer.Has("\r\nRetry-After: 5"), c.script == Script::Busy) << c.logged;
+    EXPECT_EQ(c.script != Script::NoStart && starter.workers.back()->terminated, c.terminated);
+    EXPECT_TRUE(log.Has(c.logged)) << c.logged;
+  }
+  // The session's previous call runs on past the wait.
+  const std::string id = NewSession();
+  const std::lock_guard<std::timed_mutex> running(sessions.Find(id, kPageOwner)->calls);
+  EXPECT_EQ(std::async(std::launch::async, [&] { return CallBasic(id).status; }).get(), 503);
+
+  const Answer refused = Send("POST", "/v1/session", "", kPage, kHost,
+                              {CallerRefusal::SystemSession, {4, 0, "S-1-5-18"}});
+  EXPECT_EQ(refused.status, 403);
+  EXPECT_EQ(refused.body, R"({"error":"caller not allowed"})");
+  EXPECT_TRUE(refused.Has("Access-Control-Allow-Origin: https://www.qardex.example\r\n"));
+  EXPECT_TRUE(log.Has(RefusalText(CallerRefusal::SystemSession)));
 }
 
 TEST_F(RouterTest, KeepAliveAnswersPipelinedRequestsInOrder) {
-  HttpExchange exchange(router);
+  HttpExchange exchange(router, kAlice);
   const std::string get = "GET /v1/version HTTP/1.1\r\nHost: " + ServiceHostHeader() +
                           "\r\nOrigin: http://localhost\r\n\r\n";
   std::string out = exchange.Receive(get + get.substr(0, 10));

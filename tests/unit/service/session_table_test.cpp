@@ -10,8 +10,12 @@ namespace {
 using namespace std::chrono_literals;
 
 struct NoCalls : MethodSession {
-  CallOutcome Call(const MethodSignature&, const std::vector<JsonValue>&) override { return {}; }
+  CallOutcome Call(const ipc::MethodSignature&, const std::vector<ipc::Value>&) override {
+    return {};
+  }
 };
+
+const SessionOwner kPage{"https://www.qardex.example", 1, "S-1-5-21-1001"};
 
 struct Fixture {
   std::chrono::steady_clock::time_point now{};
@@ -23,8 +27,8 @@ struct Fixture {
                        bytes[count - 1] = static_cast<unsigned char>(counter++ / 2);
                        return randomWorks;  // each id is drawn twice: a repeat is drawn again
                      }};
-  std::string Open() {
-    const auto opened = table.Open([] { return std::make_unique<NoCalls>(); });
+  std::string Open(const SessionOwner& owner = kPage) {
+    const auto opened = table.Open(owner, [] { return std::make_unique<NoCalls>(); });
     return opened.status == SessionTable::OpenStatus::Opened ? opened.id : "";
   }
 };
@@ -34,9 +38,9 @@ TEST(SessionTable, IdsComeFromTheRandomSourceAndNeverRepeat) {
   const std::string first = f.Open();
   EXPECT_EQ(first, std::string(30, '0') + "00");
   EXPECT_EQ(f.Open(), std::string(30, '0') + "01");  // the repeated draw was skipped
-  EXPECT_NE(f.table.Find(first), nullptr);
+  EXPECT_NE(f.table.Find(first, kPage), nullptr);
   f.randomWorks = false;
-  EXPECT_EQ(f.table.Open([] { return std::make_unique<NoCalls>(); }).status,
+  EXPECT_EQ(f.table.Open(kPage, [] { return std::make_unique<NoCalls>(); }).status,
             SessionTable::OpenStatus::Unavailable);
   EXPECT_EQ(f.table.Count(), 2u);
 }
@@ -46,21 +50,22 @@ TEST(SessionTable, IdleSessionsExpireAndUseRestartsTheTime) {
   const std::string kept = f.Open();
   const std::string idle = f.Open();
   f.now += 9min;
-  EXPECT_NE(f.table.Find(kept), nullptr);
+  EXPECT_NE(f.table.Find(kept, kPage), nullptr);
   f.now += 1min;  // idle has been unused for ten minutes
-  EXPECT_EQ(f.table.Find(idle), nullptr);
-  EXPECT_FALSE(f.table.Close(idle));
-  EXPECT_TRUE(f.table.Close(kept));
-  EXPECT_EQ(f.table.Find(kept), nullptr);
+  EXPECT_EQ(f.table.Find(idle, kPage), nullptr);
+  EXPECT_FALSE(f.table.Close(idle, kPage));
+  EXPECT_TRUE(f.table.Close(kept, kPage));
+  EXPECT_EQ(f.table.Find(kept, kPage), nullptr);
 }
 
-TEST(SessionTable, AtMost64AndExpiredOnesMakeRoom) {
+TEST(SessionTable, AtMost256AndExpiredOnesMakeRoom) {
   Fixture f;
   std::set<std::string> ids;
-  for (std::size_t i = 0; i < kMaxSessions; ++i) ids.insert(f.Open());
+  for (std::uint32_t i = 0; i < kMaxSessions; ++i) ids.insert(f.Open({kPage.origin, i, "S-1"}));
   EXPECT_EQ(ids.size(), kMaxSessions);
-  EXPECT_EQ(f.table.Open([] { return std::make_unique<NoCalls>(); }).status,
-            SessionTable::OpenStatus::Full);
+  EXPECT_EQ(
+      f.table.Open({kPage.origin, 999, "S-1"}, [] { return std::make_unique<NoCalls>(); }).status,
+      SessionTable::OpenStatus::Full);
   f.now += 10min;
   EXPECT_FALSE(f.Open().empty());
   EXPECT_EQ(f.table.Count(), 1u);

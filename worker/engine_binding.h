@@ -3,18 +3,17 @@
 #pragma once
 
 #include "engine/platform.h"
-#include "service/method_binding.h"
+#include "worker/method_session.h"
 
-namespace qardex::service {
+namespace qardex::worker {
 
-class EngineProvider : public MethodProvider {
+class EngineSessions : public SessionFactory {
  public:
-  explicit EngineProvider(engine::Platform& platform) : platform_(platform) {}
-  std::u16string Version() override;
+  explicit EngineSessions(engine::Platform& platform) : platform_(platform) {}
   std::unique_ptr<MethodSession> OpenSession() override;
 
  private:
   engine::Platform& platform_;
 };
 
-}  // namespace qardex::service
+}  // namespace qardex::worker

@@ -1,4 +1,4 @@
-#include "service/engine_binding.h"
+#include "worker/engine_binding.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -7,24 +7,24 @@
 #include "engine/random_generator.h"
 #include "engine/session.h"
 
-namespace qardex::service {
+namespace qardex::worker {
 
 namespace {
 
 std::wstring WideOf(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
-JsonValue TextResult(const std::string& ansi) {
+ipc::Value TextResult(const std::string& ansi) {
   const std::wstring wide = engine::WidenResult(ansi);
-  return JsonValue::String(std::u16string(wide.begin(), wide.end()));
+  return ipc::Value::Text(std::u16string(wide.begin(), wide.end()));
 }
 
-JsonValue NumberResult(std::int32_t value) { return JsonValue::Number(value); }
+ipc::Value NumberResult(std::int32_t value) { return ipc::Value::Number(value); }
 
-// An engine session draws its random digits from the calling thread's generator, and a
-// service session's calls arrive on whichever connection thread took the request. Rather than
-// keep a thread per session, each call runs with the session's own generator state swapped
-// into the thread and swapped out again afterwards; calls of one session never overlap, so
-// the digits follow the same sequence as in one control on one thread.
+// An engine session draws its random digits from the calling thread's generator, and each call
+// of a worker session runs on a thread of its own. Rather than keep a thread per session, each
+// call runs with the session's own generator state swapped into the thread and swapped out again
+// afterwards; calls of one session never overlap, so the digits follow the same sequence as in
+// one control on one thread.
 class GeneratorSwap {
  public:
   explicit GeneratorSwap(std::uint32_t& sessionState)
@@ -52,14 +52,15 @@ class EngineSession : public MethodSession {
     engine::SeedRandom(threadState_);
   }
 
-  CallOutcome Call(const MethodSignature& method, const std::vector<JsonValue>& args) override {
+  CallOutcome Call(const ipc::MethodSignature& method,
+                   const std::vector<ipc::Value>& args) override {
     GeneratorSwap swap(generatorState_);
-    JsonValue result = Run(method.name, args);
+    ipc::Value result = Run(method.name, args);
     return {std::move(result), session_.GetLastError()};
   }
 
  private:
-  JsonValue Run(std::string_view name, const std::vector<JsonValue>& args) {
+  ipc::Value Run(std::string_view name, const std::vector<ipc::Value>& args) {
     const auto page = [&] { return engine::PageTextOf(WideOf(args.at(0).text)); };
     if (name == "GetVersion") return TextResult(session_.GetVersion());
     if (name == "GetRandom") return TextResult(session_.GetRandom());
@@ -85,18 +86,8 @@ class EngineSession : public MethodSession {
 
 }  // namespace
 
-std::u16string EngineProvider::Version() {
-  // The version does not depend on any session's state; a throwaway session keeps the engine
-  // its one home.
-  const std::uint32_t threadState = engine::RandomState();
-  engine::Session probe(platform_);
-  const JsonValue version = TextResult(probe.GetVersion());
-  engine::SeedRandom(threadState);
-  return version.text;
-}
-
-std::unique_ptr<MethodSession> EngineProvider::OpenSession() {
+std::unique_ptr<MethodSession> EngineSessions::OpenSession() {
   return std::make_unique<EngineSession>(platform_);
 }
 
-}  // namespace qardex::service
+}  // namespace qardex::worker

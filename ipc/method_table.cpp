@@ -1,6 +1,6 @@
-#include "service/method_table.h"
+#include "ipc/method_table.h"
 
-namespace qardex::service {
+namespace qardex::ipc {
 
 const MethodSignature* FindMethod(std::string_view name) {
   for (const MethodSignature& method : kMethods) {
@@ -9,7 +9,7 @@ const MethodSignature* FindMethod(std::string_view name) {
   return nullptr;
 }
 
-bool ArgumentsFit(const MethodSignature& method, const std::vector<JsonValue>& args) {
+bool ArgumentsFit(const MethodSignature& method, const std::vector<Value>& args) {
   if (args.size() != method.argCount) return false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].kind != method.argTypes[i]) return false;
@@ -17,4 +17,4 @@ bool ArgumentsFit(const MethodSignature& method, const std::vector<JsonValue>& a
   return true;
 }
 
-}  // namespace qardex::service
+}  // namespace qardex::ipc

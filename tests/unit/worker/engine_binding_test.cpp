@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "engine/random_generator.h"
-#include "service/engine_binding.h"
+#include "worker/engine_binding.h"
 #include "tests/unit/fakes/fake_pcsc.h"
 #include "tests/unit/fakes/fake_server.h"
 
-namespace qardex::service {
+namespace qardex::worker {
 namespace {
 
 // Readers and a server that are never there; the methods under test need nothing more.
@@ -30,17 +30,17 @@ class AbsentPlatform : public engine::Platform {
 };
 
 CallOutcome CallOn(MethodSession& session, std::string_view name,
-                   std::vector<JsonValue> args = {}) {
-  return session.Call(*FindMethod(name), args);
+                   std::vector<ipc::Value> args = {}) {
+  return session.Call(*ipc::FindMethod(name), args);
 }
 
 std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 // A session's digits follow one generator seeded at its creation, whichever thread runs the
 // call and whatever other sessions or the thread itself draw in between.
-TEST(EngineBindingTest, SessionKeepsItsRandomSequenceAcrossThreads) {
+TEST(WorkerEngineBinding, SessionKeepsItsRandomSequenceAcrossThreads) {
   AbsentPlatform platform;
-  EngineProvider provider(platform);
+  EngineSessions provider(platform);
   std::unique_ptr<MethodSession> session;
   std::time_t seed = 0;
   do {  // the engine seeds with the time in seconds: retry across a second's edge
@@ -67,4 +67,4 @@ TEST(EngineBindingTest, SessionKeepsItsRandomSequenceAcrossThreads) {
 }
 
 }  // namespace
-}  // namespace qardex::service
+}  // namespace qardex::worker

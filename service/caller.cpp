@@ -1,0 +1,51 @@
+#include "service/caller.h"
+
+namespace qardex::service {
+
+const char* RefusalText(CallerRefusal refusal) {
+  switch (refusal) {
+    case CallerRefusal::None:
+      return "caller accepted";
+    case CallerRefusal::NoOwner:
+      return "no process could be found for the connection";
+    case CallerRefusal::SystemSession:
+      return "the caller runs in the services' session";
+    case CallerRefusal::NoInteractiveUser:
+      return "nobody is signed in to the caller's session";
+    case CallerRefusal::NotSessionUser:
+      return "the caller runs as another user than the one signed in to its session";
+  }
+  return "caller refused";
+}
+
+CallerCheck IdentifyCaller(SystemView& system, std::uint16_t peerPort, std::uint16_t servicePort) {
+  CallerCheck check;  // refused until every answer is in
+  // Process 0 is what the system reports when it knows no owner.
+  const std::optional<std::uint32_t> owner = system.OwnerOfConnection(peerPort, servicePort);
+  if (!owner || *owner == 0) return check;
+  check.caller.processId = *owner;
+
+  const std::optional<std::uint32_t> session = system.SessionOfProcess(*owner);
+  if (!session) return check;
+  check.caller.windowsSession = *session;
+  if (*session == 0) {
+    check.refusal = CallerRefusal::SystemSession;
+    return check;
+  }
+
+  const std::optional<std::string> user = system.UserOfProcess(*owner);
+  if (!user || user->empty()) return check;
+  check.caller.userSid = *user;
+
+  const std::optional<std::string> sessionUser = system.UserOfSession(*session);
+  if (!sessionUser || sessionUser->empty()) {
+    check.refusal = CallerRefusal::NoInteractiveUser;
+  } else if (*sessionUser != *user) {
+    check.refusal = CallerRefusal::NotSessionUser;
+  } else {
+    check.refusal = CallerRefusal::None;
+  }
+  return check;
+}
+
+}  // namespace qardex::service

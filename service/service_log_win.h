@@ -1,0 +1,37 @@
+// The service's log file, %ProgramData%\QARDEX\mQARDEXService.log: a folder only SYSTEM and
+// Administrators may write to (users may read), one line per event with the local time, and one
+// older file (.1) kept when the log grows past its bound.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "service/service_log.h"
+#include "service/win_handles.h"
+
+namespace qardex::service {
+
+inline constexpr std::uintmax_t kServiceLogRotateBytes = 1024 * 1024;
+
+class FileServiceLog final : public ServiceLog {
+ public:
+  // `file` lies in a folder already made safe.
+  explicit FileServiceLog(std::filesystem::path file);
+  void Write(std::string_view event) override;
+
+ private:
+  bool Reopen();
+  void RotateWhenFull();
+
+  std::mutex lock_;
+  const std::filesystem::path path_;
+  const std::filesystem::path previous_;
+  KernelHandle file_;
+};
+
+// The service's log; when its folder cannot be made safe, a log that drops everything, and one
+// line on standard error that says why.
+std::unique_ptr<ServiceLog> OpenServiceLog();
+
+}  // namespace qardex::service

@@ -1,0 +1,45 @@
+// How the service reaches a worker: a started worker process with the pipe to it. Bound to named
+// pipes and CreateProcessAsUserW on Windows, to fakes in tests.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "service/caller.h"
+
+namespace qardex::service {
+
+class WorkerChannel {
+ public:
+  // Closes the pipe; a process that has not exited within a short bound is ended.
+  virtual ~WorkerChannel() = default;
+
+  // Writes all bytes; false once the pipe is broken. One writer at a time (the caller serialises);
+  // may run while another thread is inside Read.
+  virtual bool Write(std::string_view bytes) = 0;
+
+  enum class ReadStatus { Data, Timeout, Closed };
+  // Waits at most `limit` for bytes and appends what arrived to `bytes`. Closed: the pipe broke
+  // or the worker is gone.
+  virtual ReadStatus Read(std::string& bytes, std::chrono::milliseconds limit) = 0;
+
+  // The worker's process id as the system reports it for the pipe's client.
+  virtual std::uint32_t ProcessId() const = 0;
+
+  // Ends the process now (a worker that hangs or misbehaves). May run while other threads are
+  // inside Read or Write; those then end within their limits.
+  virtual void Terminate() = 0;
+};
+
+class WorkerStarter {
+ public:
+  virtual ~WorkerStarter() = default;
+  // Starts a worker in the caller's Windows session as that session's user, connected by a pipe
+  // that admits SYSTEM and that user only. Null with `error` set when it cannot.
+  virtual std::unique_ptr<WorkerChannel> Start(const Caller& caller, std::string& error) = 0;
+};
+
+}  // namespace qardex::service

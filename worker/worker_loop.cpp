@@ -1,0 +1,222 @@
+#include "worker/worker_loop.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "ipc/message.h"
+#include "ipc/method_table.h"
+
+namespace qardex::worker {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct SessionSlot {
+  explicit SessionSlot(std::unique_ptr<MethodSession> opened) : session(std::move(opened)) {}
+  std::timed_mutex turn;  // calls of one session never overlap
+  const std::unique_ptr<MethodSession> session;
+};
+
+// What the call threads share with the reading thread. Each thread holds it by a shared pointer,
+// so a call still running when the loop stops waiting for it works on live objects; the pipe is
+// detached by then, and its reply is dropped.
+class Shared {
+ public:
+  Shared(PipeEnd& pipe, const LoopLimits& limits) : limits(limits), pipe_(&pipe) {}
+
+  // Writes one message as a frame; false when the pipe is broken or detached.
+  bool Send(const ipc::Message& message) {
+    std::string payload = ipc::Encode(message);
+    if (payload.empty()) {
+      // Only a result can outgrow the limits (a text beyond the payload size).
+      payload = ipc::Encode(ipc::Failed{CallIdOf(message), "result too large"});
+    }
+    const std::string frame = ipc::Frame(payload);
+    std::lock_guard<std::mutex> writing(writeLock_);
+    if (pipe_ == nullptr || broken_) return false;
+    if (!pipe_->Write(frame)) broken_ = true;
+    return !broken_;
+  }
+  bool Broken() const { return broken_; }
+  void Detach() {
+    std::lock_guard<std::mutex> writing(writeLock_);
+    pipe_ = nullptr;
+  }
+
+  bool TryStartCall() {
+    std::lock_guard<std::mutex> counting(countLock_);
+    if (running_ >= kMaxCalls) return false;
+    ++running_;
+    return true;
+  }
+  void EndCall() {
+    std::lock_guard<std::mutex> counting(countLock_);
+    --running_;
+    if (running_ == 0) idle_.notify_all();
+  }
+  void WaitIdle(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> counting(countLock_);
+    idle_.wait_until(counting, deadline, [this] { return running_ == 0; });
+  }
+
+  const LoopLimits limits;
+  std::timed_mutex card;  // one card transaction at a time in this worker
+
+ private:
+  static std::uint32_t CallIdOf(const ipc::Message& message) {
+    if (const auto* result = std::get_if<ipc::Result>(&message)) return result->callId;
+    return 0;
+  }
+
+  std::mutex writeLock_;
+  PipeEnd* pipe_;
+  std::atomic<bool> broken_{false};
+  std::mutex countLock_;
+  std::condition_variable idle_;
+  std::size_t running_ = 0;
+};
+
+// Runs one call that fits its method: waits its turn in the session and, for card work, for the
+// card, both within the card wait; then the method. Never throws.
+ipc::Message RunCall(Shared& shared, SessionSlot& slot, const ipc::MethodSignature& method,
+                     const ipc::Call& call) {
+  const Clock::time_point deadline = Clock::now() + shared.limits.cardWait;
+  std::unique_lock<std::timed_mutex> sessionTurn(slot.turn, deadline);
+  if (!sessionTurn.owns_lock()) return ipc::Busy{call.callId};
+  std::unique_lock<std::timed_mutex> card(shared.card, std::defer_lock);
+  if (method.usesCard && !card.try_lock_until(deadline)) return ipc::Busy{call.callId};
+  try {
+    CallOutcome outcome = slot.session->Call(method, call.args);
+    if (outcome.result.kind != method.result) {
+      return ipc::Failed{call.callId, "result of the wrong type"};
+    }
+    return ipc::Result{call.callId, std::move(outcome.result), outcome.lastError};
+  } catch (...) {
+    return ipc::Failed{call.callId, "the method failed"};
+  }
+}
+
+class Loop {
+ public:
+  Loop(PipeEnd& pipe, SessionFactory& factory, const LoopLimits& limits)
+      : pipe_(pipe), factory_(factory), shared_(std::make_shared<Shared>(pipe, limits)) {}
+
+  // However the loop ends, calls still running get the drain wait, and none of them writes to
+  // the pipe afterwards.
+  ~Loop() {
+    try {
+      shared_->WaitIdle(Clock::now() + shared_->limits.drainWait);
+    } catch (...) {
+    }
+    shared_->Detach();
+  }
+  Loop(const Loop&) = delete;
+  Loop& operator=(const Loop&) = delete;
+
+  int Run(std::uint32_t processId) {
+    return shared_->Send(ipc::Hello{processId}) ? Serve() : kWorkerExitPipeClosed;
+  }
+
+ private:
+  int Serve() {
+    ipc::FrameReader frames;
+    std::string bytes;
+    std::string payload;
+    while (!shared_->Broken()) {
+      bytes.clear();
+      const PipeEnd::ReadStatus status = pipe_.Read(bytes, shared_->limits.readSlice);
+      if (status == PipeEnd::ReadStatus::Closed) return kWorkerExitPipeClosed;
+      if (status == PipeEnd::ReadStatus::Timeout) continue;
+      frames.Feed(bytes);
+      ipc::FrameReader::Status next;
+      while ((next = frames.Next(payload)) == ipc::FrameReader::Status::Ready) {
+        std::optional<ipc::Message> message = ipc::Decode(payload);
+        if (!message || !Handle(std::move(*message))) return kWorkerExitBadMessage;
+      }
+      if (next == ipc::FrameReader::Status::Oversized) return kWorkerExitBadMessage;
+    }
+    return kWorkerExitPipeClosed;
+  }
+
+  // False for a message only a worker sends.
+  bool Handle(ipc::Message message) {
+    if (auto* open = std::get_if<ipc::OpenSession>(&message)) {
+      Open(open->session);
+    } else if (auto* close = std::get_if<ipc::CloseSession>(&message)) {
+      sessions_.erase(close->session);  // a call still running keeps its slot until it ends
+    } else if (auto* call = std::get_if<ipc::Call>(&message)) {
+      Start(std::move(*call));
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  void Open(std::uint64_t number) {
+    if (sessions_.size() >= kMaxSessions && sessions_.count(number) == 0) return;
+    try {
+      sessions_[number] = std::make_shared<SessionSlot>(factory_.OpenSession());
+    } catch (...) {
+      sessions_.erase(number);  // its calls are answered as for an unknown session
+    }
+  }
+
+  void Start(ipc::Call call) {
+    const std::uint32_t callId = call.callId;
+    const auto found = sessions_.find(call.session);
+    if (found == sessions_.end() || !found->second->session) {
+      shared_->Send(ipc::Failed{callId, "unknown session"});
+      return;
+    }
+    const ipc::MethodSignature* method = ipc::FindMethod(call.method);
+    if (method == nullptr) {
+      shared_->Send(ipc::Failed{callId, "unknown method"});
+      return;
+    }
+    if (!ipc::ArgumentsFit(*method, call.args)) {
+      shared_->Send(ipc::Failed{callId, "wrong arguments"});
+      return;
+    }
+    if (!shared_->TryStartCall()) {
+      shared_->Send(ipc::Busy{callId});
+      return;
+    }
+    try {
+      std::thread([shared = shared_, slot = found->second, method, call = std::move(call)] {
+        try {
+          shared->Send(RunCall(*shared, *slot, *method, call));
+        } catch (...) {
+          // Out of memory while sending: the service's own wait for the answer ends the call.
+        }
+        shared->EndCall();
+      }).detach();
+    } catch (...) {
+      shared_->EndCall();
+      shared_->Send(ipc::Failed{callId, "no thread for the call"});
+    }
+  }
+
+  PipeEnd& pipe_;
+  SessionFactory& factory_;
+  const std::shared_ptr<Shared> shared_;
+  std::unordered_map<std::uint64_t, std::shared_ptr<SessionSlot>> sessions_;
+};
+
+}  // namespace
+
+int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
+                  const LoopLimits& limits) {
+  try {
+    return Loop(pipe, sessions, limits).Run(processId);
+  } catch (...) {
+    return kWorkerExitFailure;
+  }
+}
+
+}  // namespace qardex::worker

@@ -1,0 +1,64 @@
+// The worker's side of the pipe: it says Hello, then opens and closes sessions and runs calls as
+// the service asks, until the service closes the pipe or says something the worker cannot take.
+// Pure: the pipe and the methods come in through interfaces (the named pipe and the engine in the
+// program, fakes in tests).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "worker/method_session.h"
+
+namespace qardex::worker {
+
+class PipeEnd {
+ public:
+  virtual ~PipeEnd() = default;
+
+  // Writes all bytes; false once the pipe is broken. One writer at a time (the loop serialises);
+  // may run while another thread is inside Read.
+  virtual bool Write(std::string_view bytes) = 0;
+
+  enum class ReadStatus { Data, Timeout, Closed };
+  // Waits at most `limit` for bytes and appends what arrived to `bytes`. Closed: the pipe broke
+  // or the service closed its end.
+  virtual ReadStatus Read(std::string& bytes, std::chrono::milliseconds limit) = 0;
+};
+
+// Calls held at once, running or waiting for their turn; one more is answered Busy at once.
+inline constexpr std::size_t kMaxCalls = 32;
+// Sessions held at once: more than the service ever opens. Beyond it an OpenSession is ignored,
+// so calls for that number are answered as for an unknown session.
+inline constexpr std::size_t kMaxSessions = 256;
+// How long a call waits for its session's previous call to end and, when it uses the card, for
+// the card to be free; then it is answered Busy without running.
+inline constexpr std::chrono::milliseconds kCardWait = std::chrono::seconds(30);
+// How long the loop, once the pipe is done, waits for calls still running.
+inline constexpr std::chrono::milliseconds kDrainWait = std::chrono::seconds(5);
+// How long one read waits before the loop looks whether a reply found the pipe broken.
+inline constexpr std::chrono::milliseconds kReadSlice = std::chrono::seconds(1);
+
+struct LoopLimits {
+  std::chrono::milliseconds cardWait = kCardWait;
+  std::chrono::milliseconds drainWait = kDrainWait;
+  std::chrono::milliseconds readSlice = kReadSlice;
+};
+
+// The worker process's exit codes.
+enum WorkerExit : int {
+  kWorkerExitPipeClosed = 0,   // the service closed the pipe (or it broke)
+  kWorkerExitBadMessage = 10,  // a frame too large, a payload that does not decode, or a message
+                               // only a worker sends
+  kWorkerExitNoPipe = 11,      // the pipe could not be opened
+  kWorkerExitFailure = 12,     // anything else that stopped the worker
+};
+
+// Runs until the pipe closes or the service misbehaves, then waits at most `drainWait` for calls
+// still running and returns one of the exit codes above. Never throws.
+int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
+                  const LoopLimits& limits = {});
+
+}  // namespace qardex::worker
