@@ -244,12 +244,13 @@ check "installation folder gone" test ! -e "$app"
 check "no product registered" is "$(installed_version)" ""
 snapshot removed
 # What the edition's own programs leave by design: the hosts entry and its backup, the roots
-# imported into the machine store (cardremove keeps them). Wine's package cache folder, the
+# imported into the machine store (cardremove keeps them), the service's own log. Wine's package cache folder, the
 # installer's empty bookkeeping keys and the certificate stores' empty keys appear on first use;
 # the service manager counts starts in ServiceCurrent.
 leftover_files=$(comm -13 "$work/clean.files" "$work/removed.files" | grep -v -x \
-  -e './windows/system32/drivers/etc/hosts.mQARDEX.Install.backup' -e './windows/Installer')
-check "no file left but the hosts backup" eval '[[ -z $leftover_files ]] || { qx_say "    $leftover_files"; false; }'
+  -e './windows/system32/drivers/etc/hosts.mQARDEX.Install.backup' -e './windows/Installer' \
+  -e './ProgramData/QARDEX' -e './ProgramData/QARDEX/mQARDEXService.log')
+check "no file left but the hosts backup and the service's log" eval '[[ -z $leftover_files ]] || { qx_say "    $leftover_files"; false; }'
 # Every key and every value as one line "[KEY]" or "[KEY] NAME=DATA" (continued lines joined).
 registry_lines() {
   awk '/^\[/ {key=$0; print key; next} /^$/ {next}
