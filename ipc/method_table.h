@@ -23,22 +23,25 @@ struct MethodSignature {
   ValueType result;
   // Card work is serialised: one card transaction at a time for a user.
   bool usesCard;
+  // Answers from the session's state alone, in microseconds: the worker may run it at once on
+  // the thread that reads the pipe instead of starting a thread for it.
+  bool immediate;
 };
 
 // In the order of the control's dispatch identifiers (1 to 12).
 inline constexpr MethodSignature kMethods[] = {
-    {"GetVersion", 0, {}, ValueType::Text, false},
-    {"GetRandom", 0, {}, ValueType::Text, false},
-    {"GetBasic", 0, {}, ValueType::Text, true},
-    {"H_Sign", 1, {ValueType::Text}, ValueType::Text, true},
-    {"GetReaders", 0, {}, ValueType::Text, true},
-    {"GetHCConnectNo", 0, {}, ValueType::Number, true},
-    {"ServiceStatus", 0, {}, ValueType::Number, false},
-    {"GetName", 0, {}, ValueType::Text, true},
-    {"ZEL_FormatMessage", 1, {ValueType::Text}, ValueType::Text, false},
-    {"SecureGetBasicWithParam", 1, {ValueType::Text}, ValueType::Text, true},
-    {"GetLastError", 0, {}, ValueType::Number, false},
-    {"EnCrypt", 1, {ValueType::Text}, ValueType::Text, true},
+    {"GetVersion", 0, {}, ValueType::Text, false, true},
+    {"GetRandom", 0, {}, ValueType::Text, false, true},
+    {"GetBasic", 0, {}, ValueType::Text, true, false},
+    {"H_Sign", 1, {ValueType::Text}, ValueType::Text, true, false},
+    {"GetReaders", 0, {}, ValueType::Text, true, false},
+    {"GetHCConnectNo", 0, {}, ValueType::Number, true, false},
+    {"ServiceStatus", 0, {}, ValueType::Number, false, false},
+    {"GetName", 0, {}, ValueType::Text, true, false},
+    {"ZEL_FormatMessage", 1, {ValueType::Text}, ValueType::Text, false, true},
+    {"SecureGetBasicWithParam", 1, {ValueType::Text}, ValueType::Text, true, false},
+    {"GetLastError", 0, {}, ValueType::Number, false, true},
+    {"EnCrypt", 1, {ValueType::Text}, ValueType::Text, true, false},
 };
 static_assert(sizeof kMethods / sizeof kMethods[0] == 12);
 

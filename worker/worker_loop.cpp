@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -17,6 +19,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A call thread that found no call for this long ends.
+constexpr std::chrono::seconds kCallThreadIdle{60};
+
 struct SessionSlot {
   explicit SessionSlot(std::unique_ptr<MethodSession> opened) : session(std::move(opened)) {}
   std::timed_mutex turn;  // calls of one session never overlap
@@ -26,9 +31,33 @@ struct SessionSlot {
 // What the call threads share with the reading thread. Each thread holds it by a shared pointer,
 // so a call still running when the loop stops waiting for it works on live objects; the pipe is
 // detached by then, and its reply is dropped.
-class Shared {
+class Shared : public std::enable_shared_from_this<Shared> {
  public:
   Shared(PipeEnd& pipe, const LoopLimits& limits) : limits(limits), pipe_(&pipe) {}
+
+  // Runs `job` on one of the worker's call threads: an idle one when there is one, else a new
+  // one (starting a thread costs more than most calls). False when no thread can be had.
+  bool Post(std::function<void()> job) {
+    std::lock_guard<std::mutex> hold(jobLock_);
+    jobs_.push_back(std::move(job));
+    if (idleThreads_ >= jobs_.size()) {
+      jobReady_.notify_one();
+      return true;
+    }
+    try {
+      std::thread([self = shared_from_this()] { self->ServeJobs(); }).detach();
+      return true;
+    } catch (...) {
+      jobs_.pop_back();
+      return false;
+    }
+  }
+  // Idle call threads end now rather than after their idle time.
+  void StopThreads() {
+    std::lock_guard<std::mutex> hold(jobLock_);
+    stopping_ = true;
+    jobReady_.notify_all();
+  }
 
   // Writes one message as a frame; false when the pipe is broken or detached.
   bool Send(const ipc::Message& message) {
@@ -74,6 +103,27 @@ class Shared {
     return 0;
   }
 
+  void ServeJobs() {
+    std::unique_lock<std::mutex> hold(jobLock_);
+    while (true) {
+      ++idleThreads_;
+      jobReady_.wait_for(hold, kCallThreadIdle, [this] { return stopping_ || !jobs_.empty(); });
+      --idleThreads_;
+      if (jobs_.empty()) return;  // idle too long, or the loop has ended
+      std::function<void()> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      hold.unlock();
+      job();
+      hold.lock();
+    }
+  }
+
+  std::mutex jobLock_;
+  std::condition_variable jobReady_;
+  std::deque<std::function<void()>> jobs_;
+  std::size_t idleThreads_ = 0;
+  bool stopping_ = false;
+
   std::mutex writeLock_;
   PipeEnd* pipe_;
   std::atomic<bool> broken_{false};
@@ -81,6 +131,19 @@ class Shared {
   std::condition_variable idle_;
   std::size_t running_ = 0;
 };
+
+// Runs the method of a call whose turn (and card) the caller holds. Never throws.
+ipc::Message RunHeld(SessionSlot& slot, const ipc::MethodSignature& method, const ipc::Call& call) {
+  try {
+    CallOutcome outcome = slot.session->Call(method, call.args);
+    if (outcome.result.kind != method.result) {
+      return ipc::Failed{call.callId, "result of the wrong type"};
+    }
+    return ipc::Result{call.callId, std::move(outcome.result), outcome.lastError};
+  } catch (...) {
+    return ipc::Failed{call.callId, "the method failed"};
+  }
+}
 
 // Runs one call that fits its method: waits its turn in the session and, for card work, for the
 // card, both within the card wait; then the method. Never throws.
@@ -91,15 +154,7 @@ ipc::Message RunCall(Shared& shared, SessionSlot& slot, const ipc::MethodSignatu
   if (!sessionTurn.owns_lock()) return ipc::Busy{call.callId};
   std::unique_lock<std::timed_mutex> card(shared.card, std::defer_lock);
   if (method.usesCard && !card.try_lock_until(deadline)) return ipc::Busy{call.callId};
-  try {
-    CallOutcome outcome = slot.session->Call(method, call.args);
-    if (outcome.result.kind != method.result) {
-      return ipc::Failed{call.callId, "result of the wrong type"};
-    }
-    return ipc::Result{call.callId, std::move(outcome.result), outcome.lastError};
-  } catch (...) {
-    return ipc::Failed{call.callId, "the method failed"};
-  }
+  return RunHeld(slot, method, call);
 }
 
 class Loop {
@@ -115,6 +170,7 @@ class Loop {
     } catch (...) {
     }
     shared_->Detach();
+    shared_->StopThreads();
   }
   Loop(const Loop&) = delete;
   Loop& operator=(const Loop&) = delete;
@@ -183,20 +239,33 @@ class Loop {
       shared_->Send(ipc::Failed{callId, "wrong arguments"});
       return;
     }
+    if (method->immediate && !method->usesCard) {
+      // Starting a thread costs more than the call itself; only a session busy with an earlier
+      // call makes this one wait on a thread of its own.
+      std::unique_lock<std::timed_mutex> turn(found->second->turn, std::try_to_lock);
+      if (turn.owns_lock()) {
+        shared_->Send(RunHeld(*found->second, *method, call));
+        return;
+      }
+    }
     if (!shared_->TryStartCall()) {
       shared_->Send(ipc::Busy{callId});
       return;
     }
+    bool posted = false;
     try {
-      std::thread([shared = shared_, slot = found->second, method, call = std::move(call)] {
-        try {
-          shared->Send(RunCall(*shared, *slot, *method, call));
-        } catch (...) {
-          // Out of memory while sending: the service's own wait for the answer ends the call.
-        }
-        shared->EndCall();
-      }).detach();
+      posted =
+          shared_->Post([shared = shared_, slot = found->second, method, call = std::move(call)] {
+            try {
+              shared->Send(RunCall(*shared, *slot, *method, call));
+            } catch (...) {
+              // Out of memory while sending: the service's own wait for the answer ends the call.
+            }
+            shared->EndCall();
+          });
     } catch (...) {
+    }
+    if (!posted) {
       shared_->EndCall();
       shared_->Send(ipc::Failed{callId, "no thread for the call"});
     }
