@@ -2,6 +2,8 @@
 
 #include <openssl/err.h>
 
+#include "cloud/key_digest.h"
+
 namespace qardex::cloud {
 
 namespace {
@@ -33,6 +35,8 @@ bool OpenSslSessionKeys::OpenServerKey(const char* publicKeyText) {
   serverKey_ = open_publice_key(publicKeyText);
   return serverKey_ != nullptr;
 }
+
+std::string OpenSslSessionKeys::ServerKeyDigest() { return PublicKeyDigest(serverKey_.get()); }
 
 int OpenSslSessionKeys::DecryptWithClientKey(const std::uint8_t* in, int length,
                                              std::uint8_t* out) {

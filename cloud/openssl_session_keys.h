@@ -13,6 +13,7 @@ class OpenSslSessionKeys final : public SessionKeys {
   int WritePrivateKey(const char* passphrase) override;
   int WritePublicKey(std::string& text) override;
   bool OpenServerKey(const char* publicKeyText) override;
+  std::string ServerKeyDigest() override;
   int DecryptWithClientKey(const std::uint8_t* in, int length, std::uint8_t* out) override;
   int EncryptWithServerKey(const std::uint8_t* in, int length, std::uint8_t* out) override;
   void LogCryptoError(const char* text) override;

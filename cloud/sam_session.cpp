@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cloud/relay.h"
+#include "cloud/server_key_pins.h"
 #include "common/error_codes.h"
 #include "crypto/block_padding.h"
 #include "crypto/block_size.h"
@@ -63,6 +64,14 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   char serverKeyText[300] = {};
   std::memcpy(serverKeyText, plain + kHelloReplyKeyOffset, kPublicKeyTextLength);
   if (!keys.OpenServerKey(serverKeyText)) return codes::kBadHelloReply;
+  // A key the administrator has not pinned gets nothing: not even the client random.
+  if (!request.serverKeyPins.empty()) {
+    const std::string digest = keys.ServerKeyDigest();
+    if (!ServerKeyPinned(request.serverKeyPins, digest)) {
+      AppendErrorLog("Server key %s is not in the pin list\r\n", digest.c_str());
+      return codes::kPublicEncryptFailed;
+    }
+  }
 
   std::uint8_t secretBlock[kRsaBlockLength] = {};
   std::memcpy(secretBlock, plain + kHelloReplySecretOffset, kRsaBlockLength);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "card/card_commands.h"
 #include "cloud/sam_messages.h"
@@ -26,6 +27,8 @@ class SessionKeys {
   // The public key as PEM text: its length, or -1.
   virtual int WritePublicKey(std::string& text) = 0;
   virtual bool OpenServerKey(const char* publicKeyText) = 0;
+  // The opened server key's digest as a pin list names it (cloud/server_key_pins.h), or "".
+  virtual std::string ServerKeyDigest() = 0;
   // PKCS#1 v1.5 with the client's private key / the server's public key.
   // `out` holds 256 bytes. The output length, or -1.
   virtual int DecryptWithClientKey(const std::uint8_t* in, int length, std::uint8_t* out) = 0;
@@ -41,10 +44,12 @@ class ServerConnector {
 };
 
 // The session's inputs. The client random is drawn by the caller from the
-// control's generator, seeded with the time at the start of the call.
+// system's cryptographic generator.
 struct SessionRequest {
   std::string host;
   std::string portText;
+  // The administrator's pin list; empty: any server key is used.
+  std::vector<std::string> serverKeyPins;
   ClientRandom clientRandom{};
   PageRandom pageRandom{};
   crypto::HelloKey helloKey{};

@@ -3,9 +3,11 @@
 // bind it to fakes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "card/pcsc_api.h"
 #include "cloud/sam_session.h"
@@ -30,6 +32,10 @@ class Platform {
   virtual void BeginCryptoUse() = 0;
   virtual void EndCryptoUse() = 0;
   virtual std::unique_ptr<cloud::SessionKeys> NewSessionKeys() = 0;
+  // The administrator's pin list for the server's key, as set (empty when none is set).
+  virtual std::vector<std::string> ServerKeyPins() = 0;
+  // Fills `bytes` from the system's cryptographic generator; false when it cannot.
+  virtual bool SystemRandom(std::uint8_t* bytes, std::size_t count) = 0;
 
   // The system's text for an error number in the user's language, or "" when it has none.
   virtual std::string SystemMessage(std::int32_t code) = 0;

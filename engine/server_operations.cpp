@@ -7,7 +7,9 @@
 #include "cloud/sam_session.h"
 #include "common/error_codes.h"
 #include "crypto/key_material.h"
+#include "crypto/secure_zero.h"
 #include "diag/error_log.h"
+#include "engine/client_random.h"
 #include "engine/random_generator.h"
 #include "engine/session.h"
 #include "qardex_constants.h"
@@ -46,18 +48,24 @@ class CryptoUse {
   Platform& platform_;
 };
 
-cloud::SessionRequest MakeRequest(const std::string& pageRandomText) {
-  cloud::SessionRequest request;
+// False when the system's generator gives no client random.
+bool MakeRequest(Platform& platform, const std::string& pageRandomText,
+                 cloud::SessionRequest& request) {
   request.host = build::kAuthServerHost;
   request.portText = kServerPortText;
+  request.serverKeyPins = platform.ServerKeyPins();
   // The first 20 bytes of the page's random, zero-filled behind a shorter one.
   std::copy_n(pageRandomText.begin(), std::min(pageRandomText.size(), request.pageRandom.size()),
               request.pageRandom.begin());
+  // The control's generator is seeded and drawn as it always was here, so the digits that
+  // GetRandom and EnCrypt give afterwards stay the same; its digits are not the secret.
   SeedRandomWithTime();
-  const std::string clientRandom = RandomDigits16();
-  std::copy_n(clientRandom.begin(), request.clientRandom.size(), request.clientRandom.begin());
+  std::string digits = RandomDigits16();
+  const bool drawn = SystemRandomDigits16(platform, digits);
+  if (drawn) std::copy_n(digits.begin(), request.clientRandom.size(), request.clientRandom.begin());
+  crypto::SecureZero(digits.data(), digits.size());
   request.helloKey = crypto::BuildHelloKey();
-  return request;
+  return drawn;
 }
 
 }  // namespace
@@ -87,9 +95,15 @@ const std::string& Session::H_Sign(const PageText& pageRandom) {
     cloud::SessionResult sessionResult{};
     const card::CardChannel channel{session.pcsc(), session.card()};
     if (status == card::kScanOk) {
-      const std::unique_ptr<cloud::SessionKeys> keys = platform_.NewSessionKeys();
-      status = cloud::cloud_sam_session(MakeRequest(pageRandom.ansi), *keys, platform_.Connector(),
-                                        channel, sessionResult);
+      cloud::SessionRequest request;
+      if (MakeRequest(platform_, pageRandom.ansi, request)) {
+        const std::unique_ptr<cloud::SessionKeys> keys = platform_.NewSessionKeys();
+        status =
+            cloud::cloud_sam_session(request, *keys, platform_.Connector(), channel, sessionResult);
+      } else {
+        diag::AppendErrorLog("System random failed\r\n");
+        status = common::kPublicEncryptFailed;
+      }
     }
     if (status == 0) {
       diag::AppendErrorLog("Ret = %d\r\n", 0);

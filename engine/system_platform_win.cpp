@@ -1,9 +1,13 @@
 #include <winsock2.h>
 #include <windows.h>
+#include <bcrypt.h>
+
+#include <limits>
 
 #include "cloud/crypto_library.h"
 #include "cloud/openssl_session_keys.h"
 #include "cloud/winsock_connector.h"
+#include "common/policy_values.h"
 #include "engine/system_platform.h"
 
 namespace qardex::engine {
@@ -12,6 +16,31 @@ namespace {
 
 crypto::CalendarDate DateOf(const SYSTEMTIME& time) {
   return crypto::CalendarDate{time.wYear, time.wMonth, time.wDay};
+}
+
+// A pin list longer than this is not an administrator's list: it counts as one bad entry.
+constexpr DWORD kPinListByteLimit = 64 * 1024;
+
+// The entries of a REG_MULTI_SZ value under the policy key; none when the value is absent.
+std::vector<std::string> ReadPolicyList(const char* valueName) {
+  DWORD size = 0;
+  LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, common::kPolicyKeyPath, valueName,
+                                RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size);
+  if (status == ERROR_FILE_NOT_FOUND) return {};
+  // Present but unreadable: a list that matches nothing, never no list.
+  const std::vector<std::string> unreadable = {"unreadable"};
+  if (status != ERROR_SUCCESS || size > kPinListByteLimit) return unreadable;
+  std::vector<char> buffer(size + 2, '\0');
+  status = RegGetValueA(HKEY_LOCAL_MACHINE, common::kPolicyKeyPath, valueName, RRF_RT_REG_MULTI_SZ,
+                        nullptr, buffer.data(), &size);
+  if (status != ERROR_SUCCESS) return unreadable;
+  std::vector<std::string> entries;
+  for (std::size_t at = 0; at < size && buffer[at] != '\0';) {
+    const std::string entry(buffer.data() + at);
+    at += entry.size() + 1;
+    entries.push_back(entry);
+  }
+  return entries;
 }
 
 class WindowsPlatform final : public Platform {
@@ -30,6 +59,14 @@ class WindowsPlatform final : public Platform {
   void EndCryptoUse() override { cloud::ReleaseThreadCryptoState(); }
   std::unique_ptr<cloud::SessionKeys> NewSessionKeys() override {
     return std::make_unique<cloud::OpenSslSessionKeys>();
+  }
+  std::vector<std::string> ServerKeyPins() override {
+    return ReadPolicyList(common::kServerKeyPinsValue);
+  }
+  bool SystemRandom(std::uint8_t* bytes, std::size_t count) override {
+    if (count > std::numeric_limits<ULONG>::max()) return false;
+    return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count),
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
   }
 
   std::string SystemMessage(std::int32_t code) override {

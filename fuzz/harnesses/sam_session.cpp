@@ -1,8 +1,10 @@
 // The whole authentication dialogue over a scripted connection, card and key
 // handling. The server's replies are plaintexts from the input, sealed with
 // the key the client will use (or sent raw), so the fuzzer reaches every
-// step. A successful session must rest on complete card answers and a complete
-// final reply, and the whole dialogue must end within the sum of its limits.
+// step. A successful session must rest on complete card answers and a final
+// reply whose deciphered length holds the result (the control keeps the final
+// reply's padding, so that is all it can know), and the whole dialogue must end
+// within the sum of its limits.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -51,6 +53,7 @@ class ScriptedKeys : public cloud::SessionKeys {
     if (realServerKey) return cloud::open_publice_key(text) != nullptr;
     return text[0] != '\0';
   }
+  std::string ServerKeyDigest() override { return std::string(64, 'A'); }
   int DecryptWithClientKey(const std::uint8_t*, int, std::uint8_t* out) override {
     std::copy(secret.begin(), secret.end(), out);
     return secretLength;
@@ -75,6 +78,7 @@ class OneSocketConnector : public cloud::ServerConnector {
 struct Reply {
   int mode = 0;  // 0 sealed, 1 raw with the trailer added, 2 raw as it is
   std::string bytes;
+  std::size_t sealedLength = 0;  // mode 0: the padded plaintext's length
 };
 
 }  // namespace
@@ -96,6 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.portText = "443";
   for (std::size_t i = 0; i < request.clientRandom.size(); ++i) request.clientRandom[i] = i;
   for (std::size_t i = 0; i < request.helloKey.size(); ++i) request.helloKey[i] = 0x30 + i;
+  // A pin list that the scripted server key never matches: nothing may succeed past it.
+  if ((flags & 16) != 0) request.serverKeyPins = {std::string(64, 'b')};
 
   fuzzing::ScriptedCard card;
   card.UseOneReader();
@@ -122,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           cloud::SealMessage(reinterpret_cast<const std::uint8_t*>(reply.bytes.data()),
                              reply.bytes.size(), i == 0 ? helloKey : laterKey);
       wire.assign(sealed.begin(), sealed.end());
+      reply.sealedLength = sealed.size() - (sizeof cloud::kFrameTrailer - 1);
     } else if (reply.mode == 1) {
       wire += cloud::kFrameTrailer;
     }
@@ -151,17 +158,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       "session error code");
   if (code != 0) return 0;
 
+  QARDEX_FUZZ_CHECK(request.serverKeyPins.empty(), "unpinned server key taken");
   // Success must rest on what was asked for, in full.
   QARDEX_FUZZ_CHECK(card.LastDataLength(0xCA) >= 12, "short card identifier taken as success");
   QARDEX_FUZZ_CHECK(card.LastDataLength(0x84) >= 8, "short challenge taken as success");
   QARDEX_FUZZ_CHECK(card.LastDataLength(0x82) >= 16, "short card answer taken as success");
   const Reply& last = replies[kReplies - 1];
   const std::size_t fullReply = cloud::kFinalReplyResultOffset + cloud::kResultLength;
-  QARDEX_FUZZ_CHECK(last.bytes.size() >= fullReply, "short final reply taken as success");
+  const std::size_t deciphered = last.mode == 0 ? last.sealedLength : last.bytes.size();
+  QARDEX_FUZZ_CHECK(deciphered >= fullReply, "short final reply taken as success");
   if (last.mode == 0) {
-    QARDEX_FUZZ_CHECK(std::memcmp(result.data(), last.bytes.data() + cloud::kFinalReplyResultOffset,
-                                  cloud::kResultLength) == 0,
-                      "result is the final reply's");
+    // Past the reply's own bytes the result holds the sealing's padding, kept as it came.
+    const std::size_t own =
+        std::min(cloud::kResultLength, last.bytes.size() - cloud::kFinalReplyResultOffset);
+    QARDEX_FUZZ_CHECK(
+        std::memcmp(result.data(), last.bytes.data() + cloud::kFinalReplyResultOffset, own) == 0,
+        "result is the final reply's");
   }
   return 0;
 }

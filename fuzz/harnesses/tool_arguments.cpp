@@ -17,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(0, 6);
   for (std::size_t i = 0; i < count; ++i) args.push_back(input.ConsumeRandomLengthString(600));
   const tool::ToolRun run = tool::RunTool(args);
-  QARDEX_FUZZ_CHECK(run.exitCode == tool::kExitSuccess ||
-                        run.exitCode == tool::kExitDecipherFailed ||
-                        run.exitCode == tool::kExitUsage,
-                    "exit code");
+  QARDEX_FUZZ_CHECK(
+      run.exitCode == tool::kExitSuccess || run.exitCode == tool::kExitDecipherFailed ||
+          run.exitCode == tool::kExitUsage || run.exitCode == tool::kExitKeyFileFailed,
+      "exit code");
   QARDEX_FUZZ_CHECK(run.exitCode == tool::kExitSuccess ? run.err.empty() : !run.err.empty(),
                     "errors go to standard error");
 

@@ -4,6 +4,8 @@
 #include <exception>
 #include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 
 #include "testbed/authserver/event_log.h"
 #include "testbed/authserver/options.h"
@@ -29,6 +31,17 @@ std::optional<std::array<std::uint8_t, 16>> hello_key_from_tool(const std::strin
     return authserver::parse_hello_key(line);
 }
 
+// The base64 lines of a PEM text joined into one, without the BEGIN and END lines: the DER that
+// tests digest to pin the key.
+std::string pem_base64(const std::string& pem) {
+    std::string joined;
+    std::istringstream lines(pem);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("-----", 0) != 0) joined += line;
+    }
+    return joined;
+}
+
 int run(const authserver::Options& options) {
     auto hello_key = options.hello_key;
     if (!hello_key) hello_key = hello_key_from_tool(options.hello_key_tool);
@@ -48,6 +61,7 @@ int run(const authserver::Options& options) {
         std::fprintf(stderr, "qardex-authserver: cannot make an RSA key\n");
         return kExitFailure;
     }
+    log.write(0, "server-key", pem_base64(server_key->public_pem()));
 
     std::string error;
     const testnet::UniqueFd listener = testnet::listen_on(options.address, options.port, error);

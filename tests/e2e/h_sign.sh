@@ -138,6 +138,42 @@ card_and_server "hello-silent"
 run_js cloud/h_sign.js "sign|r|8305|8305|19-30"
 check "the server saw the Hello" grep -q '^1 hello ' "$QX_FILES/authserver.events"
 
+# The administrator's pin list (a machine policy value): the server's key must be on it, in either
+# case; a key that is not gets no key message. The value goes again afterwards. (A success keeps
+# the code of the refusal before it as the last error.)
+pins_key='HKLM\SOFTWARE\Policies\QARDEX'
+clear_pins() { wine reg delete "$pins_key" /v ServerKeyPins /f >>"$QX_FILES/reg.log" 2>&1; }
+set_pins() {
+  wine reg add "$pins_key" /v ServerKeyPins /t REG_MULTI_SZ /d "$1" /f >>"$QX_FILES/reg.log" 2>&1
+}
+pin_step() {
+  local other
+  other=$(printf '%064d' 0)
+  case $1 in
+    server) set_pins "$server_pin" ;;
+    other) set_pins "$other" ;;
+    both) set_pins "$other\\0${server_pin^^}" ;; # a key being rolled over
+    none) clear_pins ;;
+    *) return 1 ;;
+  esac
+}
+net_scenario "the administrator's pin list for the server's key"
+card_and_server "normal*4"
+clear_pins
+# The pin by an outside reckoning: SHA-256 of the key's DER as the server logged it.
+server_pin=$(auth_value 0 server-key | base64 -d | sha256sum | cut -c1-64)
+check "the server told its key" test -n "$(auth_value 0 server-key)"
+run_js --steps pin_step cloud/h_sign.js "$(events_arg)" \
+  "sign|no list|result|0" "step:server" "sign|pinned|result|0" \
+  "step:other" "sign|r|8303|8303" "step:both" "sign|two pins|result|8303" "step:none"
+for connection in 1 2 4; do
+  check "call $connection sent its key message" test -n "$(auth_value $connection client-random)"
+done
+check "the server saw the Hello of the refused call" test -n "$(auth_value 3 hello)"
+check "the server saw no key message from the refused call" test -z "$(auth_value 3 client-random)"
+check_log_has "Server key $server_pin is not in the pin list"
+clear_pins
+
 if [[ ${QARDEX_E2E_SLOW:-} == 1 ]]; then
   net_scenario "replies after the first take up to 60 s"
   card_and_server "slow-02:25,trickle-02"

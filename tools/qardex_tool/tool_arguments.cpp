@@ -12,7 +12,9 @@ const char kToolUsage[] =
     "  qardex-tool decrypt-encrypt --card-number NNNNNNNNNNNN --date YYYYMMDD HEX\n"
     "      prints the page string's bytes; the date is the local date of the call\n"
     "  qardex-tool hello-key\n"
-    "      prints the Hello key as 32 hex digits\n";
+    "      prints the Hello key as 32 hex digits\n"
+    "  qardex-tool server-key-pin FILE.pem\n"
+    "      prints the pin-list digest of a public key or certificate PEM file\n";
 
 namespace {
 
@@ -24,13 +26,14 @@ struct CommandName {
   ToolCommand command;
   bool takesDate;
   bool takesCardNumber;
-  bool takesHex;
+  const char* operand;  // what the one argument is, or nullptr when none is taken
 };
 
 constexpr CommandName kCommands[] = {
-    {"decrypt-basic", ToolCommand::kDecryptBasic, true, false, true},
-    {"decrypt-encrypt", ToolCommand::kDecryptEncrypt, true, true, true},
-    {"hello-key", ToolCommand::kHelloKey, false, false, false},
+    {"decrypt-basic", ToolCommand::kDecryptBasic, true, false, "hex text"},
+    {"decrypt-encrypt", ToolCommand::kDecryptEncrypt, true, true, "hex text"},
+    {"hello-key", ToolCommand::kHelloKey, false, false, nullptr},
+    {"server-key-pin", ToolCommand::kServerKeyPin, false, false, "key file"},
 };
 
 ParsedArguments Fail(std::string error) { return ParsedArguments{std::nullopt, std::move(error)}; }
@@ -45,7 +48,7 @@ ParsedArguments ParseToolArguments(const std::vector<std::string>& args) {
   }
   if (command == nullptr) return Fail("unknown command '" + args[0] + "'");
 
-  std::optional<std::string> dateText, cardNumberText, hex;
+  std::optional<std::string> dateText, cardNumberText, operand;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool isDate = arg == kDateOption;
@@ -59,10 +62,10 @@ ParsedArguments ParseToolArguments(const std::vector<std::string>& args) {
       slot = args[++i];
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail("unknown option '" + arg + "'");
-    } else if (!command->takesHex || hex) {
+    } else if (command->operand == nullptr || operand) {
       return Fail("unexpected argument '" + arg + "'");
     } else {
-      hex = arg;
+      operand = arg;
     }
   }
 
@@ -82,9 +85,9 @@ ParsedArguments ParseToolArguments(const std::vector<std::string>& args) {
     }
     std::memcpy(parsed.cardNumber.data(), cardNumberText->data(), parsed.cardNumber.size());
   }
-  if (command->takesHex) {
-    if (!hex) return Fail("the hex text is missing");
-    parsed.hex = *hex;
+  if (command->operand != nullptr) {
+    if (!operand) return Fail(std::string("the ") + command->operand + " is missing");
+    parsed.operand = *operand;
   }
   return ParsedArguments{parsed, {}};
 }

@@ -2,6 +2,7 @@
 //   qardex-tool decrypt-basic --date YYYYMMDD HEX
 //   qardex-tool decrypt-encrypt --card-number NNNNNNNNNNNN --date YYYYMMDD HEX
 //   qardex-tool hello-key
+//   qardex-tool server-key-pin FILE.pem
 // Options may come before or after HEX.
 #pragma once
 
@@ -14,13 +15,13 @@
 
 namespace qardex::tool {
 
-enum class ToolCommand { kDecryptBasic, kDecryptEncrypt, kHelloKey };
+enum class ToolCommand { kDecryptBasic, kDecryptEncrypt, kHelloKey, kServerKeyPin };
 
 struct ToolArguments {
   ToolCommand command = ToolCommand::kHelloKey;
   crypto::CalendarDate date{};
   crypto::CardNumber cardNumber{};
-  std::string hex;
+  std::string operand;  // the hex text, or the key file's path
 };
 
 // Exactly one of the two is set.

@@ -9,6 +9,7 @@ namespace qardex::tool {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitDecipherFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitKeyFileFailed = 3;
 
 struct ToolRun {
   int exitCode = kExitSuccess;

@@ -47,6 +47,13 @@ class FakePlatform : public Platform {
     keys->onDestroy = [this] { trace += "keys- "; };
     return keys;
   }
+  std::vector<std::string> ServerKeyPins() override { return pins; }
+  // Hands out systemBytes over and over.
+  bool SystemRandom(std::uint8_t* bytes, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i)
+      bytes[i] = systemBytes[systemDrawn++ % systemBytes.size()];
+    return systemRandomWorks;
+  }
   std::string SystemMessage(std::int32_t code) override { return "system " + std::to_string(code); }
   crypto::CalendarDate UtcDate() override { return utc; }
   crypto::CalendarDate LocalDate() override { return local; }
@@ -55,6 +62,12 @@ class FakePlatform : public Platform {
   std::unique_ptr<FakeConnector> connector = std::make_unique<FakeConnector>();
   int networkResult = 0;
   std::string trace;
+  std::vector<std::string> pins;
+  // 0, 9998, a value that would bias the digits (drawn again), 1234, 5678.
+  Bytes systemBytes = {0x00, 0x00, 0x27, 0x0E, 0xEA, 0x5A, 0x04, 0xD2, 0x16, 0x2E};
+  static constexpr char kSystemDigits[] = "0000999812345678";
+  std::size_t systemDrawn = 0;
+  bool systemRandomWorks = true;
   crypto::CalendarDate utc{2024, 1, 31};
   crypto::CalendarDate local{2024, 2, 1};
 };
@@ -78,25 +91,18 @@ struct OperationsTest : ::testing::Test {
           {muAuth, Ok(kCardAnswer)}}});
   }
   FakeReader& Card() { return platform.pcsc.readers[1]; }
-  // Signs with a server scripted for the client random the session draws from the time; a
-  // call that crosses into the next second is made again.
+  // Signs with a server scripted for the client random the fake system generator gives.
   std::string SignWithServer() {
-    std::string result;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const std::time_t before = std::time(nullptr);
-      SeedRandomWithTime();
-      const std::string digits = RandomDigits16();
-      ServerScript server;
-      std::copy_n(digits.begin(), server.clientRandom.size(), server.clientRandom.begin());
-      platform.connector = std::make_unique<FakeConnector>();
-      platform.connector->peer->Data(server.HelloReply())
-          .Data(server.Reply02())
-          .Data(server.FinalReply());
-      platform.trace.clear();
-      result = session.H_Sign({"PAGE-RANDOM", 11});
-      if (std::time(nullptr) == before) break;
-    }
-    return result;
+    ServerScript server;
+    std::copy_n(FakePlatform::kSystemDigits, server.clientRandom.size(),
+                server.clientRandom.begin());
+    platform.connector = std::make_unique<FakeConnector>();
+    platform.connector->peer->Data(server.HelloReply())
+        .Data(server.Reply02())
+        .Data(server.FinalReply());
+    platform.trace.clear();
+    platform.systemDrawn = 0;
+    return session.H_Sign({"PAGE-RANDOM", 11});
   }
   void ExpectClosed() {
     EXPECT_EQ(platform.pcsc.openCards, 0);
@@ -121,6 +127,59 @@ TEST_F(OperationsTest, SignRunsTheWholeDialogueThenEndsWithSelectHC31) {
   EXPECT_EQ(session.GetLastError(), 0);  // a success leaves lastError as it was
   EXPECT_EQ(platform.trace, "net+ crypto+ keys- crypto- net- ");
   EXPECT_NE(log.Text().find("Ret = 0\r\n"), std::string::npos);
+  ExpectClosed();
+}
+
+// The secret half of the session key comes from the system; the control's own generator draws
+// exactly as before, so the digits GetRandom gives after an H_Sign do not change.
+TEST_F(OperationsTest, SignTakesTheClientRandomFromTheSystemAndLeavesTheGeneratorAsItWas) {
+  Card().hasCard = true;
+  int expected = 0, drawn = -1;
+  for (int attempt = 0; attempt < 3 && expected != drawn; ++attempt) {  // a second's edge
+    SeedRandomWithTime();
+    RandomDigits16();
+    expected = NextRandom();
+    EXPECT_EQ(SignWithServer().substr(0, 3), "RST");
+    drawn = NextRandom();
+  }
+  EXPECT_EQ(drawn, expected);
+
+  platform.systemRandomWorks = false;
+  EXPECT_EQ(SignWithServer(), "8303");
+  EXPECT_NE(log.Text().find("System random failed\r\n"), std::string::npos);
+  EXPECT_TRUE(platform.connector->host.empty());  // nothing went out
+  ExpectClosed();
+}
+
+// The administrator's pin list decides whether the server's key gets the client random.
+TEST_F(OperationsTest, SignUsesOnlyAServerKeyOnTheAdministratorsPinList) {
+  std::string upper = kServerKeyDigest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string other(64, '0');
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      // refusals last: the log grows
+      {{}, true},
+      {{kServerKeyDigest}, true},
+      {{" " + upper + "\t"}, true},
+      {{other, kServerKeyDigest}, true},  // a key being rolled over
+      {{other}, false},
+      {{"not a digest", "", kServerKeyDigest + "0"}, false},  // only malformed entries
+  };
+  const std::size_t helloOnly =
+      cloud::BuildHello(kClientKeyText, cloud::HelloTdeaKey(crypto::BuildHelloKey())).size();
+  Card().hasCard = true;
+  for (const auto& [pins, accepted] : cases) {
+    platform.pins = pins;
+    const std::string result = SignWithServer();
+    EXPECT_EQ(result.size(), accepted ? 256u : 4u) << pins.size() << " pins: " << result;
+    EXPECT_EQ(log.Text().find("Server key " + kServerKeyDigest + " is not in the pin list\r\n") !=
+                  std::string::npos,
+              !accepted);
+    if (!accepted) {
+      EXPECT_EQ(result, "8303");
+      EXPECT_EQ(platform.connector->peer->sent.size(), helloOnly);  // no key message
+    }
+  }
   ExpectClosed();
 }
 

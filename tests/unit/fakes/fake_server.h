@@ -26,6 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline const std::string kClientKeyText = std::string(271, 'C') + "\n";
 inline const std::string kServerKeyText = std::string(271, 'S') + "\n";
+inline const std::string kServerKeyDigest = std::string(32, 'a') + std::string(32, '5');
 inline const Bytes kServerSecret = {'s', 'e', 'c', 'r', 'e', 't', '-', 's', 'e',
                                     'r', 'v', 'e', 'r', '-', '1', '6', 'X', 'X'};
 inline const Bytes kCardId = {'C', 'A', 'R', 'D', '0', '0', '0', '0', '0', '0', '0', '1'};
@@ -62,6 +63,7 @@ class FakeKeys : public SessionKeys {
     passphraseLingered = passphraseBuffer != nullptr && passphraseBuffer[0] != '\0';
     return serverKeyReadable;
   }
+  std::string ServerKeyDigest() override { return kServerKeyDigest; }
   int DecryptWithClientKey(const std::uint8_t*, int length, std::uint8_t* out) override {
     if (decryptFails || length != 128) return -1;
     std::copy(kServerSecret.begin(), kServerSecret.end(), out);

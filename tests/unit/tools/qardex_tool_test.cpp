@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ TEST(QardexTool, UsageErrorsExitWithTwoAndSayWhy) {
       {{"decrypt-encrypt", "--card-number", "00001234567", "--date", "20240305", hex},
        "12 characters, not 11"},
       {{"hello-key", "extra"}, "unexpected argument"},
+      {{"server-key-pin"}, "the key file is missing"},
   };
   for (const auto& [args, message] : cases) {
     const ToolRun run = RunTool(args);
@@ -82,6 +86,35 @@ TEST(QardexToolProgram, DecryptsRecordedResultsAndRefusesBadInput) {
   const ProcessRun unknown = RunProgram("encrypt-all");
   EXPECT_EQ(unknown.exitCode, kExitUsage);
   EXPECT_NE(unknown.output.find("unknown command"), std::string::npos) << unknown.output;
+}
+
+// The pin of a key, checked against OpenSSL's own command line as the oracle, for the public key
+// and for a certificate of the same key.
+TEST(QardexToolProgram, PrintsTheSameServerKeyPinAsOpenSsl) {
+  const std::string folder = ::testing::TempDir() + "qardex-pin-" + std::to_string(getpid());
+  const std::string key = folder + "/key.pem", pub = folder + "/pub.pem";
+  const std::string cert = folder + "/cert.pem", junk = folder + "/junk.pem";
+  const std::string make = "mkdir -p '" + folder + "' && openssl genpkey -algorithm RSA -out '" +
+                           key + "' 2>/dev/null && openssl pkey -in '" + key + "' -pubout -out '" +
+                           pub + "' && openssl req -new -x509 -key '" + key +
+                           "' -subj /CN=pin -days 2 -out '" + cert + "' && echo not a key > '" +
+                           junk + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  FILE* pipe =
+      popen(("openssl pkey -pubin -in '" + pub + "' -outform DER | sha256sum").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char oracle[65] = {};
+  ASSERT_EQ(std::fread(oracle, 1, 64, pipe), 64u);
+  pclose(pipe);
+
+  EXPECT_EQ(RunProgram("server-key-pin '" + pub + "'").output, std::string(oracle) + "\n");
+  EXPECT_EQ(RunProgram("server-key-pin '" + cert + "'").output, std::string(oracle) + "\n");
+  for (const std::string& bad : {junk, folder + "/absent.pem"}) {
+    const ProcessRun run = RunProgram("server-key-pin '" + bad + "'");
+    EXPECT_EQ(run.exitCode, kExitKeyFileFailed) << run.output;
+    EXPECT_NE(run.output.find(bad), std::string::npos) << run.output;
+  }
+  std::system(("rm -rf '" + folder + "'").c_str());
 }
 
 }  // namespace

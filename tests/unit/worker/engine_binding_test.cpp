@@ -21,6 +21,8 @@ class AbsentPlatform : public engine::Platform {
   void BeginCryptoUse() override {}
   void EndCryptoUse() override {}
   std::unique_ptr<cloud::SessionKeys> NewSessionKeys() override { return nullptr; }
+  std::vector<std::string> ServerKeyPins() override { return {}; }
+  bool SystemRandom(std::uint8_t*, std::size_t) override { return false; }
   std::string SystemMessage(std::int32_t) override { return {}; }
   crypto::CalendarDate UtcDate() override { return {2024, 1, 31}; }
   crypto::CalendarDate LocalDate() override { return {2024, 1, 31}; }
