@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "qardex_constants.h"
+#include "service/listen_retry.h"
 #include "service/service_program.h"
 #include "worker/worker_program.h"
 
@@ -42,7 +43,11 @@ void Report(DWORD state, int exitCode = 0) {
     status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
     status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
   }
-  status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 10000;
+  // A start may wait the whole listen retry for its port before it runs.
+  constexpr auto kStartHint = qardex::service::RetryPlan{}.window + std::chrono::seconds(10);
+  status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0
+                      : state == SERVICE_START_PENDING ? static_cast<DWORD>(kStartHint.count())
+                                                       : 10000;
   SetServiceStatus(g_statusHandle, &status);
 }
 

@@ -7,6 +7,7 @@
 
 #include "remove/removal.h"
 #include "setup/command_runner_win.h"
+#include "setup/dll_search_win.h"
 #include "setup/install_texts.h"
 #include "setup/program_folder_win.h"
 #include "setup/service_manager_win.h"
@@ -27,6 +28,7 @@ int Remove() {
 }  // namespace qardex::remove
 
 int main() {
+  qardex::setup::LoadDllsFromSystemFolderOnly();
   try {
     return qardex::remove::Remove();
   } catch (const std::exception& failure) {

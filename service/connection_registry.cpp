@@ -27,15 +27,18 @@ std::shared_ptr<ConnectionRegistry::Slot> ConnectionRegistry::Admit(Clock::time_
   // Evicted connections close within their thread's next look; until then they hold a place of
   // a second set, so a flood of newcomers cannot grow the threads without bound.
   if (slots_.size() >= 2 * capacity_) return nullptr;
-  if (live >= capacity_ && !EvictLongestIdle()) return nullptr;
+  if (live >= capacity_ && !EvictLongestIdle(now)) return nullptr;
   slots_.push_back(std::make_shared<Slot>(now));
   return slots_.back();
 }
 
-bool ConnectionRegistry::EvictLongestIdle() {
+bool ConnectionRegistry::EvictLongestIdle(Clock::time_point now) {
+  const Clock::rep idleEnough = (now - kEvictionGrace).time_since_epoch().count();
   std::vector<Slot*> idle;
   for (const auto& slot : slots_) {
-    if (slot->state_.load() == Slot::kIdle) idle.push_back(slot.get());
+    if (slot->state_.load() == Slot::kIdle && slot->idleSince_.load() <= idleEnough) {
+      idle.push_back(slot.get());
+    }
   }
   std::sort(idle.begin(), idle.end(), [](const Slot* a, const Slot* b) {
     return a->idleSince_.load() < b->idleSince_.load();

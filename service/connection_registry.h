@@ -1,7 +1,9 @@
 // The listener's open connections and what each is doing. When every place is taken, a newcomer
 // takes the place of the connection that has been idle the longest (handshake not finished, or
-// waiting between requests); a connection inside a request or a call is never evicted, and only
-// when none is idle is the newcomer turned away. Safe to use from every connection thread.
+// waiting between requests), if it has been idle for kEvictionGrace at least; a connection inside
+// a request or a call is never evicted, and only when none is idle is the newcomer turned away.
+// The grace keeps a burst of honest newcomers from evicting each other in their handshakes.
+// Safe to use from every connection thread.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@ namespace qardex::service {
 class ConnectionRegistry {
  public:
   using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kEvictionGrace{500};
 
   // One connection's state, set by its thread and read by the registry.
   class Slot {
@@ -46,7 +49,7 @@ class ConnectionRegistry {
   bool WaitUntilEmpty(Clock::duration limit);
 
  private:
-  bool EvictLongestIdle();
+  bool EvictLongestIdle(Clock::time_point now);
 
   const std::size_t capacity_;
   std::mutex lock_;

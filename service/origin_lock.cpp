@@ -34,6 +34,21 @@ bool IsPort(std::string_view text) {
 
 std::wstring Widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The service's own name, in any case and with or without the root's trailing dot. A page
+// served under that name would be the service itself, or whoever took its name over: it may
+// never call the service, whatever pattern of the approved-site list it falls under.
+bool IsServiceHost(std::string_view host) {
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  const std::string_view own = build::kLocalServiceHost;
+  if (host.size() != own.size()) return false;
+  for (std::size_t i = 0; i < host.size(); ++i) {
+    if (Lower(host[i]) != Lower(own[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 OriginVerdict CheckOrigin(std::optional<std::string_view> origin) {
@@ -56,13 +71,13 @@ OriginVerdict CheckOrigin(std::optional<std::string_view> origin) {
     host = host.substr(0, colon);
   }
   if (host.empty() || host.size() > sitelock::kHostLimit) return OriginVerdict::Refused;
+  if (IsServiceHost(host)) return OriginVerdict::Refused;
 
   sitelock::PageAddress page;
   page.scheme = Widen(scheme);
   page.host = Widen(host);
   page.zone = kNoZone;
-  return sitelock::IsApprovedPage(page, nullptr) ? OriginVerdict::Approved
-                                                     : OriginVerdict::Refused;
+  return sitelock::IsApprovedPage(page, nullptr) ? OriginVerdict::Approved : OriginVerdict::Refused;
 }
 
 std::string ServiceHostHeader() {

@@ -15,7 +15,8 @@ enum class OriginVerdict { Approved, Missing, Refused };
 // else. Scheme and host are checked against the approved-site list exactly as
 // for a hosting page; the port plays no part. An origin carries no security
 // zone, so the list's zone entries never match one (neither allow nor deny).
-// "null" (opaque origins: files, sandboxed frames, data URLs) is refused.
+// "null" (opaque origins: files, sandboxed frames, data URLs) and the service's own host
+// are refused.
 OriginVerdict CheckOrigin(std::optional<std::string_view> origin);
 
 // "<local service host>:<port>", the only Host the service answers.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "service/crypto_random.h"
 #include "service/housekeeping.h"
 #include "service/https_server_win.h"
+#include "service/listen_retry.h"
 #include "service/service_log_win.h"
 #include "service/session_table.h"
 #include "service/system_view_win.h"
@@ -154,7 +156,10 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
       },
       {}, serving);
   std::string error;
-  if (!server.Listen(build::kLocalServicePort, error)) {
+  const bool listening = RetryWithin(
+      [&server, &error] { return server.Listen(build::kLocalServicePort, error); }, stop, SteadyNow,
+      [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); });
+  if (!listening) {
     Complain(error, serving->log.get());
     return kExitListen;
   }

@@ -16,15 +16,6 @@ namespace qardex::setup {
 
 namespace {
 
-// The interpreter of the system folder. COMSPEC is not consulted: in an elevated run it comes
-// from the user's environment and could name any program.
-std::optional<std::wstring> SystemInterpreter() {
-  std::optional<std::wstring> folder = SystemFolderWide();
-  if (!folder) return std::nullopt;
-  *folder += L"\\cmd.exe";
-  return folder;
-}
-
 struct EnvironmentFreer {
   void operator()(wchar_t* block) const { FreeEnvironmentStringsW(block); }
 };
@@ -45,10 +36,15 @@ std::wstring ChildEnvironment(const std::wstring& interpreter) {
 }  // namespace
 
 int RunThroughInterpreter(const std::string& command) {
-  const std::optional<std::wstring> interpreter = SystemInterpreter();
-  if (!interpreter) return -1;
-  std::wstring line = L"\"" + *interpreter + L"\" /c " + ToWide(command);
-  std::wstring environment = ChildEnvironment(*interpreter);
+  // The interpreter of the system folder. COMSPEC is not consulted: in an elevated run it comes
+  // from the user's environment and could name any program. The system folder is also where the
+  // interpreter and what it starts run: a program or DLL it looks for in its current folder is
+  // then the system's own, never one planted in the folder this program was started from.
+  const std::optional<std::wstring> systemFolder = SystemFolderWide();
+  if (!systemFolder) return -1;
+  const std::wstring interpreter = *systemFolder + L"\\cmd.exe";
+  std::wstring line = L"\"" + interpreter + L"\" /c " + ToWide(command);
+  std::wstring environment = ChildEnvironment(interpreter);
 
   // What this program wrote so far comes before what the command writes.
   std::fflush(stdout);
@@ -56,9 +52,9 @@ int RunThroughInterpreter(const std::string& command) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(interpreter->c_str(), line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), systemFolder->c_str(),
+                      &startup, &process)) {
     return -1;
   }
   const KernelHandle processHandle(process.hProcess);

@@ -56,6 +56,8 @@ inline constexpr char kCloseFailed[] = "CloseServiceHandle() failed, Error: %d.\
 inline constexpr char kReopenFailed[] = "OpenService %s failed (%d)\n";
 inline constexpr char kStartFailed[] = "StartService %s failed (%d)\n";
 inline constexpr char kStartPending[] = "Service start pending...\n";
+inline constexpr char kFailureActionsFailed[] =
+    "ChangeServiceConfig2() failure actions for %s failed, error: %d.\n";
 
 // --- Root store ------------------------------------------------------------------------------
 inline constexpr char kNoFreshCertificate[] =

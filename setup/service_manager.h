@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "setup/failure_policy.h"
 #include "setup/system_errors.h"
 
 namespace qardex::setup {
@@ -22,6 +23,7 @@ class Service {
   virtual std::optional<ServiceState> State() = 0;
   virtual SystemError Delete() = 0;
   virtual SystemError Start() = 0;
+  virtual SystemError SetFailurePolicy(const FailurePolicy& policy) = 0;
   virtual SystemError Close() = 0;
 };
 

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cstddef>
+#include <tuple>
+
 #include "setup/narrow_text_win.h"
 #include "setup/win_handles.h"
 
@@ -41,6 +45,20 @@ class WinService final : public Service {
   SystemError Delete() override { return Outcome(DeleteService(handle_.get())); }
   SystemError Start() override { return Outcome(StartServiceW(handle_.get(), 0, nullptr)); }
   SystemError Close() override { return Outcome(CloseServiceHandle(handle_.release())); }
+
+  SystemError SetFailurePolicy(const FailurePolicy& policy) override {
+    std::array<SC_ACTION, std::tuple_size_v<decltype(policy.steps)>> actions{};
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+      actions[i].Type = policy.steps[i].response == FailureResponse::kRestart ? SC_ACTION_RESTART
+                                                                              : SC_ACTION_NONE;
+      actions[i].Delay = policy.steps[i].delayMilliseconds;
+    }
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = policy.resetSeconds;
+    failure.cActions = static_cast<DWORD>(actions.size());
+    failure.lpsaActions = actions.data();
+    return Outcome(ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure));
+  }
 
  private:
   ScHandle handle_;

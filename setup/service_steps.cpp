@@ -64,6 +64,13 @@ int ReplaceAndStartService(ServiceControl& control, const std::string& name,
   OpenedService created = manager.CreateAutoStart(name, program);
   if (!created.service) return fail(Format(text::kCreateFailed, name.c_str(), created.error));
   console(Format(text::kCreateOk, name.c_str()));
+  // Before the first start, so that even a first run that fails is restarted. Without it the
+  // service still runs: reported, not fatal.
+  if (const SystemError error = created.service->SetFailurePolicy(kServiceFailurePolicy)) {
+    const std::string line = Format(text::kFailureActionsFailed, name.c_str(), error);
+    console(line);
+    log(line);
+  }
   const SystemError closeError = created.service->Close();
   console(closeError ? Format(text::kCloseFailed, closeError) : std::string(text::kCloseOk));
 

@@ -23,7 +23,8 @@ struct RemovalWait {
 bool WaitUntilGone(ServiceControl& control, ServiceManager& manager, const std::string& name,
                    const RemovalWait& wait);
 
-// Removes an earlier service of that name, creates it afresh for `program` and starts it.
+// Removes an earlier service of that name, creates it afresh for `program`, gives it the
+// service's failure policy and starts it.
 // Returns 0 when the start was requested, -1 on failure; failures that end the run go to both
 // `console` and `log`.
 int ReplaceAndStartService(ServiceControl& control, const std::string& name,

@@ -10,6 +10,7 @@
 #include "qardex_constants.h"
 #include "setup/certificate_files_win.h"
 #include "setup/command_runner_win.h"
+#include "setup/dll_search_win.h"
 #include "setup/hosts_files_win.h"
 #include "setup/install_layout.h"
 #include "setup/install_log_win.h"
@@ -89,6 +90,7 @@ int Install() {
 }  // namespace qardex::setup
 
 int main() {
+  qardex::setup::LoadDllsFromSystemFolderOnly();
   try {
     return qardex::setup::Install();
   } catch (const std::exception& failure) {

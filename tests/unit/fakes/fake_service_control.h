@@ -20,6 +20,7 @@ struct FakeRecord {
   bool ignoresStop = false;  // still reports running right after a stop request
   int pausesLeft = 0;
   int openHandles = 0;
+  std::optional<FailurePolicy> failurePolicy;
 };
 
 class FakeServiceControl : public ServiceControl {
@@ -27,7 +28,7 @@ class FakeServiceControl : public ServiceControl {
   std::map<std::string, FakeRecord> services;
   SystemError connectError = kNoError;
   std::map<std::string, SystemError>
-      failures;  // "open-full", "open-delete", "delete", "create", "close", "start"
+      failures;  // "open-full", "open-delete", "delete", "create", "close", "start", "policy"
   std::vector<std::string> calls;
   int pausedMilliseconds = 0;
 
@@ -80,6 +81,12 @@ class FakeService : public Service {
     control_.calls.push_back("start");
     if (const SystemError error = control_.Failure("start")) return error;
     Record().state = ServiceState::kRunning;
+    return kNoError;
+  }
+  SystemError SetFailurePolicy(const FailurePolicy& policy) override {
+    control_.calls.push_back("policy");
+    if (const SystemError error = control_.Failure("policy")) return error;
+    Record().failurePolicy = policy;
     return kNoError;
   }
   SystemError Close() override {

@@ -3,9 +3,11 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "service/connection_owners.h"
 #include "service/connection_registry.h"
+#include "service/listen_retry.h"
 
 namespace qardex::service {
 namespace {
@@ -35,6 +37,15 @@ TEST(ConnectionRegistry, BusyConnectionsAreNeverEvicted) {
   b->Idle(At(3));
   EXPECT_NE(registry.Admit(At(4)), nullptr);
   EXPECT_TRUE(b->Evicted());
+}
+
+TEST(ConnectionRegistry, OnlyConnectionsIdlePastTheGraceAreEvicted) {
+  ConnectionRegistry registry(1);
+  const auto a = registry.Admit(At(0));
+  EXPECT_EQ(registry.Admit(At(0) + ConnectionRegistry::kEvictionGrace / 2), nullptr);
+  EXPECT_FALSE(a->Evicted()) << "a burst of newcomers must not evict each other's handshakes";
+  EXPECT_NE(registry.Admit(At(0) + ConnectionRegistry::kEvictionGrace), nullptr);
+  EXPECT_TRUE(a->Evicted());
 }
 
 TEST(ConnectionRegistry, EvictedConnectionsHoldAPlaceUntilTheyLeave) {
@@ -125,6 +136,34 @@ TEST(ConnectionOwners, AWaitForAnotherThreadsReadIsBounded) {
   EXPECT_EQ(shared.Fresh(), nullptr);
   reads.fail = false;
   EXPECT_EQ(ReadNumber(shared.Fresh()), 3u) << "a failed read is not kept";
+}
+
+// A port held by someone else: attempts every interval, on a clock that only pauses move.
+TEST(ListenRetry, AttemptsUntilTheWindowEndsOrTheStopFlag) {
+  using std::chrono::milliseconds;
+  const struct {
+    int succeedsAt, stopAfterPauses;  // 0: never
+    bool listening;
+    int attempts;
+    milliseconds waited;  // the last pause is cut to the window's end
+  } cases[] = {{3, 0, true, 3, milliseconds(500)},
+               {0, 0, false, 6, milliseconds(1100)},
+               {0, 2, false, 2, milliseconds(500)}};
+  for (const auto& c : cases) {
+    Clock::time_point now = t0;
+    std::atomic<bool> stop{false};
+    int attempts = 0, pauses = 0;
+    const auto pause = [&](milliseconds wait) {
+      now += wait;
+      if (++pauses == c.stopAfterPauses) stop = true;
+    };
+    EXPECT_EQ(RetryWithin([&] { return ++attempts == c.succeedsAt; }, stop, [&] { return now; },
+                          pause, RetryPlan{milliseconds(1100), milliseconds(250)}),
+              c.listening);
+    EXPECT_EQ(std::make_pair(attempts, std::chrono::duration_cast<milliseconds>(now - t0)),
+              std::make_pair(c.attempts, c.waited))
+        << c.succeedsAt << "/" << c.stopAfterPauses;
+  }
 }
 
 }  // namespace

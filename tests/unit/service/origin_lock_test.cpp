@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "qardex_constants.h"
 #include "service/origin_lock.h"
 
 namespace qardex::service {
@@ -32,6 +35,15 @@ TEST(OriginLock, OriginsAsBrowsersSendThem) {
   };
   for (const auto& c : cases) EXPECT_EQ(CheckOrigin(c.origin), c.verdict) << c.origin;
   EXPECT_EQ(CheckOrigin(std::nullopt), OriginVerdict::Missing);
+}
+
+// The service's host falls under an approved pattern of the list; a page there is still none.
+TEST(OriginLock, TheServicesOwnHostIsNeverAPageOrigin) {
+  const std::string host = build::kLocalServiceHost;
+  for (const std::string& origin :
+       {"https://" + host, "https://" + host + ":443", "https://" + host + "."}) {
+    EXPECT_EQ(CheckOrigin(origin), OriginVerdict::Refused) << origin;
+  }
 }
 
 }  // namespace

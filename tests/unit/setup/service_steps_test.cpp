@@ -64,9 +64,13 @@ TEST(ServiceReplacement, EarlierServiceIsStoppedDeletedAndMadeAgain) {
   EXPECT_EQ(run.console,
             "OpenSCManager() looks OK.\nService deleted successfully\n" + kCreatedAndStarted);
   EXPECT_EQ(control.services[kName].program, kProgram);
-  EXPECT_EQ(control.calls, (std::vector<std::string>{"connect", "open-full", "stop", "query",
-                                                     "open-delete", "delete", "open-query",
-                                                     "create", "close", "open-full", "start"}));
+  EXPECT_EQ(control.calls, (std::vector<std::string>{
+                               "connect", "open-full", "stop", "query", "open-delete", "delete",
+                               "open-query", "create", "policy", "close", "open-full", "start"}));
+  ASSERT_TRUE(control.services[kName].failurePolicy);
+  const auto& steps = control.services[kName].failurePolicy->steps;
+  EXPECT_EQ(steps.back().response, FailureResponse::kNone) << "a service failing at every start "
+                                                              "must not restart forever";
 }
 
 TEST(ServiceReplacement, SecondStopOnlyWhenStillRunning) {
@@ -162,6 +166,19 @@ TEST(ServiceReplacement, AFailedCloseIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(run.result, 0);
   EXPECT_NE(run.console.find("CloseServiceHandle() failed, Error: 6.\nService start pending...\n"),
             std::string::npos);
+}
+
+TEST(ServiceReplacement, AFailedFailurePolicyIsReportedAndTheRunGoesOn) {
+  FakeServiceControl control;
+  control.failures["policy"] = 6;
+  const Outcome run = Replace(control);
+  const std::string line = "ChangeServiceConfig2() failure actions for mQARDEX failed, error: 6.\n";
+  EXPECT_EQ(run.result, 0);
+  EXPECT_EQ(run.console,
+            "OpenSCManager() looks OK.\nOpenService failed (1060)\n"
+            "CreateService() for mQARDEX looks OK.\n" +
+                line + "CloseServiceHandle() is OK.\nService start pending...\n");
+  EXPECT_EQ(run.log, line);
 }
 
 }  // namespace
