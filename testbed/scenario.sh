@@ -26,7 +26,8 @@ QX_NATIVE=$QX_ROOT/out/native
 QX_DLL=$QX_ROOT/out/win64/QARDEX.dll
 QX_E2E_LIB=$QX_ROOT/tests/e2e/lib
 QX_E2E_DIR=${QARDEX_E2E_DIR:-$QX_ROOT/build/e2e}
-QX_PREFIX=${QARDEX_E2E_PREFIX:-$QX_E2E_DIR/wineprefix}
+# One prefix per lane of tests/e2e/run-all: files of one lane take turns in it.
+QX_PREFIX=${QARDEX_E2E_PREFIX:-$QX_E2E_DIR/wineprefix${QARDEX_E2E_LANE:+-$QARDEX_E2E_LANE}}
 QX_VPCD_DRIVER=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
 QX_AUTH_HOST=auth.qardex.example
 QX_LOCAL_HOST=local.qardex.example
@@ -255,17 +256,9 @@ prepare_wine() {
   qx_lock_prefix
   QX_WINE_READY=1
   local stamp=$QX_PREFIX/.qardex-stamps
-  if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $stamp/booted ]]; then
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$QX_PREFIX"
-  fi
-  mkdir -p "$QX_PREFIX"
+  e2e_prefix "$QX_PREFIX"
+  mkdir -p "$stamp"
   wineserver -p >/dev/null 2>&1 # stays up between the scenario's Wine runs
-  if [[ ! -f $stamp/booted ]]; then
-    wineboot --init >"$QX_WORK/wineboot.log" 2>&1 || qx_die "wineboot failed, see $QX_WORK/wineboot.log"
-    mkdir -p "$stamp"
-    touch "$stamp/booted"
-  fi
   if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$stamp/bridge"; then
     "$QX_ROOT/testbed/winscard_bridge/install-bridge" "$QX_PREFIX" >"$QX_WORK/bridge.log" 2>&1 ||
       qx_die "installing the winscard bridge failed: $(cat "$QX_WORK/bridge.log")"
@@ -289,7 +282,7 @@ prepare_wine() {
 }
 
 qx_lock_prefix() {
-  QX_LOCK=$QX_E2E_DIR/wineprefix.lock
+  QX_LOCK=$QX_PREFIX.lock
   e2e_lock "$QX_LOCK" 900 "the Wine prefix"
 }
 
@@ -299,8 +292,9 @@ qx_build_wait_tool() {
   local source=$QX_ROOT/tests/e2e/tools/wait_for_file.c
   if [[ ! -f $QX_WAIT_TOOL || $source -nt $QX_WAIT_TOOL ]]; then
     mkdir -p "$(dirname "$QX_WAIT_TOOL")"
-    x86_64-w64-mingw32-gcc -O2 -s -o "$QX_WAIT_TOOL" "$source" ||
-      qx_die "cannot build $QX_WAIT_TOOL"
+    # Built beside and renamed: a file of the other lane may be building it too.
+    x86_64-w64-mingw32-gcc -O2 -s -o "$QX_WAIT_TOOL.$$" "$source" &&
+      mv -f "$QX_WAIT_TOOL.$$" "$QX_WAIT_TOOL" || qx_die "cannot build $QX_WAIT_TOOL"
   fi
 }
 

@@ -14,12 +14,8 @@ die() { e2e_die "$@"; }
 for file in KeyMint.exe FoxTrust.cmd FoxUntrust.cmd; do
   [[ -f $win64/$file ]] || die "missing $win64/$file (build the win64 preset)"
 done
-e2e_wine_env "$dir/wineprefix"
-if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.keymint-booted ]]; then
-  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
-  touch "$WINEPREFIX/.keymint-booted"
-fi
+e2e_namespaces "$0" "$@"
+e2e_prefix "$dir/wineprefix"
 trap 'wineserver -k >/dev/null 2>&1' EXIT
 drive=$WINEPREFIX/drive_c
 work=$drive/e2e

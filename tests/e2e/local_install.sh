@@ -40,13 +40,8 @@ probe_exe=$dir/tools/installer_probe.exe
 rm -rf "$work" "$app" && mkdir -p "$work" # before wineserver starts the service of an earlier run
 "$root/testbed/installer/build-stand-ins" "$dir/tools" >"$work/stand-ins.log" 2>&1 ||
   die "building the test-bed probe failed: $(tail -n 5 "$work/stand-ins.log")"
-if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.local-install-booted ]]; then
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
-  cp "$wine_hosts" "$dir/hosts.pristine"
-  touch "$WINEPREFIX/.local-install-booted"
-fi
+e2e_prefix "$WINEPREFIX"
+[[ -f $dir/hosts.pristine ]] || cp "$wine_hosts" "$dir/hosts.pristine"
 if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; then
   "$root/testbed/winscard_bridge/install-bridge" "$WINEPREFIX" >"$work/bridge.log" 2>&1 ||
     die "installing the winscard bridge failed: $(tail -n 5 "$work/bridge.log")"

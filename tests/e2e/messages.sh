@@ -36,7 +36,9 @@ pair() { printf '%s=%s' "$(units_of_utf8 "$1")" "$(units_of_utf8 "$2")"; }
 system_texts() {
   local tool=$QX_E2E_DIR/tools/qardex-e2e-system-message.exe source=$here/card_data/system_message.c
   if [[ ! -f $tool || $source -nt $tool ]]; then
-    x86_64-w64-mingw32-gcc -O2 -s -o "$tool" "$source" || qx_die "cannot build $tool"
+    mkdir -p "$(dirname "$tool")"
+    x86_64-w64-mingw32-gcc -O2 -s -o "$tool.$$" "$source" && mv -f "$tool.$$" "$tool" ||
+      qx_die "cannot build $tool"
   fi
   wine "$tool" "$@" >"$QX_FILES/system-texts.txt" 2>"$QX_FILES/system-texts.err" ||
     qx_die "$tool failed: $(cat "$QX_FILES/system-texts.err")"

@@ -77,14 +77,7 @@ check "... the edition's zip holds its four programs, signed" \
 check "... and the packages beside it verify" verified "$root/out/package/QARDEX-x64.msi"
 
 # --- Prefix and a snapshot of the clean machine --------------------------------------------------
-if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.msi-booted ]]; then
-  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
-  # Service starts fail in the session that made the prefix: start anew.
-  wineserver -k >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1
-  touch "$WINEPREFIX/.msi-booted"
-fi
+e2e_prefix "$WINEPREFIX"
 e2e_tcp_owner "$dir/tcp-owner.log"
 wineserver -p >/dev/null 2>&1 # the service lives as long as wineserver
 drive=$WINEPREFIX/drive_c

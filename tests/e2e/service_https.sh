@@ -21,12 +21,7 @@ dir=${QARDEX_E2E_DIR:-$root/build/e2e}/service_https
 mkdir -p "$dir"
 e2e_private_hosts "$dir/hosts" "$host"
 
-e2e_wine_env "$dir/wineprefix"
-if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $WINEPREFIX/.service-booted ]]; then
-  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-  wineboot --init >"$dir/wineboot.log" 2>&1 || die "wineboot failed, see $dir/wineboot.log"
-  touch "$WINEPREFIX/.service-booted"
-fi
+e2e_prefix "$dir/wineprefix"
 e2e_tcp_owner "$dir/tcp-owner.log"
 service_pid=""
 cleanup() {

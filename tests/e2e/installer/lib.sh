@@ -56,20 +56,7 @@ installer_init() {
   "$QI_ROOT/testbed/installer/build-stand-ins" "$QI_TOOLS" >"$QI_DIR/stand-ins.log" 2>&1 ||
     die "building the stand-ins failed: $(tail -n 5 "$QI_DIR/stand-ins.log")"
 
-  local stamp=$QI_PREFIX/.qardex-installer-booted
-  if [[ ${QARDEX_E2E_FRESH:-} == 1 || ! -f $stamp ]]; then
-    wineserver -k >/dev/null 2>&1
-    rm -rf "$QI_PREFIX"
-  fi
-  mkdir -p "$QI_PREFIX"
-  if [[ ! -f $stamp ]]; then
-    wineboot --init >"$QI_DIR/wineboot.log" 2>&1 || die "wineboot failed, see $QI_DIR/wineboot.log"
-    # The session that made the prefix keeps the service database locked for a while (service
-    # starts fail with 1055 and 1053): start the tests in a session of their own.
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-    touch "$stamp"
-  fi
+  e2e_prefix "$QI_PREFIX"
   e2e_tcp_owner "$QI_DIR/tcp-owner.log"
   wineserver -p >/dev/null 2>&1 # stays up for the whole file: the services live in it
   QI_HOSTS=$QI_PREFIX/drive_c/windows/system32/drivers/etc/hosts

@@ -45,6 +45,50 @@ e2e_wine_env() {
   unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
 }
 
+# e2e_prefix PREFIX: WINEPREFIX=PREFIX (e2e_wine_env), a booted 64-bit prefix in a moment: a
+# copy-on-write layer (overlayfs) over a prefix booted once per Wine version and kept in
+# QARDEX_WINE_TEMPLATES (a cache like OpenSSL's). Needs a private mount namespace. The layer
+# (PREFIX.layer) keeps the scenario's changes between runs; QARDEX_E2E_FRESH=1 or a new template
+# starts it empty. The template's boot ends with its wineserver stopped: the session that boots a
+# prefix keeps the service database locked and fails program starts for a while.
+e2e_prefix() {
+  local prefix=$1 layer=$1.layer templates=${QARDEX_WINE_TEMPLATES:-/var/cache/qardex/wine-prefix}
+  local template version
+  [[ $(readlink /proc/self/ns/mnt) != "$(readlink /proc/1/ns/mnt)" ]] ||
+    e2e_die "e2e_prefix needs a private mount namespace"
+  version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' _)
+  [[ -n $version ]] || e2e_die "wine is not installed"
+  template=$templates/$version-win64
+  if [[ ! -f $template/complete ]]; then
+    e2e_lock "$templates/lock" 300 "the Wine prefix template"
+    if [[ ! -f $template/complete ]]; then
+      rm -rf "$template" && mkdir -p "$template/prefix"
+      (
+        e2e_wine_env "$template/prefix"
+        wineboot --init >"$template/boot.log" 2>&1 && wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+        [[ -f $WINEPREFIX/system.reg ]]
+      ) || { rm -rf "$templates/lock"; e2e_die "wineboot of the template failed, see $template/boot.log"; }
+      touch "$template/complete"
+    fi
+    rm -rf "$templates/lock"
+  fi
+  e2e_wine_env "$prefix"
+  if mountpoint -q "$prefix"; then
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    umount "$prefix" || e2e_die "cannot unmount $prefix"
+  fi
+  if [[ ${QARDEX_E2E_FRESH:-} == 1 || $(cat "$layer/template" 2>/dev/null) != "$template" ]]; then
+    rm -rf "$layer" "$prefix"
+    mkdir -p "$layer/upper" "$layer/work" && echo "$template" >"$layer/template"
+  fi
+  mkdir -p "$prefix"
+  mount -t overlay qardex-prefix \
+    -o "lowerdir=$template/prefix,upperdir=$layer/upper,workdir=$layer/work" "$prefix" ||
+    e2e_die "cannot mount the prefix layer on $prefix"
+}
+
 # e2e_tcp_owner LOG: the test bed's stand-in that tells which process owns a TCP connection (the
 # service asks for every caller), installed into $WINEPREFIX unless the same module is there.
 e2e_tcp_owner() {
