@@ -60,10 +60,11 @@ int RunThroughInterpreter(const std::string& command) {
   const KernelHandle processHandle(process.hProcess);
   const KernelHandle threadHandle(process.hThread);
   DWORD exitCode = 0;
-  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process.hProcess, &exitCode)) {
+  if (WaitForSingleObject(process.hProcess, kCommandLimitMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
     return -1;
   }
+  if (!GetExitCodeProcess(process.hProcess, &exitCode)) return -1;
   return static_cast<int>(exitCode);
 }
 
