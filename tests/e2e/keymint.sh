@@ -83,7 +83,8 @@ admin() {
     "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' "$@"
   state >"$work/admin.state"
 }
-firefox_is() { [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD $1" ]]; }
+ours='C:\e2e\certpem\ZELRootCA.pem'
+firefox_is() { [[ $(values "$firefox") == "$1" ]] && list_is "$firefox\\Install" "${@:2}"; }
 restored() { diff "$work/admin.state" <(state) >"$work/restored.diff" || { qx_say "    $(head -c 400 "$work/restored.diff")"; false; }; }
 no_firefox_keys() { state >/dev/null; ! grep -q Mozilla "$work/state.out"; }
 others=("${origins[@]:1}")
@@ -91,24 +92,30 @@ others=("${origins[@]:1}")
 QX_SCENARIO="browser policies on a machine without any"
 qx_say "== $QX_SCENARIO"
 admin
+cp "$win64/KeyMint.exe" "$work/reg.exe" # where the interpreter looks first for a bare "reg"
 trust
+rm -f "$work/reg.exe"
 check "FoxTrust exit code 0" status_is 0 trust
-check "Firefox imports the Windows root store" firefox_is 0x1
+check "FoxTrust ran the system's reg.exe, not one in its current folder" test ! -e "$work/ZELRootCA.pem"
+check "Firefox installs our root, and only that" firefox_is "" "$ours"
 check "Chrome lists the approved sites" list_is "$chrome" "${origins[@]}"
 check "Edge lists the approved sites" list_is "$edge" "${origins[@]}"
 untrust
 check "FoxUntrust exit code 0" status_is 0 untrust
 check "everything gone, keys included" restored
 
-QX_SCENARIO="browser policies an administrator set before"
+QX_SCENARIO="browser policies an administrator set before, turned on by an earlier version"
 qx_say "== $QX_SCENARIO"
 admin "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
-  "@reg add $firefox /v Install /t REG_SZ /d C:\\corp.crt /f" \
+  "@reg add $firefox\\Install /v 1 /t REG_SZ /d C:\\corp.crt /f" \
   "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f" \
   "@reg add $chrome /v 2 /t REG_SZ /d ${origins[0]} /f" "@reg add $edge /f"
+run earlier "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 1 /f" \
+  '@reg add HKLM\SOFTWARE\QARDEX\BrowserPolicies /v FirefoxBefore /t REG_SZ /d "REG_DWORD 0x0" /f'
 trust
 check "FoxTrust exit code 0" status_is 0 trust
-check "Firefox policy turned on" firefox_is $'0x1\nInstall REG_SZ C:\\corp.crt'
+check "Firefox: the administrator's setting and certificate kept, ours added" \
+  firefox_is "ImportEnterpriseRoots REG_DWORD 0x0" 'C:\corp.crt' "$ours"
 check "Chrome: the administrator's sites first, each approved site once" \
   list_is "$chrome" https://admin.example "${origins[0]}" "${others[@]}"
 trust
@@ -128,6 +135,13 @@ check "FoxUntrust exit code 0" status_is 0 untrust
 check "Chrome keeps both sites of the administrator, numbered without a gap" \
   list_is "$chrome" https://admin.example https://later.example
 check "the Firefox keys FoxTrust made are gone" no_firefox_keys
+
+QX_SCENARIO="a certificate added to Firefox's list while ours is in it"
+qx_say "== $QX_SCENARIO"
+admin "@reg add $firefox\\Install /v 1 /t REG_SZ /d C:\\corp.crt /f"
+trust; run later "@reg add $firefox\\Install /v 3 /t REG_SZ /d C:\\later.crt /f"; untrust
+check "Firefox keeps both certificates of the administrator, numbered without a gap" \
+  list_is "$firefox\\Install" 'C:\corp.crt' 'C:\later.crt'
 
 QX_SCENARIO="FoxUntrust without FoxTrust"
 qx_say "== $QX_SCENARIO"

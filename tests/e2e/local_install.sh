@@ -197,7 +197,10 @@ shows() {
 }
 policies_set() {
   list_is "$chrome" https://admin.example "${origins[@]}" && list_is "$edge" "${origins[@]}" &&
-    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x1" ]]
+    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x0" ]] &&
+    list_is "$firefox\\Install" "$app_win\\certpem\\ZELRootCA.pem" &&
+    [[ $(grep -c BEGIN "$app/certpem/ZELRootCA.pem") == 1 ]] &&
+    is "$(fingerprint <"$app/certpem/ZELRootCA.pem")" "$(fingerprint <"$work/root-$1.pem")"
 }
 
 # --- The folder ----------------------------------------------------------------------------------
@@ -246,7 +249,7 @@ check "... the first of ZELServerCert.crt" root_is_first_of_crt
 check "service mQARDEX running from the installation folder" service_from_folder
 check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" \
   service_answers "$work/root-first.pem"
-check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set
+check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set first
 check "the service lists the reader" is "$(call GetReaders)" '{"result":"QX Local 00 00","lastError":0}'
 check "... and reads the card's basic data" eval '[[ $(call GetBasic) == "{\"result\":\"$card_number,$id_number,"* ]]'
 
@@ -261,7 +264,7 @@ check "one more root in the store, a new one" imported_root first second
 check "the service answers, trusted through the new root" service_answers "$work/root-second.pem"
 check "it serves the new server certificate" serves_second
 check "one service process" is "$(service_processes)" 1
-check "policies as after the first run, nothing doubled" policies_set
+check "policies as after the first run, nothing doubled" policies_set second
 browser_setup
 demo installed
 tab=$'\t'
