@@ -1,16 +1,20 @@
 // cardremove: stops and deletes the service "mQARDEX" and runs the browser-store removal
 // script of the installation folder. Exit code 0, or -1 when the Service Control Manager
-// cannot be reached or the script's command would be too long.
+// cannot be reached, the script's command would be too long or others can change the script.
 #include <cstdio>
 #include <exception>
 #include <optional>
 
 #include "remove/removal.h"
+#include "remove/removal_texts.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
+#include "setup/guarded_paths.h"
+#include "setup/install_layout.h"
 #include "setup/install_texts.h"
 #include "setup/program_folder_win.h"
 #include "setup/service_manager_win.h"
+#include "setup/write_guard_win.h"
 
 namespace qardex::remove {
 namespace {
@@ -20,8 +24,23 @@ void ToConsole(const std::string& text) { std::fwrite(text.data(), 1, text.size(
 int Remove() {
   const std::optional<std::string> folder = setup::InstallationFolder(ToConsole);
   if (!folder) return -1;
-  return RunRemoval(setup::SystemServiceControl(), *folder, ToConsole,
-                    [](const std::string& command) { setup::RunThroughInterpreter(command); });
+  // The service goes all the same; the script, which runs elevated, is skipped when others can
+  // change it or its folder.
+  bool scriptRefused = false;
+  const int result =
+      RunRemoval(setup::SystemServiceControl(), *folder, ToConsole,
+                 [&folder, &scriptRefused](const std::string& command) {
+                   // On a line of its own, as the report of a command that does not fit.
+                   scriptRefused = !setup::OnlyAdministratorsCanWrite(
+                       setup::RemovalGuardedPaths(*folder),
+                       [](const std::string& line) { ToConsole("\n" + line); });
+                   if (scriptRefused) {
+                     ToConsole(setup::Format(text::kScriptSkipped, setup::kUntrustScript));
+                   } else {
+                     setup::RunThroughInterpreter(command);
+                   }
+                 });
+  return scriptRefused ? -1 : result;
 }
 
 }  // namespace

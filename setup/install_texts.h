@@ -63,6 +63,14 @@ inline constexpr char kFailureActionsFailed[] =
 inline constexpr char kNoFreshCertificate[] =
     "KeyMint wrote no ZELServerCert.crt in this run: nothing imported into the root store.\n";
 
+// --- A folder or file of the installation that others can change (console and install log) ---
+// %s the path, %s who: an account name, or its SID when it has none.
+inline constexpr char kWritableByOthers[] =
+    "%s can be written by %s, not only by SYSTEM, Administrators and TrustedInstaller: stopped.\n";
+inline constexpr char kOwnerSuffix[] = " (its owner)";
+inline constexpr char kEveryoneNoAccessList[] = "Everyone (no access list)";
+inline constexpr char kAccessUnknown[] = "Access rights of %s unknown, error: %d: stopped.\n";
+
 // --- Set-up faults that end a run before anything is changed ---------------------------------
 inline constexpr char kTooLong[] = "%s longer than %d bytes: %s\n";
 inline constexpr char kFolderUnknown[] = "Installation folder unknown, error: %d.\n";

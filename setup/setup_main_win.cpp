@@ -11,6 +11,7 @@
 #include "setup/certificate_files_win.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
+#include "setup/guarded_paths.h"
 #include "setup/hosts_files_win.h"
 #include "setup/install_layout.h"
 #include "setup/install_log_win.h"
@@ -19,6 +20,7 @@
 #include "setup/root_store_win.h"
 #include "setup/service_manager_win.h"
 #include "setup/service_steps.h"
+#include "setup/write_guard_win.h"
 
 namespace qardex::setup {
 namespace {
@@ -59,6 +61,12 @@ int Install() {
   if (!system) return -1;
   const std::optional<HostsPaths> hosts = BuildHostsPaths(*system, &overflow);
   if (!hosts) return ReportOverflow(overflow);
+  // Nothing is run or trusted from a folder that others can change.
+  const LineSink toBoth = [&toLog](const std::string& line) {
+    ToConsole(line);
+    toLog(line);
+  };
+  if (!OnlyAdministratorsCanWrite(InstallerGuardedPaths(*folder, *layout), toBoth)) return -1;
 
   if (UpdateHostsFile(SystemHostsFiles(), *hosts, build::kLocalServiceHost, ToConsole) ==
       HostsOutcome::kFailed) {

@@ -9,12 +9,17 @@
 //                                     when it did
 //   installer_probe purge NAME        stops and deletes the service if there is one, and waits
 //                                     (up to 30 s) until it is gone
+//   installer_probe grant SID MASK PATH
+//                                     adds an entry that allows SID (text form) the rights MASK
+//                                     (hexadecimal) to the access list of PATH
 //   installer_probe run NAME=VALUE... PROGRAM
 //                                     runs PROGRAM with those variables set in its environment
 //                                     (Wine takes COMSPEC, TEMP and TMP from its registry, not
 //                                     from the Unix environment); exit code: the program's
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -140,6 +145,31 @@ int Root(const wchar_t* thumbprint) {
   return 0;
 }
 
+int Grant(const wchar_t* sidText, const wchar_t* maskText, wchar_t* path) {
+  PSID sid = nullptr;
+  if (!ConvertStringSidToSidW(sidText, &sid)) return 2;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  PACL granted = nullptr;
+  EXPLICIT_ACCESSW entry = {};
+  entry.grfAccessPermissions = std::wcstoul(maskText, nullptr, 16);
+  entry.grfAccessMode = GRANT_ACCESS;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
+  DWORD error = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, &dacl, nullptr, &descriptor);
+  if (error == ERROR_SUCCESS) error = SetEntriesInAclW(1, &entry, dacl, &granted);
+  if (error == ERROR_SUCCESS) {
+    error = SetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  granted, nullptr);
+  }
+  LocalFree(granted);
+  LocalFree(descriptor);
+  LocalFree(sid);
+  if (error != ERROR_SUCCESS) std::fprintf(stderr, "grant: error %lu\n", error);
+  return error == ERROR_SUCCESS ? 0 : 2;
+}
+
 int Run(int count, wchar_t** args) {
   for (int i = 0; i + 1 < count; ++i) {
     std::wstring setting(args[i]);
@@ -188,12 +218,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc == 3 && std::wcscmp(argv[1], L"purge") == 0) return Purge(argv[2]);
   if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) return Run(argc - 2, argv + 2);
+  if (argc == 5 && std::wcscmp(argv[1], L"grant") == 0) return Grant(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::wcscmp(argv[1], L"root") == 0 && std::wcslen(argv[2]) == 40) {
     return Root(argv[2]);
   }
   std::fprintf(
       stderr,
       "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX"
-      " | run NAME=VALUE... PROGRAM\n");
+      " | grant SID MASK PATH | run NAME=VALUE... PROGRAM\n");
   return 2;
 }

@@ -153,6 +153,45 @@ run_remove "win:COMSPEC=$QI_APP_WIN\\planted\\planted.exe"
 check "cardremove: the script ran, the planted program did not" \
   eval 'grep -q "FoxUntrust stand-in: exit 0" "$QI_OUT" && absent planted/planted.ran'
 
+scenario "a DLL of the certificate store planted in the installation folder"
+# The service stand-in imports no such DLL: only the installer can load it.
+make_app "$QI_APP_NAME" --service-stand-in
+mint
+cp "$QI_TOOLS/planted.dll" "$QI_APP/crypt32.dll"
+set_hosts --keep
+# Wine prefers its own DLLs even to a copy beside the program; the override makes it take such
+# a copy first, as Windows does for a DLL that is not one of its known DLLs.
+run_setup "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;crypt32=n,b"
+# The marker takes the name the DLL was loaded by, in any case.
+check "installed (exit code 0) with the system's crypt32.dll, the planted one never loaded" \
+  eval 'status_is 0 && in_root_store "$QI_FILES/crt.sha1" &&
+    ! ls "$QI_APP" | grep -qix crypt32.dll.loaded || { ls "$QI_APP" | grep -i loaded; false; }'
+
+# Wine keeps no access list of its own: what the probe grants Everyone shows as the Unix mode.
+writable_by_everyone() {
+  probe grant S-1-1-0 2 "$1" >/dev/null
+  refused="$1 can be written by Everyone, not only by SYSTEM, Administrators and TrustedInstaller: stopped."
+}
+scenario "installation folder that everyone can write"
+mint
+set_hosts --keep
+writable_by_everyone "$QI_APP_WIN"
+run_setup
+check "exit code -1 (255), the console names the folder and who can write it" \
+  eval 'status_is 255 && output_is "$refused"$'"'\n'"
+check "the install log says why" grep -qF "$refused" "$QI_LOG"
+check "nothing changed: hosts, no backup, the tool did not run" \
+  eval 'hosts_unchanged && no_backup && absent cert/ZELServerCert.crt'
+run_remove
+check "cardremove: exit code -1 (255), the script refused and not run" eval 'status_is 255 &&
+  grep -qF "$refused" "$QI_OUT" && grep -q "FoxUntrust.cmd not run" "$QI_OUT" && absent FoxUntrust.ran'
+
+scenario "store script that everyone can write"
+writable_by_everyone "$QI_APP_WIN\\FoxTrust.cmd"
+run_setup
+check "exit code -1 (255), the console names the script" \
+  eval 'status_is 255 && output_is "$refused"$'"'\n'"
+
 scenario "certificate tool missing"
 mint
 rm "$QI_APP/cert/KeyMint.exe"
