@@ -16,9 +16,11 @@ int WithFittingKey(EVP_PKEY* key, Operation&& operation) {
 }
 }  // namespace
 
-OpenSslSessionKeys::OpenSslSessionKeys() { ERR_load_crypto_strings(); }
+OpenSslSessionKeys::OpenSslSessionKeys(KeyPairSource& clientKeys) : clientKeys_(clientKeys) {
+  ERR_load_crypto_strings();
+}
 
-void OpenSslSessionKeys::GenerateKeyPair() { clientKey_ = generate_key_pair(); }
+void OpenSslSessionKeys::GenerateKeyPair() { clientKey_ = clientKeys_.Take(); }
 
 int OpenSslSessionKeys::WritePrivateKey(const char* passphrase) {
   return write_private_key(clientKey_.get(), passphrase, &privateKeyText_);

@@ -1,6 +1,7 @@
 // The session's key handling over libcrypto.
 #pragma once
 
+#include "cloud/key_pair_source.h"
 #include "cloud/rsa_pem.h"
 #include "cloud/sam_session.h"
 
@@ -8,7 +9,8 @@ namespace qardex::cloud {
 
 class OpenSslSessionKeys final : public SessionKeys {
  public:
-  OpenSslSessionKeys();
+  // The client key pair comes from `clientKeys`, which outlives this object.
+  explicit OpenSslSessionKeys(KeyPairSource& clientKeys = KeysMadeInTheCall());
   void GenerateKeyPair() override;
   int WritePrivateKey(const char* passphrase) override;
   int WritePublicKey(std::string& text) override;
@@ -22,6 +24,7 @@ class OpenSslSessionKeys final : public SessionKeys {
   static constexpr int kOutputCapacity = 256;
 
  private:
+  KeyPairSource& clientKeys_;
   KeyPair clientKey_;
   KeyPair serverKey_;
   PemText privateKeyText_;

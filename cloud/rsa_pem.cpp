@@ -1,5 +1,6 @@
 #include "cloud/rsa_pem.h"
 
+#include <openssl/bn.h>
 #include <openssl/buffer.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -50,6 +51,25 @@ int WritePrivate(BIO* stream, EVP_PKEY* key, const char* passphrase) {
                                   static_cast<int>(std::strlen(passphrase)), nullptr, nullptr);
 }
 
+enum class KeyMaking { kMade, kGenerationFailed, kCheckFailed };
+
+// A 1024-bit key pair through `pair` (null unless made); `callback` may be null.
+KeyMaking MakeKeyPair(BN_GENCB* callback, KeyPair& pair) {
+  pair.reset();
+  RsaKey rsa(RSA_new());
+  const std::unique_ptr<BIGNUM, decltype(&BN_free)> exponent(BN_new(), &BN_free);
+  KeyPair made(EVP_PKEY_new());
+  if (!rsa || !exponent || !made || BN_set_word(exponent.get(), kRsaExponent) != 1 ||
+      RSA_generate_key_ex(rsa.get(), kRsaBits, exponent.get(), callback) != 1 ||
+      EVP_PKEY_assign_RSA(made.get(), rsa.get()) != 1) {
+    return KeyMaking::kGenerationFailed;
+  }
+  RSA* owned = rsa.release();  // the key pair owns it now
+  if (RSA_check_key(owned) <= 0) return KeyMaking::kCheckFailed;
+  pair = std::move(made);
+  return KeyMaking::kMade;
+}
+
 }  // namespace
 
 void TextRelease::operator()(char* text) const {
@@ -58,17 +78,27 @@ void TextRelease::operator()(char* text) const {
 }
 
 KeyPair generate_key_pair() {
-  RsaKey rsa(RSA_generate_key(kRsaBits, kRsaExponent, nullptr, nullptr));
-  KeyPair pair(EVP_PKEY_new());
-  if (!rsa || !pair || EVP_PKEY_assign_RSA(pair.get(), rsa.get()) != 1) {
-    ERR_print_errors_fp(stderr);
-    return nullptr;
-  }
-  RSA* owned = rsa.release();  // the key pair owns it now
-  if (RSA_check_key(owned) > 0) return pair;
-  AppendErrorLog("RSA_check_key failed.");
-  ERR_print_errors_fp(stderr);
-  return nullptr;
+  KeyPair pair;
+  const KeyMaking outcome = MakeKeyPair(nullptr, pair);
+  if (outcome == KeyMaking::kCheckFailed) AppendErrorLog("RSA_check_key failed.");
+  if (outcome != KeyMaking::kMade) ERR_print_errors_fp(stderr);
+  return pair;
+}
+
+KeyPair make_key_pair_unless(const std::atomic<bool>& stop) {
+  const std::unique_ptr<BN_GENCB, decltype(&BN_GENCB_free)> callback(BN_GENCB_new(),
+                                                                     &BN_GENCB_free);
+  if (!callback) return nullptr;
+  // Called for every prime candidate: a zero ends the generation.
+  BN_GENCB_set(
+      callback.get(),
+      [](int, int, BN_GENCB* self) {
+        return static_cast<const std::atomic<bool>*>(BN_GENCB_get_arg(self))->load() ? 0 : 1;
+      },
+      const_cast<std::atomic<bool>*>(&stop));
+  KeyPair pair;
+  if (MakeKeyPair(callback.get(), pair) != KeyMaking::kMade) ERR_clear_error();
+  return pair;
 }
 
 int get_written_BIO_data(BIO* stream, PemText* text) {

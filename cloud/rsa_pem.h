@@ -8,6 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -38,6 +39,9 @@ inline constexpr unsigned long kRsaExponent = 65537;
 inline constexpr int kRsaPadding = RSA_PKCS1_PADDING;
 
 KeyPair generate_key_pair();
+// The same without a log entry or message, for a key pair made ahead: null when it could not be
+// made or when `stop` turned true while it was being made.
+KeyPair make_key_pair_unless(const std::atomic<bool>& stop);
 // The text's length, or -1; the new text through `text`.
 int write_public_key(EVP_PKEY* key, PemText* text);
 int write_private_key(EVP_PKEY* key, const char* passphrase, PemText* text);

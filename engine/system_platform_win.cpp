@@ -45,6 +45,8 @@ std::vector<std::string> ReadPolicyList(const char* valueName) {
 
 class WindowsPlatform final : public Platform {
  public:
+  explicit WindowsPlatform(cloud::KeyPairSource& clientKeys) : clientKeys_(clientKeys) {}
+
   card::PcscApi& Pcsc() override { return card::SystemPcsc(); }
 
   // A failed start is not followed by a cleanup: that would take Winsock away from the host.
@@ -58,7 +60,7 @@ class WindowsPlatform final : public Platform {
   void BeginCryptoUse() override { cloud::EnsureCryptoLibrary(); }
   void EndCryptoUse() override { cloud::ReleaseThreadCryptoState(); }
   std::unique_ptr<cloud::SessionKeys> NewSessionKeys() override {
-    return std::make_unique<cloud::OpenSslSessionKeys>();
+    return std::make_unique<cloud::OpenSslSessionKeys>(clientKeys_);
   }
   std::vector<std::string> ServerKeyPins() override {
     return ReadPolicyList(common::kServerKeyPinsValue);
@@ -95,14 +97,19 @@ class WindowsPlatform final : public Platform {
   }
 
  private:
+  cloud::KeyPairSource& clientKeys_;
   cloud::WinsockConnector connector_;
 };
 
 }  // namespace
 
 Platform& SystemPlatform() {
-  static WindowsPlatform platform;
+  static WindowsPlatform platform(cloud::KeysMadeInTheCall());
   return platform;
+}
+
+std::unique_ptr<Platform> SystemPlatformWithKeys(cloud::KeyPairSource& clientKeys) {
+  return std::make_unique<WindowsPlatform>(clientKeys);
 }
 
 }  // namespace qardex::engine

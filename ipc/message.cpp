@@ -82,6 +82,14 @@ class Writer {
     Integer(m.callId);
     Name(m.reason);
   }
+  void Fields(const Watch& m) { Integer(static_cast<std::uint8_t>(m.on)); }
+  void Fields(const Cancel& m) { Integer(m.callId); }
+  void Fields(const ReaderEvent& m) {
+    Integer(static_cast<std::uint8_t>(m.kind));
+    Integer(m.index);
+    Integer(static_cast<std::uint8_t>(m.hc));
+    Text(m.reader);
+  }
 
   std::string Take() { return failed_ || out_.size() > kMaxPayloadBytes ? std::string() : out_; }
 
@@ -159,8 +167,28 @@ class Reader {
   bool Fields(Result& m) { return Integer(m.callId) && Item(m.result) && Integer(m.lastError); }
   bool Fields(Busy& m) { return Integer(m.callId); }
   bool Fields(Failed& m) { return Integer(m.callId) && Name(m.reason); }
+  bool Fields(Watch& m) { return Flag(m.on); }
+  bool Fields(Cancel& m) { return Integer(m.callId); }
+  bool Fields(ReaderEvent& m) {
+    std::uint8_t kind = 0;
+    if (!Integer(kind)) return false;
+    if (kind < static_cast<std::uint8_t>(ReaderEvent::Kind::ReaderAdded) ||
+        kind > static_cast<std::uint8_t>(ReaderEvent::Kind::Synced)) {
+      return Stop();
+    }
+    m.kind = static_cast<ReaderEvent::Kind>(kind);
+    return Integer(m.index) && Flag(m.hc) && Text(m.reader);
+  }
 
   bool AtEnd() const { return !stopped_ && rest_.empty(); }
+
+  // A u8 that must be 0 or 1.
+  bool Flag(bool& flag) {
+    std::uint8_t bits = 0;
+    if (!Integer(bits) || bits > 1) return Stop();
+    flag = bits == 1;
+    return true;
+  }
 
  private:
   bool Have(std::size_t count) { return (!stopped_ && rest_.size() >= count) || Stop(); }

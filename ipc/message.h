@@ -5,7 +5,7 @@
 //
 // On the pipe each message is one frame: its payload length as 4 bytes little-endian, then the
 // payload. A payload is one type byte (a message's position in Message counted from 1: Hello 1 to
-// Failed 7) followed by the type's fields, in the order declared below; std::string fields are
+// Cancel 10) followed by the type's fields, in the order declared below; std::string fields are
 // names:
 //   u8, u32, u64, i32  little-endian integers of that width
 //   text               u32 count of UTF-16 units, then the units little-endian (lone surrogates
@@ -105,7 +105,44 @@ struct Failed {
   }
 };
 
-using Message = std::variant<Hello, OpenSession, CloseSession, Call, Result, Busy, Failed>;
+// Service -> worker: watch the readers (someone wants their events) or stop watching. No answer;
+// while watching, the worker sends ReaderEvents.
+struct Watch {
+  bool on = false;
+  bool operator==(const Watch& other) const { return on == other.on; }
+};
+
+// Worker -> service: what changed at the readers. Carries no card data. After a Watch on, the
+// worker first reports what is there (a ReaderAdded per reader, a CardInserted per card), then
+// Synced, then changes as they happen. `index` is the reader's position in PC/SC's reader list
+// (as GetHCConnectNo numbers readers); `hc` whether an inserted card answered the HC
+// application's SELECT. Fields: u8 kind, i32 index, u8 hc (0 or 1), text reader.
+struct ReaderEvent {
+  enum class Kind : std::uint8_t {
+    ReaderAdded = 1,
+    ReaderRemoved = 2,
+    CardInserted = 3,
+    CardRemoved = 4,
+    Synced = 5,
+  };
+  Kind kind = Kind::Synced;
+  std::int32_t index = -1;
+  bool hc = false;
+  std::u16string reader;
+  bool operator==(const ReaderEvent& other) const {
+    return kind == other.kind && index == other.index && hc == other.hc && reader == other.reader;
+  }
+};
+
+// Service -> worker: the caller gave the call up. A call still waiting for its session's turn or
+// for the card does not run and is answered Failed; a call already running goes on.
+struct Cancel {
+  std::uint32_t callId = 0;
+  bool operator==(const Cancel& other) const { return callId == other.callId; }
+};
+
+using Message = std::variant<Hello, OpenSession, CloseSession, Call, Result, Busy, Failed, Watch,
+                             ReaderEvent, Cancel>;
 
 // The payload of a message (no frame header). Texts, names or argument lists beyond the limits
 // above are the caller's fault: Encode then gives an empty string, which no side sends.

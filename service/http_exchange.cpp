@@ -2,7 +2,7 @@
 
 namespace qardex::service {
 
-std::string HttpExchange::Receive(std::string_view bytes) {
+std::string HttpExchange::Receive(std::string_view bytes, const Abandoned& abandoned) {
   std::string out;
   while (!closing_ && !bytes.empty()) {
     std::size_t consumed = 0;
@@ -15,10 +15,11 @@ std::string HttpExchange::Receive(std::string_view bytes) {
     } else if (caller_.refusal != CallerRefusal::None) {
       response = router_.RefuseCaller(parser_.Request(), caller_);
     } else {
-      response = router_.Handle(parser_.Request(), caller_.caller);
+      response = router_.Handle(parser_.Request(), caller_.caller, abandoned);
     }
     out += SerializeResponse(response);
-    closing_ = response.close;
+    closing_ = response.close || response.events != nullptr;
+    events_ = std::move(response.events);
     parser_.Reset();
   }
   return out;

@@ -38,6 +38,11 @@ std::string SerializeResponse(const HttpResponse& response) {
   out += ReasonPhrase(response.status);
   out += "\r\n";
   for (const auto& [name, value] : response.headers) out += name + ": " + value + "\r\n";
+  if (response.events) {
+    out +=
+        "Content-Type: text/event-stream\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    return out;
+  }
   if (response.status != 204) {
     if (!response.body.empty()) out += "Content-Type: application/json; charset=utf-8\r\n";
     out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";

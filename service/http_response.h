@@ -1,10 +1,13 @@
 // An answer of the service and its bytes on the wire.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "service/event_feed.h"
 
 namespace qardex::service {
 
@@ -13,6 +16,9 @@ struct HttpResponse {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;  // JSON when not empty
   bool close = false;
+  // An event stream instead of a body: the headers go out, then the feed's events until it ends,
+  // and the connection closes after it.
+  std::shared_ptr<EventFeed> events;
 
   void AddHeader(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
@@ -20,7 +26,7 @@ struct HttpResponse {
 };
 
 // Status line, the headers, Content-Type and Content-Length (none for 204),
-// Connection, then the body.
+// Connection, then the body. An event stream gets its content type and no length, and closes.
 std::string SerializeResponse(const HttpResponse& response);
 
 std::string_view ReasonPhrase(int status);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "service/http_exchange.h"
 
@@ -90,6 +91,43 @@ bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point 
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+// Bytes a client may send while its call runs (its next requests) that are kept for later.
+constexpr std::size_t kMaxEarlyBytes = 64 * 1024;
+
+// Whether the client closed its end (or the connection failed). What it sent meanwhile goes to
+// `kept` (up to kMaxEarlyBytes; beyond, it stays unread), or is dropped without it.
+bool ClientGone(SSL* ssl, SOCKET socket, std::string* kept) {
+  char scrap[512];
+  while (kept == nullptr || kept->size() < kMaxEarlyBytes) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    timeval now{0, 0};
+    const int ready = select(0, &set, nullptr, nullptr, &now);
+    if (ready == SOCKET_ERROR) return true;
+    if (ready == 0 && SSL_pending(ssl) == 0) return false;
+    ERR_clear_error();
+    const int read = SSL_read(ssl, scrap, sizeof scrap);
+    if (read > 0) {
+      if (kept != nullptr) kept->append(scrap, static_cast<std::size_t>(read));
+      continue;
+    }
+    const int error = SSL_get_error(ssl, read);
+    return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+  }
+  return false;
+}
+
+// Sends the feed's events until it ends, the client goes, a send stalls or the wait is halted.
+void StreamEvents(SSL* ssl, SOCKET socket, EventFeed& feed, const ConnectionLimits& limits,
+                  const Halt& halt) {
+  std::string bytes;
+  while (!halt() && !ClientGone(ssl, socket, nullptr)) {
+    if (!feed.Next(bytes, kStopPoll)) return;
+    if (!bytes.empty() && !SendAll(ssl, socket, bytes, Clock::now() + limits.send, halt)) return;
+  }
 }
 
 std::uint16_t PortOf(const sockaddr_in& address) { return ntohs(address.sin_port); }
@@ -194,14 +232,21 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
   Clock::time_point deadline = Clock::now() + limits.idle;
   Clock::time_point requestStart{};
   char buffer[16384];
+  std::string early;  // what the client sent while a call of its ran
+  std::string input;
+  const Abandoned gone = [&] { return ClientGone(ssl.get(), socket.get(), &early); };
   while (true) {
     int received = 0;
     const bool betweenRequests = !exchange.InRequest();
     FirstBytes first{{}, limits.request, &slot};
-    if (!RunTls(
-            ssl.get(), socket.get(), deadline, halt,
-            [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
-            betweenRequests ? &first : nullptr)) {
+    if (!early.empty()) {
+      input = std::exchange(early, {});
+    } else if (RunTls(
+                   ssl.get(), socket.get(), deadline, halt,
+                   [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
+                   betweenRequests ? &first : nullptr)) {
+      input.assign(buffer, static_cast<std::size_t>(received));
+    } else {
       return;  // closed by the client, failed, too slow, evicted, or the service stops
     }
     const auto now = Clock::now();
@@ -210,9 +255,12 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
       if (!slot.Busy()) return;
       requestStart = first.at == Clock::time_point{} ? now : first.at;
     }
-    const std::string answers =
-        exchange.Receive(std::string_view(buffer, static_cast<std::size_t>(received)));
+    const std::string answers = exchange.Receive(input, gone);
     if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, halt)) {
+      return;
+    }
+    if (const std::shared_ptr<EventFeed> events = exchange.TakeEvents()) {
+      StreamEvents(ssl.get(), socket.get(), *events, limits, halt);
       return;
     }
     if (exchange.Closing()) {

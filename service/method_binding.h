@@ -2,12 +2,15 @@
 // holds (lastError, the random generator seeded when the session is made), opened for a caller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "ipc/method_table.h"
 #include "service/caller.h"
+#include "service/reader_hub.h"
 
 namespace qardex::service {
 
@@ -25,12 +28,20 @@ struct CallOutcome {
   std::int32_t lastError = 0;
 };
 
+// Whether the caller has gone (its connection closed): a call that still waits for its turn or
+// for the card is then given up, so that it never takes the card from the next caller.
+using Abandoned = std::function<bool()>;
+// How often a waiting call asks.
+inline constexpr std::chrono::milliseconds kAbandonPoll{250};
+
 class MethodSession {
  public:
   virtual ~MethodSession() = default;
   // The arguments already fit the method. Calls of one session never overlap.
-  virtual CallOutcome Call(const ipc::MethodSignature& method,
-                           const std::vector<ipc::Value>& args) = 0;
+  virtual CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>& args,
+                           const Abandoned& abandoned = {}) = 0;
+  // A watcher of the readers this session's calls use; null when they cannot be watched.
+  virtual std::shared_ptr<ReaderWatcher> WatchReaders() { return nullptr; }
 };
 
 class MethodProvider {

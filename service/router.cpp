@@ -1,5 +1,6 @@
 #include "service/router.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -88,7 +89,8 @@ HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
                    status == 413 ? u"request body too large" : u"malformed request");
 }
 
-HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller) {
+HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
+                            const Abandoned& abandoned) {
   const OriginVerdict verdict = CheckOrigin(request.Header("origin"));
   HttpResponse response = AnswerFor(request, verdict);
   if (request.Header("host") != std::optional<std::string_view>(hostHeader_)) {
@@ -107,14 +109,15 @@ HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller) {
   try {
     const SessionOwner owner{std::string(*request.Header("origin")), caller.windowsSession,
                              caller.userSid};
-    return Route(request, owner, caller, response);
+    return Route(request, owner, caller, response, abandoned);
   } catch (...) {
     return WithError(std::move(response), 500, u"internal error");
   }
 }
 
 HttpResponse Router::Route(const HttpRequest& request, const SessionOwner& owner,
-                           const Caller& caller, HttpResponse response) {
+                           const Caller& caller, HttpResponse response,
+                           const Abandoned& abandoned) {
   std::string_view path = request.target;
   path = path.substr(0, path.find('?'));
   const std::string_view method = request.method;
@@ -150,16 +153,35 @@ HttpResponse Router::Route(const HttpRequest& request, const SessionOwner& owner
     response.status = 204;
     return response;
   }
+  if (parts.size() == 4 && parts[0] == "v1" && parts[1] == "session" && parts[3] == "events") {
+    if (method != "GET") return NotAllowed(std::move(response), "GET, OPTIONS");
+    return WatchReaders(parts[2], owner, std::move(response));
+  }
   if (parts.size() == 4 && parts[0] == "v1" && parts[1] == "session") {
     if (method != "POST") return NotAllowed(std::move(response), "POST, OPTIONS");
-    return CallMethod(request, owner, parts[2], parts[3], std::move(response));
+    return CallMethod(request, owner, parts[2], parts[3], std::move(response), abandoned);
   }
   return WithError(std::move(response), 404, u"not found");
 }
 
+HttpResponse Router::WatchReaders(std::string_view sessionId, const SessionOwner& owner,
+                                  HttpResponse response) {
+  const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId, owner);
+  if (!slot) return WithError(std::move(response), 404, u"unknown session");
+  std::unique_ptr<WatcherSeats::Seat> seat = watchers_.Take(sessionId);
+  if (!seat) return WithError(std::move(response), 429, u"too many watchers");
+  std::shared_ptr<ReaderWatcher> watcher = slot->session->WatchReaders();
+  if (!watcher) return Unanswered(std::move(response), CallStatus::Unavailable);
+  response.close = true;
+  response.events = std::make_shared<ReaderStream>(
+      std::move(watcher), std::move(seat),
+      [this, id = std::string(sessionId), owner] { return sessions_.Find(id, owner) != nullptr; });
+  return response;
+}
+
 HttpResponse Router::CallMethod(const HttpRequest& request, const SessionOwner& owner,
                                 std::string_view sessionId, std::string_view methodName,
-                                HttpResponse response) {
+                                HttpResponse response, const Abandoned& abandoned) {
   const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId, owner);
   if (!slot) return WithError(std::move(response), 404, u"unknown session");
   const ipc::MethodSignature* signature = ipc::FindMethod(methodName);
@@ -174,9 +196,13 @@ HttpResponse Router::CallMethod(const HttpRequest& request, const SessionOwner& 
   CallOutcome outcome;
   {
     std::unique_lock<std::timed_mutex> turn(slot->calls, std::defer_lock);
-    if (!turn.try_lock_for(sessionCallWait_))
-      return Unanswered(std::move(response), CallStatus::Busy);
-    outcome = slot->session->Call(*signature, *args);
+    const auto until = std::chrono::steady_clock::now() + sessionCallWait_;
+    while (!turn.try_lock_until(std::min(until, std::chrono::steady_clock::now() + kAbandonPoll))) {
+      if (std::chrono::steady_clock::now() >= until || (abandoned && abandoned())) {
+        return Unanswered(std::move(response), CallStatus::Busy);
+      }
+    }
+    outcome = slot->session->Call(*signature, *args, abandoned);
   }
   if (outcome.status != CallStatus::Ok) return Unanswered(std::move(response), outcome.status);
   if (outcome.result.kind != signature->result) {

@@ -10,6 +10,7 @@
 #include "service/http_request.h"
 #include "service/http_response.h"
 #include "service/method_binding.h"
+#include "service/reader_stream.h"
 #include "service/service_log.h"
 #include "service/session_table.h"
 
@@ -28,7 +29,9 @@ class Router {
          std::chrono::milliseconds sessionCallWait = kSessionCallWait);
 
   // Never throws: a failure inside a method becomes a 500 answer.
-  HttpResponse Handle(const HttpRequest& request, const Caller& caller);
+  // `abandoned` tells a waiting method call that its caller has gone.
+  HttpResponse Handle(const HttpRequest& request, const Caller& caller,
+                      const Abandoned& abandoned = {});
 
   // The answer to any request from a caller the service does not work for (403), with the CORS
   // headers an approved origin gets so the page can tell; the refusal goes to the log.
@@ -40,16 +43,19 @@ class Router {
 
  private:
   HttpResponse Route(const HttpRequest& request, const SessionOwner& owner, const Caller& caller,
-                     HttpResponse response);
+                     HttpResponse response, const Abandoned& abandoned);
+  HttpResponse WatchReaders(std::string_view sessionId, const SessionOwner& owner,
+                            HttpResponse response);
   HttpResponse CallMethod(const HttpRequest& request, const SessionOwner& owner,
                           std::string_view sessionId, std::string_view methodName,
-                          HttpResponse response);
+                          HttpResponse response, const Abandoned& abandoned);
 
   MethodProvider& provider_;
   SessionTable& sessions_;
   ServiceLog& log_;
   const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
+  WatcherSeats watchers_;
 };
 
 }  // namespace qardex::service

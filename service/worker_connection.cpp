@@ -1,5 +1,6 @@
 #include "service/worker_connection.h"
 
+#include <algorithm>
 #include <utility>
 #include <variant>
 
@@ -13,9 +14,12 @@ WorkerConnection::WorkerConnection(std::unique_ptr<WorkerChannel> channel,
       generation_(generation),
       processId_(channel_->ProcessId()),
       limits_(limits),
-      log_(log) {}
+      log_(log),
+      hub_(std::make_shared<ReaderHub>(
+          [this](bool on) { return !Ended() && Send(ipc::Frame(ipc::Encode(ipc::Watch{on}))); })) {}
 
 WorkerConnection::~WorkerConnection() {
+  hub_->Detach();
   stopping_ = true;
   if (reader_.joinable()) reader_.join();
 }
@@ -53,6 +57,7 @@ void WorkerConnection::End(std::string_view why, bool terminate) {
     ended_ = true;
   }
   changed_.notify_all();
+  hub_->Close();
 }
 
 bool WorkerConnection::Send(const std::string& frames) {
@@ -67,7 +72,7 @@ bool WorkerConnection::Send(const std::string& frames) {
 
 CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedOn,
                                    std::string_view method, const std::vector<ipc::Value>& args,
-                                   bool& sent) {
+                                   bool& sent, const Abandoned& abandoned) {
   sent = false;
   std::uint32_t callId = 0;
   {
@@ -100,8 +105,20 @@ CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedO
 
   std::unique_lock<std::mutex> hold(lock_);
   const auto answered = [&] { return pending_.at(callId).answered; };
-  changed_.wait_until(hold, std::chrono::steady_clock::now() + limits_.call,
-                      [&] { return ended_ || answered(); });
+  const auto deadline = std::chrono::steady_clock::now() + limits_.call;
+  bool cancelled = false;
+  while (!changed_.wait_until(hold,
+                              std::min(deadline, std::chrono::steady_clock::now() + kAbandonPoll),
+                              [&] { return ended_ || answered(); }) &&
+         std::chrono::steady_clock::now() < deadline) {
+    if (cancelled || !abandoned) continue;
+    hold.unlock();
+    if (abandoned()) {
+      cancelled = true;
+      Send(ipc::Frame(ipc::Encode(ipc::Cancel{callId})));
+    }
+    hold.lock();
+  }
   Pending reply = std::move(pending_.at(callId));
   pending_.erase(callId);
   if (reply.answered) return std::move(reply.outcome);
@@ -126,6 +143,14 @@ const char* WorkerConnection::Answer(std::uint32_t callId, CallOutcome outcome) 
 }
 
 const char* WorkerConnection::Take(const ipc::Message& message) {
+  if (const auto* event = std::get_if<ipc::ReaderEvent>(&message)) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!greeted_) return "ended: its first message was not a Hello";
+    }
+    hub_->Apply(*event);  // outside lock_: a watcher leaving may end this worker meanwhile
+    return nullptr;
+  }
   std::lock_guard<std::mutex> hold(lock_);
   if (!greeted_) {
     const auto* hello = std::get_if<ipc::Hello>(&message);

@@ -18,6 +18,7 @@
 
 #include "ipc/message.h"
 #include "service/method_binding.h"
+#include "service/reader_hub.h"
 #include "service/service_log.h"
 #include "service/worker_link.h"
 
@@ -55,10 +56,14 @@ class WorkerConnection {
   // Sends the call, first an OpenSession when `openedOn` is not this worker's generation (so a
   // session meets a new worker with a fresh engine session), and waits for the reply. `sent`
   // tells whether anything went to the pipe: a call that did not may go to another worker, a
-  // call that did is never sent again.
+  // call that did is never sent again. Once `abandoned` says so, the worker is told to give the
+  // call up if it has not begun (the reply then says Failed).
   CallOutcome Call(std::uint64_t session, std::uint64_t& openedOn, std::string_view method,
-                   const std::vector<ipc::Value>& args, bool& sent);
+                   const std::vector<ipc::Value>& args, bool& sent,
+                   const Abandoned& abandoned = {});
   void CloseSession(std::uint64_t session);
+  // A watcher of this worker's readers; null once the worker ended.
+  std::shared_ptr<ReaderWatcher> WatchReaders() { return hub_->Subscribe(); }
 
   // Waiting calls fail as WorkerEnded. With `terminate` the process is ended now; otherwise it
   // exits when its pipe closes. `why` completes the log line "worker ... ".
@@ -96,6 +101,7 @@ class WorkerConnection {
   std::atomic<bool> ending_{false};  // End has begun
   std::atomic<bool> stopping_{false};
   std::thread reader_;
+  const std::shared_ptr<ReaderHub> hub_;
 };
 
 }  // namespace qardex::service

@@ -152,17 +152,23 @@ WorkerPool::Connection WorkerPool::Start(const Caller& caller) {
 }
 
 CallOutcome WorkerPool::Call(const Caller& caller, std::uint64_t session, std::uint64_t& openedOn,
-                             std::string_view method, const std::vector<ipc::Value>& args) {
+                             std::string_view method, const std::vector<ipc::Value>& args,
+                             const Abandoned& abandoned) {
   const CallInFlight counted(*this, caller.windowsSession);
   // A worker found ended before anything was sent to it gives way to a new one, once.
   for (int attempt = 0; attempt < 2; ++attempt) {
     const Connection worker = Acquire(caller);
     if (!worker) break;
     bool sent = false;
-    CallOutcome outcome = worker->Call(session, openedOn, method, args, sent);
+    CallOutcome outcome = worker->Call(session, openedOn, method, args, sent, abandoned);
     if (sent || outcome.status != CallStatus::WorkerEnded) return outcome;
   }
   return {CallStatus::Unavailable, {}, 0};
+}
+
+std::shared_ptr<ReaderWatcher> WorkerPool::WatchReaders(const Caller& caller) {
+  const Connection worker = Acquire(caller);
+  return worker ? worker->WatchReaders() : nullptr;
 }
 
 void WorkerPool::RetireIdle() {

@@ -39,7 +39,12 @@ class WorkerPool {
   // (or when the one there belongs to another user). `openedOn` is the generation of the worker
   // that knows `session` (0: none yet); the call updates it.
   CallOutcome Call(const Caller& caller, std::uint64_t session, std::uint64_t& openedOn,
-                   std::string_view method, const std::vector<ipc::Value>& args);
+                   std::string_view method, const std::vector<ipc::Value>& args,
+                   const Abandoned& abandoned = {});
+
+  // A watcher of the readers of the caller's Windows session, its worker started when needed;
+  // null when no worker can be had.
+  std::shared_ptr<ReaderWatcher> WatchReaders(const Caller& caller);
 
   // Closes the workers that have had no call and no open service session for the idle limit, and
   // lets go of workers that have ended. The service calls it about once a second.

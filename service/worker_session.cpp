@@ -8,8 +8,8 @@ WorkerSession::WorkerSession(WorkerPool& pool, const Caller& caller)
 WorkerSession::~WorkerSession() { pool_.CloseSession(caller_.windowsSession, number_, openedOn_); }
 
 CallOutcome WorkerSession::Call(const ipc::MethodSignature& method,
-                                const std::vector<ipc::Value>& args) {
-  return pool_.Call(caller_, number_, openedOn_, method.name, args);
+                                const std::vector<ipc::Value>& args, const Abandoned& abandoned) {
+  return pool_.Call(caller_, number_, openedOn_, method.name, args, abandoned);
 }
 
 std::unique_ptr<MethodSession> WorkerProvider::OpenSession(const Caller& caller) {

@@ -24,8 +24,9 @@ class WorkerSession final : public MethodSession {
   WorkerSession(const WorkerSession&) = delete;
   WorkerSession& operator=(const WorkerSession&) = delete;
 
-  CallOutcome Call(const ipc::MethodSignature& method,
-                   const std::vector<ipc::Value>& args) override;
+  CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>& args,
+                   const Abandoned& abandoned = {}) override;
+  std::shared_ptr<ReaderWatcher> WatchReaders() override { return pool_.WatchReaders(caller_); }
 
  private:
   WorkerPool& pool_;

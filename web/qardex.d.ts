@@ -31,6 +31,28 @@ export interface ConnectOptions {
   timeoutMs?: number;
 }
 
+/** Options every method takes after its arguments. */
+export interface CallOptions {
+  /** Gives up the call: the promise rejects at once with the signal's reason. */
+  signal?: AbortSignal;
+}
+
+/** A reader as the first event of a watch describes it. */
+export interface ReaderState {
+  /** Position in the reader list, as GetHCConnectNo numbers readers. */
+  index: number;
+  reader: string;
+  card: boolean;
+  /** The card answers the HC application. */
+  hc: boolean;
+}
+
+/** What a watch reports: first the state, then each change. No card data. */
+export type ReaderEvent =
+  | { type: "state"; readers: ReaderState[] }
+  | { type: "reader-added" | "reader-removed" | "card-removed"; index: number; reader: string }
+  | { type: "card-inserted"; index: number; reader: string; hc: boolean };
+
 /**
  * A session with the service: the card control's twelve methods. Results and failure codes are
  * the control's own; card, reader and network trouble is a result (a code, "N/A" or -1), not a
@@ -38,33 +60,38 @@ export interface ConnectOptions {
  */
 export interface QardexCard {
   /** "0001". */
-  GetVersion(): Promise<string>;
+  GetVersion(options?: CallOptions): Promise<string>;
   /** 16 decimal digits. */
-  GetRandom(): Promise<string>;
+  GetRandom(options?: CallOptions): Promise<string>;
   /** "card,id,name,birth,sex,flag", or a failure code. */
-  GetBasic(): Promise<string>;
+  GetBasic(options?: CallOptions): Promise<string>;
   /** 256 characters from the authentication server, or a failure code. */
-  H_Sign(sRandom: string): Promise<string>;
+  H_Sign(sRandom: string, options?: CallOptions): Promise<string>;
   /** Reader names joined by ",", or "N/A". */
-  GetReaders(): Promise<string>;
+  GetReaders(options?: CallOptions): Promise<string>;
   /** Index of the first reader with an HC card, or -1. */
-  GetHCConnectNo(): Promise<number>;
+  GetHCConnectNo(options?: CallOptions): Promise<number>;
   /** 0 when the authentication server can be reached, else 4061. */
-  ServiceStatus(): Promise<number>;
+  ServiceStatus(options?: CallOptions): Promise<number>;
   /** The holder's name as UTF-8 bytes widened through the ANSI code page (see the README). */
-  GetName(): Promise<string>;
+  GetName(options?: CallOptions): Promise<string>;
   /** The message text of a code. */
-  ZEL_FormatMessage(sCode: string): Promise<string>;
+  ZEL_FormatMessage(sCode: string, options?: CallOptions): Promise<string>;
   /** The GetBasic line enciphered under a key of the UTC date (hex). */
-  SecureGetBasicWithParam(sRand: string): Promise<string>;
+  SecureGetBasicWithParam(sRand: string, options?: CallOptions): Promise<string>;
   /** The last failure code of this session. */
-  GetLastError(): Promise<number>;
+  GetLastError(options?: CallOptions): Promise<number>;
   /** sIN (6-12 characters) enciphered under a card-bound key (hex), or "8009". */
-  EnCrypt(sIN: string): Promise<string>;
+  EnCrypt(sIN: string, options?: CallOptions): Promise<string>;
   /** lastError of the last answer. */
   readonly lastError: number;
+  /**
+   * Follows the readers until the returned function is called; connects again by itself after
+   * the service was lost, starting again with the state.
+   */
+  watch(listener: (event: ReaderEvent) => void): () => void;
   /** Ends the session; a later call opens a new one. */
-  close(): Promise<void>;
+  close(options?: CallOptions): Promise<void>;
 }
 
 /** Opens a session with the local service. */

@@ -19,6 +19,8 @@ const METHOD_NAMES = Object.freeze("@QARDEX_METHOD_NAMES@".split(","));
  * one of its limits, and another tab's card call may be running first.
  */
 const DEFAULT_TIMEOUT_MS = 400000;
+/** Pauses before a reader watch connects again after losing the service, growing to the last. */
+const WATCH_RETRY_MS = [500, 1000, 2000];
 /** Permission names under which browsers have shipped Local Network Access (loopback first). */
 const LNA_PERMISSIONS = ["loopback-network", "local-network-access", "local-network"];
 
@@ -58,15 +60,20 @@ export class QardexError extends Error {
 /**
  * fetch with a time limit on the whole exchange, body included; a request the limit cut off
  * rejects with QardexError "timeout", one without an answer with the browser's TypeError, and
- * an answer that breaks off with QardexError "protocol".
+ * an answer that breaks off with QardexError "protocol". A request the page's `signal` aborts
+ * rejects at once with the signal's reason.
  * @param {string} url
  * @param {RequestInit} init
  * @param {number} timeoutMs
+ * @param {AbortSignal} [signal]
  * @returns {Promise<{status: number, ok: boolean, text: string}>}
  */
-async function timedFetch(url, init, timeoutMs) {
+async function timedFetch(url, init, timeoutMs, signal) {
+  signal?.throwIfAborted();
   const controller = new AbortController();
   const timer = setTimeout(() => controller.abort(), timeoutMs);
+  const giveUp = () => controller.abort();
+  signal?.addEventListener("abort", giveUp);
   try {
     const response = await fetch(url, { ...init, signal: controller.signal, cache: "no-store" });
     let text;
@@ -78,12 +85,14 @@ async function timedFetch(url, init, timeoutMs) {
     }
     return { status: response.status, ok: response.ok, text };
   } catch (error) {
+    signal?.throwIfAborted();
     if (controller.signal.aborted) {
       throw new QardexError("timeout", `no answer from the QARDEX service within ${timeoutMs} ms`);
     }
     throw error;
   } finally {
     clearTimeout(timer);
+    signal?.removeEventListener("abort", giveUp);
   }
 }
 
@@ -134,7 +143,7 @@ async function diagnose(base, timeoutMs) {
  * @param {string} path
  * @param {unknown} [body]
  */
-async function request(link, method, path, body) {
+async function request(link, method, path, body, signal) {
   const init = { method, mode: "cors", credentials: "omit" };
   if (body !== undefined) {
     init.headers = { "Content-Type": "application/json" };
@@ -142,9 +151,9 @@ async function request(link, method, path, body) {
   }
   let response;
   try {
-    response = await timedFetch(link.base + path, init, link.timeoutMs);
+    response = await timedFetch(link.base + path, init, link.timeoutMs, signal);
   } catch (error) {
-    if (error instanceof QardexError) throw error;
+    if (error instanceof QardexError || signal?.aborted) throw error;
     throw await diagnose(link.base, link.timeoutMs);
   }
   let answer = null;
@@ -184,7 +193,11 @@ class Card {
     this.#link = link;
     for (const name of METHOD_NAMES) {
       Object.defineProperty(this, name, {
-        value: (...args) => this.#call(name, args),
+        value: (...args) => {
+          // A trailing object is the call's options ({signal}); arguments are strings.
+          const options = typeof args.at(-1) === "object" && args.at(-1) !== null ? args.pop() : {};
+          return this.#call(name, args, options.signal);
+        },
         enumerable: true,
       });
     }
@@ -238,12 +251,14 @@ class Card {
    * @param {string} name
    * @param {unknown[]} args
    */
-  async #call(name, args) {
+  async #call(name, args, signal) {
     let expired = null;
     for (let attempt = 0; ; attempt++) {
+      signal?.throwIfAborted();
       const session = await this.#sessionId(expired);
       try {
-        const answer = await request(this.#link, "POST", `/v1/session/${session}/${name}`, { args });
+        const answer = await request(this.#link, "POST", `/v1/session/${session}/${name}`, { args },
+          signal);
         if (typeof answer !== "object" || answer === null || !("result" in answer) ||
             typeof answer.lastError !== "number") {
           throw new QardexError("protocol", `the service's answer to ${name} lacks its result`, 200);
@@ -256,6 +271,54 @@ class Card {
         }
         expired = session;
       }
+    }
+  }
+
+  /**
+   * Follows the readers: `listener` gets first {type: "state", readers: [{index, reader, card,
+   * hc}]}, then each change as {type, index, reader} with type "reader-added", "reader-removed",
+   * "card-inserted" (with `hc`: whether it is an HC card) or "card-removed". After the service
+   * was lost (stopped, restarted) the watch connects again by itself and starts with the state.
+   * @param {(event: object) => void} listener
+   * @returns {() => void} stops the watch
+   */
+  watch(listener) {
+    const controller = new AbortController();
+    this.#follow(listener, controller.signal).catch(() => undefined);
+    return () => controller.abort();
+  }
+
+  /**
+   * @param {(event: object) => void} listener
+   * @param {AbortSignal} signal
+   */
+  async #follow(listener, signal) {
+    let expired = null;
+    for (let failures = 0; !signal.aborted;) {
+      const retried = expired !== null;
+      try {
+        const session = await this.#sessionId(expired);
+        const response = await fetch(`${this.#link.base}/v1/session/${session}/events`,
+          { mode: "cors", credentials: "omit", cache: "no-store", signal });
+        expired = response.status === 404 ? session : null;
+        // A service that forgot the session (restarted) gets a new one at once, but only once.
+        if (expired !== null && !retried) continue;
+        if (response.ok && response.body) {
+          for await (const event of serverEvents(response.body)) {
+            failures = 0;
+            try {
+              listener(event);
+            } catch (error) {
+              setTimeout(() => { throw error; });  // the page's own fault: reported, watch goes on
+            }
+          }
+        } else {
+          await response.body?.cancel();
+        }
+      } catch {
+        // The service is not there (yet): try again after a pause.
+      }
+      await pause(WATCH_RETRY_MS[Math.min(failures++, WATCH_RETRY_MS.length - 1)], signal);
     }
   }
 
@@ -272,6 +335,44 @@ class Card {
       if (!(error instanceof QardexError) || error.code !== "session-expired") throw error;
     }
   }
+}
+
+/**
+ * The JSON data of each event of a server-sent event stream.
+ * @param {ReadableStream<Uint8Array>} body
+ */
+async function* serverEvents(body) {
+  const reader = body.getReader();
+  const decoder = new TextDecoder();
+  let pending = "";
+  try {
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) return;
+      pending += decoder.decode(value, { stream: true });
+      let end;
+      while ((end = pending.indexOf("\n\n")) >= 0) {
+        const data = pending.slice(0, end).split("\n").filter((line) => line.startsWith("data:"))
+          .map((line) => line.slice(5).trimStart()).join("\n");
+        pending = pending.slice(end + 2);
+        if (data) yield JSON.parse(data);
+      }
+    }
+  } finally {
+    reader.releaseLock();
+  }
+}
+
+/**
+ * Waits `ms`, or less when `signal` aborts.
+ * @param {number} ms
+ * @param {AbortSignal} signal
+ */
+function pause(ms, signal) {
+  return new Promise((resolve) => {
+    const timer = setTimeout(resolve, ms);
+    signal.addEventListener("abort", () => { clearTimeout(timer); resolve(); }, { once: true });
+  });
 }
 
 /**

@@ -1,5 +1,6 @@
 #include "worker/worker_loop.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -21,6 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 // A call thread that found no call for this long ends.
 constexpr std::chrono::seconds kCallThreadIdle{60};
+// How often a call waiting for its turn or the card looks whether it was given up.
+constexpr std::chrono::milliseconds kCancelPoll{50};
 
 struct SessionSlot {
   explicit SessionSlot(std::unique_ptr<MethodSession> opened) : session(std::move(opened)) {}
@@ -94,6 +97,27 @@ class Shared : public std::enable_shared_from_this<Shared> {
     idle_.wait_until(counting, deadline, [this] { return running_ == 0; });
   }
 
+  // Calls posted and not yet running, and whether the service gave each up. Only these can be
+  // cancelled, so a Cancel for anything else leaves nothing behind.
+  void Waiting(std::uint32_t callId) {
+    std::lock_guard<std::mutex> hold(countLock_);
+    waiting_[callId] = false;
+  }
+  void Cancel(std::uint32_t callId) {
+    std::lock_guard<std::mutex> hold(countLock_);
+    const auto it = waiting_.find(callId);
+    if (it != waiting_.end()) it->second = true;
+  }
+  bool Cancelled(std::uint32_t callId) {
+    std::lock_guard<std::mutex> hold(countLock_);
+    const auto it = waiting_.find(callId);
+    return it != waiting_.end() && it->second;
+  }
+  void Started(std::uint32_t callId) {
+    std::lock_guard<std::mutex> hold(countLock_);
+    waiting_.erase(callId);
+  }
+
   const LoopLimits limits;
   std::timed_mutex card;  // one card transaction at a time in this worker
 
@@ -130,6 +154,7 @@ class Shared : public std::enable_shared_from_this<Shared> {
   std::mutex countLock_;
   std::condition_variable idle_;
   std::size_t running_ = 0;
+  std::unordered_map<std::uint32_t, bool> waiting_;
 };
 
 // Runs the method of a call whose turn (and card) the caller holds. Never throws.
@@ -145,26 +170,46 @@ ipc::Message RunHeld(SessionSlot& slot, const ipc::MethodSignature& method, cons
   }
 }
 
+enum class Wait { Held, TimedOut, Cancelled };
+
+// Takes `lock` by the deadline unless the service gives the call up first.
+Wait Take(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline, Shared& shared,
+          std::uint32_t callId) {
+  while (!lock.try_lock_until(std::min(deadline, Clock::now() + kCancelPoll))) {
+    if (shared.Cancelled(callId)) return Wait::Cancelled;
+    if (Clock::now() >= deadline) return Wait::TimedOut;
+  }
+  return Wait::Held;
+}
+
 // Runs one call that fits its method: waits its turn in the session and, for card work, for the
-// card, both within the card wait; then the method. Never throws.
+// card, both within the card wait and while the service still wants it; then the method. Never
+// throws.
 ipc::Message RunCall(Shared& shared, SessionSlot& slot, const ipc::MethodSignature& method,
                      const ipc::Call& call) {
   const Clock::time_point deadline = Clock::now() + shared.limits.cardWait;
-  std::unique_lock<std::timed_mutex> sessionTurn(slot.turn, deadline);
-  if (!sessionTurn.owns_lock()) return ipc::Busy{call.callId};
+  std::unique_lock<std::timed_mutex> sessionTurn(slot.turn, std::defer_lock);
   std::unique_lock<std::timed_mutex> card(shared.card, std::defer_lock);
-  if (method.usesCard && !card.try_lock_until(deadline)) return ipc::Busy{call.callId};
+  Wait wait = Take(sessionTurn, deadline, shared, call.callId);
+  if (wait == Wait::Held && method.usesCard) wait = Take(card, deadline, shared, call.callId);
+  shared.Started(call.callId);
+  if (wait == Wait::Cancelled) return ipc::Failed{call.callId, "cancelled"};
+  if (wait == Wait::TimedOut) return ipc::Busy{call.callId};
   return RunHeld(slot, method, call);
 }
 
 class Loop {
  public:
-  Loop(PipeEnd& pipe, SessionFactory& factory, const LoopLimits& limits)
-      : pipe_(pipe), factory_(factory), shared_(std::make_shared<Shared>(pipe, limits)) {}
+  Loop(PipeEnd& pipe, SessionFactory& factory, const LoopLimits& limits, ReaderEventSource* events)
+      : pipe_(pipe),
+        factory_(factory),
+        events_(events),
+        shared_(std::make_shared<Shared>(pipe, limits)) {}
 
   // However the loop ends, calls still running get the drain wait, and none of them writes to
   // the pipe afterwards.
   ~Loop() {
+    watch_.reset();
     try {
       shared_->WaitIdle(Clock::now() + shared_->limits.drainWait);
     } catch (...) {
@@ -208,10 +253,25 @@ class Loop {
       sessions_.erase(close->session);  // a call still running keeps its slot until it ends
     } else if (auto* call = std::get_if<ipc::Call>(&message)) {
       Start(std::move(*call));
+    } else if (auto* watch = std::get_if<ipc::Watch>(&message)) {
+      SetWatch(watch->on);
+    } else if (auto* cancel = std::get_if<ipc::Cancel>(&message)) {
+      shared_->Cancel(cancel->callId);
     } else {
       return false;
     }
     return true;
+  }
+
+  // A watch that cannot start (no thread) leaves the service's watchers with heartbeats only,
+  // until they have all left and a new one asks again.
+  void SetWatch(bool on) {
+    if (!on) {
+      watch_.reset();
+    } else if (!watch_ && events_ != nullptr) {
+      watch_ = events_->Start(
+          [shared = shared_](const ipc::ReaderEvent& event) { shared->Send(event); });
+    }
   }
 
   void Open(std::uint64_t number) {
@@ -254,6 +314,7 @@ class Loop {
     }
     bool posted = false;
     try {
+      shared_->Waiting(callId);
       posted =
           shared_->Post([shared = shared_, slot = found->second, method, call = std::move(call)] {
             try {
@@ -266,6 +327,7 @@ class Loop {
     } catch (...) {
     }
     if (!posted) {
+      shared_->Started(callId);
       shared_->EndCall();
       shared_->Send(ipc::Failed{callId, "no thread for the call"});
     }
@@ -273,16 +335,18 @@ class Loop {
 
   PipeEnd& pipe_;
   SessionFactory& factory_;
+  ReaderEventSource* const events_;
   const std::shared_ptr<Shared> shared_;
+  std::unique_ptr<ReaderEventWatch> watch_;
   std::unordered_map<std::uint64_t, std::shared_ptr<SessionSlot>> sessions_;
 };
 
 }  // namespace
 
 int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
-                  const LoopLimits& limits) {
+                  const LoopLimits& limits, ReaderEventSource* events) {
   try {
-    return Loop(pipe, sessions, limits).Run(processId);
+    return Loop(pipe, sessions, limits, events).Run(processId);
   } catch (...) {
     return kWorkerExitFailure;
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "worker/method_session.h"
+#include "worker/reader_events.h"
 
 namespace qardex::worker {
 
@@ -57,8 +58,9 @@ enum WorkerExit : int {
 };
 
 // Runs until the pipe closes or the service misbehaves, then waits at most `drainWait` for calls
-// still running and returns one of the exit codes above. Never throws.
+// still running and returns one of the exit codes above. Never throws. The readers are watched
+// through `events` while the service asks for it (without a source, a Watch is ignored).
 int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
-                  const LoopLimits& limits = {});
+                  const LoopLimits& limits = {}, ReaderEventSource* events = nullptr);
 
 }  // namespace qardex::worker

@@ -4,6 +4,10 @@
 #include <chrono>
 #include <cwchar>
 
+#include "card/pcsc_api.h"
+#include "card/reader_watch.h"
+#include "cloud/crypto_library.h"
+#include "cloud/key_pairs_made_ahead.h"
 #include "engine/system_platform.h"
 #include "worker/engine_binding.h"
 #include "worker/overlapped_pipe_win.h"
@@ -47,6 +51,21 @@ OwnedHandle ConnectToService(const wchar_t* pipeName) {
   }
 }
 
+cloud::KeyPair MakeKeyPairAhead(const std::atomic<bool>& stop) {
+  const cloud::CryptoLibraryUse crypto;
+  return cloud::make_key_pair_unless(stop);
+}
+
+// H_Sign's one-use client key pair is made before the call needs it. A call still running when
+// the loop stops waiting for it keeps using the platform, so both live until the process exits;
+// the key pairs' thread ends then.
+engine::Platform& WorkerPlatform() {
+  static cloud::KeyPairsMadeAhead clientKeys(MakeKeyPairAhead, cloud::KeysMadeInTheCall());
+  static const std::unique_ptr<engine::Platform> platform =
+      engine::SystemPlatformWithKeys(clientKeys);
+  return *platform;
+}
+
 }  // namespace
 
 int RunWorker(const wchar_t* pipeName) {
@@ -54,14 +73,16 @@ int RunWorker(const wchar_t* pipeName) {
     if (pipeName == nullptr || std::wcsncmp(pipeName, kPipePrefix, std::wcslen(kPipePrefix)) != 0) {
       return kWorkerExitNoPipe;
     }
+    engine::Platform& platform = WorkerPlatform();  // the first key pair is made from now on
     OwnedHandle pipe = ConnectToService(pipeName);
     if (!pipe) return kWorkerExitNoPipe;
     DWORD mode = PIPE_READMODE_BYTE;
     if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return kWorkerExitNoPipe;
     OverlappedPipe end(std::move(pipe));
     // The engine's daily log goes to this process's temporary folder: the user's.
-    EngineSessions sessions(engine::SystemPlatform());
-    return RunWorkerLoop(end, sessions, GetCurrentProcessId());
+    EngineSessions sessions(platform);
+    PcscReaderEvents events(card::SystemPcsc(), card::SystemStatusChange());
+    return RunWorkerLoop(end, sessions, GetCurrentProcessId(), {}, &events);
   } catch (...) {
     return kWorkerExitFailure;
   }

@@ -5,6 +5,7 @@
 #include <PCSC/winscard.h>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <string.h>
 
 /* The fixed-width types in pcsclite_client.h must be exactly pcsc-lite's scalar types, because
  * pointers to them are handed straight to the library. Its SCARD_IO_REQUEST is built here. */
@@ -27,6 +28,7 @@ static struct {
   __typeof__(SCardBeginTransaction)* begin_transaction;
   __typeof__(SCardEndTransaction)* end_transaction;
   __typeof__(SCardTransmit)* transmit;
+  __typeof__(SCardGetStatusChange)* get_status_change;
 } api;
 static int api_loaded;
 static pthread_once_t api_once = PTHREAD_ONCE_INIT;
@@ -44,9 +46,10 @@ static void load_api(void) {
   api.begin_transaction = dlsym(library, "SCardBeginTransaction");
   api.end_transaction = dlsym(library, "SCardEndTransaction");
   api.transmit = dlsym(library, "SCardTransmit");
+  api.get_status_change = dlsym(library, "SCardGetStatusChange");
   api_loaded = api.establish_context && api.release_context && api.is_valid_context &&
                api.list_readers && api.connect && api.disconnect && api.begin_transaction &&
-               api.end_transaction && api.transmit;
+               api.end_transaction && api.transmit && api.get_status_change;
 }
 
 static int api_ready(void) {
@@ -105,5 +108,20 @@ int64_t pcsc_transmit(int64_t card, uint64_t send_protocol, const uint8_t* send,
   LONG result = api.transmit(card, &send_request, send, send_length,
                              receive_protocol ? &receive_request : NULL, receive, receive_length);
   if (receive_protocol) *receive_protocol = receive_request.dwProtocol;
+  return result;
+}
+
+int64_t pcsc_get_status_change(int64_t context, uint64_t timeout, struct pcsc_reader_state* states,
+                               uint64_t count) {
+  if (!api_ready()) return SCARD_E_NO_SERVICE;
+  if (count > PCSC_MAX_WAIT_READERS || (count > 0 && !states)) return SCARD_E_INVALID_VALUE;
+  SCARD_READERSTATE native[PCSC_MAX_WAIT_READERS];
+  memset(native, 0, sizeof native);
+  for (uint64_t i = 0; i < count; ++i) {
+    native[i].szReader = states[i].reader;
+    native[i].dwCurrentState = states[i].current_state;
+  }
+  LONG result = api.get_status_change(context, timeout, native, count);
+  for (uint64_t i = 0; i < count; ++i) states[i].event_state = native[i].dwEventState;
   return result;
 }

@@ -31,6 +31,15 @@ int64_t pcsc_connect(int64_t context, const char* reader, uint64_t share_mode,
 int64_t pcsc_disconnect(int64_t card, uint64_t disposition);
 int64_t pcsc_begin_transaction(int64_t card);
 int64_t pcsc_end_transaction(int64_t card, uint64_t disposition);
+/* One entry of a status-change wait; at most PCSC_MAX_WAIT_READERS entries per wait. */
+#define PCSC_MAX_WAIT_READERS 16
+struct pcsc_reader_state {
+  const char* reader;
+  uint64_t current_state;
+  uint64_t event_state;
+};
+int64_t pcsc_get_status_change(int64_t context, uint64_t timeout, struct pcsc_reader_state* states,
+                               uint64_t count);
 int64_t pcsc_transmit(int64_t card, uint64_t send_protocol, const uint8_t* send,
                       uint64_t send_length, uint64_t* receive_protocol, uint8_t* receive,
                       uint64_t* receive_length);

@@ -25,7 +25,8 @@ http_port=8080
 pages=$QX_WORK/site
 results=$QX_WORK/results
 mkdir -p "$pages" "$results" "$QX_WORK/pki" "$QX_WORK/home/.pki/nssdb" "$QX_WORK/chromium-etc/policies/managed"
-cp "$QX_ROOT/out/win64/web/qardex.js" "$here/service/browser_answers.html" "$pages/"
+cp "$QX_ROOT/out/win64/web/qardex.js" "$here/service/browser_answers.html" \
+  "$here/service/browser_events.html" "$pages/"
 
 # A throw-away test CA for the HTTPS pages; it and the service's root are the browser's trust.
 (
@@ -121,6 +122,70 @@ page_says expiry "GetLastError N:0 0"
 page_says expiry "GetVersion error session-expired 404"
 page_says expiry "GetVersion S:0030003000300031 0"
 page_says expiry "GetVersion error timeout -"
+stop_service
+
+# A watching page gets each change within 1 s of it (4 s from starting pcscd or 15 s the service).
+page_scenario "reader and card events"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+start_service
+HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
+  --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+  --disable-dev-shm-usage --user-data-dir="$QX_FILES/profile-events" \
+  "http://localhost:$http_port/browser_events.html?name=events" >"$QX_FILES/chromium-events.log" 2>&1 &
+watcher=$!
+seen=0 start=${EPOCHREALTIME/./}
+# act COMMAND...: makes a change; event WHAT LIMIT-MS JSON: the next event, LIMIT-MS after it.
+act() { start=${EPOCHREALTIME/./} && "$@"; }
+event() {
+  local file=$results/events-$((++seen)) ms=$(((${EPOCHREALTIME/./} - start) / 1000))
+  until [[ -e $file ]] || ((ms > $2)); do sleep 0.02 && ms=$(((${EPOCHREALTIME/./} - start) / 1000)); done
+  check_lines_have "event $seen ($1, $ms ms)" "$(cat "$file" 2>/dev/null)" "$3"
+}
+solo='"index":0,"reader":"QX Solo 00 00"'
+duo='"index":1,"reader":"QX Duo 00 00"'
+event "the state first" 20000 "{\"type\":\"state\",\"readers\":[{$solo,\"card\":true,\"hc\":true}]}"
+act remove_card 0
+event "card removed" 1000 "{\"type\":\"card-removed\",$solo}"
+act insert_card 0
+event "HC card inserted" 1000 "{\"type\":\"card-inserted\",$solo,\"hc\":true}"
+act stop_pcscd
+event "pcscd stopped: the card goes" 1000 "{\"type\":\"card-removed\",$solo}"
+event "pcscd stopped: the reader goes" 1000 "{\"type\":\"reader-removed\",$solo}"
+add_reader "QX Duo"
+act start_pcscd
+event "pcscd back: a reader" 4000 "{\"type\":\"reader-added\",$solo}"
+event "pcscd back: a second reader" 4000 "{\"type\":\"reader-added\",$duo}"
+act insert_card 1 0 - <<<"refuse.select = 6A82"
+event "a card that is no HC card" 1000 "{\"type\":\"card-inserted\",$duo,\"hc\":false}"
+act stop_pcscd
+event "pcscd stopped: the first reader goes" 1000 "{\"type\":\"reader-removed\",$solo}"
+event "pcscd stopped: the card in the second reader goes" 1000 "{\"type\":\"card-removed\",$duo}"
+event "pcscd stopped: the second reader goes" 1000 "{\"type\":\"reader-removed\",$duo}"
+QX_READER_NAMES=("QX Solo") QX_READER_SLOTS=(1)
+act start_pcscd
+event "pcscd back with one reader" 4000 "{\"type\":\"reader-added\",$solo}"
+stop_service
+act start_service
+event "the service restarted: the library is back" 15000 "{\"type\":\"state\",\"readers\":[{$solo,\"card\":false,\"hc\":false}]}"
+act insert_card 0
+event "and events go on" 1000 "{\"type\":\"card-inserted\",$solo,\"hc\":true}"
+kill -- -"$watcher" 2>/dev/null
+wait "$watcher" 2>/dev/null
+stop_service
+
+# A GetBasic given up while it waits behind another session's slow H_Sign never reaches the card.
+page_scenario "an aborted call leaves the card alone"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+start_authserver --modes "slow-02:4"
+start_service
+run_page abort "http://localhost:$http_port" abort
+page_says abort "abort AbortError at once"
+check "the next call got the card" grep -q '^GetBasic S:[0-9a-f]* 0$' "$QX_FILES/abort.txt"
+check "the card read its basic data once" test "$(grep -c '^00CA110002000000 -> ' "$(apdu_log 0)")" -eq 1
 stop_service
 
 page_scenario "other pages: refused, and told why"

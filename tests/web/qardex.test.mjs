@@ -20,8 +20,9 @@ const aborted = (signal) => new Promise((_, reject) =>
   signal.addEventListener("abort", () => reject(new DOMException("aborted", "AbortError"))));
 
 // The service behind the fake fetch: sessions s1, s2, ... unless script(request) answers
-// {status, body, delay, brokeOff, bodyHangs}, "unreachable" (a network error) or "hang" (nothing
-// until the request is aborted). permission(name, probed): the Local Network Access state, or
+// {status, body, delay, brokeOff, bodyHangs, events, open}, "unreachable" (a network error) or
+// "hang" (nothing until the request is aborted); `events`: chunks of an event stream that ends
+// after them unless `open`. permission(name, probed): the Local Network Access state, or
 // undefined for a name the browser does not know; null: no Permissions API.
 function fakeService(script = () => undefined, permission = () => "prompt") {
   const service = { log: [], sessions: new Set(), opened: 0 };
@@ -38,7 +39,13 @@ function fakeService(script = () => undefined, permission = () => "prompt") {
     await new Promise((resolve) => setTimeout(resolve, answer.delay ?? 0));
     const text = async () => (answer.bodyHangs ? aborted(signal)
       : answer.brokeOff ? fail("network error") : answer.body ?? "");
-    return { status: answer.status, ok: answer.status >= 200 && answer.status < 300, text };
+    const events = answer.events && new ReadableStream({ start(stream) {
+      for (const chunk of answer.events) stream.enqueue(new TextEncoder().encode(chunk));
+      if (!answer.open) stream.close();
+      signal.addEventListener("abort", () => stream.error(new DOMException("aborted", "AbortError")));
+    } });
+    return { status: answer.status, ok: answer.status >= 200 && answer.status < 300, text,
+      body: events };
   });
   return service;
 }
@@ -169,3 +176,34 @@ for (const [what, answer, code, status] of [
     await (code ? rejectsWith(closing, code, status) : closing);
   });
 }
+
+test("watch passes on the stream's events and follows the service through a restart", async () => {
+  const state = (readers) => `data: {"type":"state","readers":${readers}}\n\n`;
+  let watches = 0;
+  const service = fakeService((r) => !r.path.endsWith("/events") ? undefined
+    : r.path.includes("/s1/") && ++watches === 1
+      ? { status: 200, events: [state("[]") + ": alive\n\n", 'data: {"type":"card-', 'inserted"}\n\n'] }
+      : r.path.includes("/s1/") ? gone  // the restarted service forgot the session
+      : { status: 200, events: [state('[{"index":0}]')], open: true });
+  const card = await connect();
+  const seen = [];
+  await new Promise((resolve) => {
+    const stop = card.watch((event) => seen.push(event) === 3 && resolve(stop()));
+  });
+  assert.deepEqual(seen, [{ type: "state", readers: [] }, { type: "card-inserted" },
+    { type: "state", readers: [{ index: 0 }] }]);
+  assert.deepEqual(service.log.filter((r) => r.path.endsWith("/events")).map((r) => r.path),
+    ["/v1/session/s1/events", "/v1/session/s1/events", "/v1/session/s2/events"]);
+});
+
+test("a call given up through its signal rejects at once, and an aborted signal sends nothing", async () => {
+  const service = fakeService((r) => (kind(r) === "call" ? "hang" : undefined));
+  const card = await connect();
+  const controller = new AbortController();
+  const call = card.GetBasic({ signal: controller.signal });
+  await new Promise((resolve) => setTimeout(resolve, 20));  // the request is out, waiting
+  controller.abort();
+  await assert.rejects(call, { name: "AbortError" });
+  await assert.rejects(card.H_Sign("1", { signal: controller.signal }), { name: "AbortError" });
+  assert.deepEqual(calls(service).map((r) => r.body), [{ args: [] }]);
+});

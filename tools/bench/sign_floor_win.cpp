@@ -4,10 +4,12 @@
 // the key exchange and the relay between card and server, SELECT of the closing application,
 // and the same daily-log entries. Windows Sockets and libcrypto are started once.
 //
-//   qardex-sign-floor ITERATIONS [log|nolog]
+//   qardex-sign-floor ITERATIONS [log|nolog] [ready-key]
 //
 // "nolog" points the temporary-files folder at a name too long to use, so every log entry is
-// dropped before its file is opened. Prints "mean_us=... iterations=N found=F".
+// dropped before its file is opened. "ready-key" makes one key pair before the timing and uses
+// it in every call: the floor of a call whose key pair was made ahead, the network round trips
+// and card commands alone. Prints "mean_us=... iterations=N found=F".
 // To find what a control call spends beyond the floor, QARDEX_SIGN_FLOOR_WITH may name steps
 // the control takes per call: "startup" (Windows Sockets started and cleaned up), "thread"
 // (libcrypto's per-thread state released), "proxy" (the connection through the proxy look-up).
@@ -18,11 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "card/card_commands.h"
 #include "card/reader_session.h"
 #include "cloud/crypto_library.h"
+#include "cloud/key_pair_source.h"
 #include "cloud/openssl_session_keys.h"
 #include "cloud/sam_session.h"
 #include "cloud/winsock_connector.h"
@@ -60,7 +64,19 @@ bool WithStep(const char* step) {
   return steps != nullptr && std::strstr(steps, step) != nullptr;
 }
 
-bool SignOnce(cloud::ServerConnector& connector) {
+// One key pair made before the timing, lent to every call.
+class OneKeyPairMadeBefore final : public cloud::KeyPairSource {
+ public:
+  cloud::KeyPair Take() override {
+    if (!pair_ || EVP_PKEY_up_ref(pair_.get()) != 1) return nullptr;
+    return cloud::KeyPair(pair_.get());
+  }
+
+ private:
+  const cloud::KeyPair pair_ = cloud::generate_key_pair();
+};
+
+bool SignOnce(cloud::ServerConnector& connector, cloud::KeyPairSource& clientKeys) {
   WSADATA data{};
   const bool startup = WithStep("startup") && WSAStartup(MAKEWORD(2, 2), &data) == 0;
   struct Cleanup {
@@ -79,7 +95,7 @@ bool SignOnce(cloud::ServerConnector& connector) {
   std::memset(request.pageRandom.data(), 'P', request.pageRandom.size());
   std::memset(request.clientRandom.data(), '7', request.clientRandom.size());
   request.helloKey = crypto::BuildHelloKey();
-  cloud::OpenSslSessionKeys keys;
+  cloud::OpenSslSessionKeys keys(clientKeys);
   cloud::SessionResult result{};
   if (cloud::cloud_sam_session(request, keys, connector, channel, result) != 0) return false;
   diag::AppendErrorLog("Ret = %d\r\n", 0);
@@ -92,12 +108,13 @@ bool SignOnce(cloud::ServerConnector& connector) {
 
 int main(int argc, char** argv) {
   const long iterations = argc >= 2 ? std::strtol(argv[1], nullptr, 10) : 0;
-  if (iterations < 1 || argc > 3 ||
-      (argc == 3 && std::strcmp(argv[2], "log") != 0 && std::strcmp(argv[2], "nolog") != 0)) {
-    std::fprintf(stderr, "usage: qardex-sign-floor ITERATIONS [log|nolog]\n");
+  const bool readyKey = argc == 4 && std::strcmp(argv[3], "ready-key") == 0;
+  if (iterations < 1 || argc > 4 || (argc == 4 && !readyKey) ||
+      (argc >= 3 && std::strcmp(argv[2], "log") != 0 && std::strcmp(argv[2], "nolog") != 0)) {
+    std::fprintf(stderr, "usage: qardex-sign-floor ITERATIONS [log|nolog] [ready-key]\n");
     return 2;
   }
-  if (argc == 3 && std::strcmp(argv[2], "nolog") == 0) {
+  if (argc >= 3 && std::strcmp(argv[2], "nolog") == 0) {
     SetEnvironmentVariableA("TMP", std::string(MAX_PATH + 10, 'x').c_str());
     SetEnvironmentVariableA("TEMP", std::string(MAX_PATH + 10, 'x').c_str());
   }
@@ -108,9 +125,13 @@ int main(int argc, char** argv) {
   cloud::WinsockConnector throughProxy;
   cloud::ServerConnector& connector =
       WithStep("proxy") ? static_cast<cloud::ServerConnector&>(throughProxy) : direct;
+  std::optional<OneKeyPairMadeBefore> madeBefore;
+  if (readyKey) madeBefore.emplace();
+  cloud::KeyPairSource& clientKeys =
+      madeBefore ? static_cast<cloud::KeyPairSource&>(*madeBefore) : cloud::KeysMadeInTheCall();
   long found = 0;
   const auto start = std::chrono::steady_clock::now();
-  for (long i = 0; i < iterations; ++i) found += SignOnce(connector) ? 1 : 0;
+  for (long i = 0; i < iterations; ++i) found += SignOnce(connector, clientKeys) ? 1 : 0;
   const std::chrono::duration<double, std::micro> elapsed =
       std::chrono::steady_clock::now() - start;
   std::printf("mean_us=%.1f iterations=%ld found=%ld\n", elapsed.count() / iterations, iterations,

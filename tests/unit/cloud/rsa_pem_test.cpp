@@ -100,6 +100,16 @@ TEST_F(RsaPem, RsaRoundTripWithPkcs1Padding) {
   EXPECT_NE(log.Text().find("Private Decrypt failed  ERROR: error:"), std::string::npos);
 }
 
+TEST_F(RsaPem, KeyPairMadeAheadIsCompleteOrAbandonedWithoutATrace) {
+  std::atomic<bool> stop{false};
+  const KeyPair made = make_key_pair_unless(stop);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(RSA_check_key(RsaOf(made.get()).get()), 1);
+  stop = true;
+  EXPECT_EQ(make_key_pair_unless(stop), nullptr);
+  EXPECT_EQ(log.Text(), "");
+}
+
 TEST_F(RsaPem, SessionKeysExchangeASecretBetweenTwoParties) {
   OpenSslSessionKeys client;
   client.GenerateKeyPair();

@@ -39,6 +39,7 @@ struct FakeWorker {
   std::string toService;
   bool closed = false, terminated = false;
   int openedSessions = 0, calls = 0, closedSessions = 0;  // messages received
+  bool watching = false;  // told to watch; reports reader "R" when told
 
   void Send(const ipc::Message& message) { toService += ipc::Frame(ipc::Encode(message)); }
   void Answer(const ipc::Call& call) {
@@ -77,6 +78,12 @@ class FakeChannel final : public WorkerChannel {
       if (const auto* call = std::get_if<ipc::Call>(&message)) {
         ++worker_->calls;
         worker_->Answer(*call);
+      }
+      if (const auto* watch = std::get_if<ipc::Watch>(&message)) {
+        worker_->watching = watch->on;
+        if (!watch->on) continue;
+        worker_->Send(ipc::ReaderEvent{ipc::ReaderEvent::Kind::ReaderAdded, 0, false, u"R"});
+        worker_->Send(ipc::ReaderEvent{});  // Synced
       }
     }
     worker_->changed.notify_all();

@@ -21,6 +21,10 @@ const Message kSamples[] = {
     Busy{11},
     Failed{12, std::string(kMaxNameBytes, '~')},
     Failed{13, ""},
+    Watch{true},
+    ReaderEvent{ReaderEvent::Kind::CardInserted, INT32_MIN, true, u"Name 00 01"},
+    ReaderEvent{ReaderEvent::Kind::Synced, -1, false, u""},
+    Cancel{0xFEDCBA98u},
 };
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -58,7 +62,10 @@ TEST(IpcMessage, DecodeRefusesAnythingButOneWholeMessage) {
     const char* what;
   } refused[] = {
       {Bytes({0, 0, 0, 0, 0}), "type 0"},
-      {Bytes({8, 0, 0, 0, 0}), "type 8"},
+      {Bytes({11, 0, 0, 0, 0}), "type 11"},
+      {Bytes({8, 2}), "watch flag 2"},
+      {Bytes({9, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "event kind 6"},
+      {Bytes({9, 3, 0, 0, 0, 0, 2, 0, 0, 0, 0}), "event hc flag 2"},
       {call + Bytes({1, 'A', 1, 3, 0, 0, 0, 0}), "value kind 3"},
       {call + Bytes({1, 'A', 5}) + text + text + text + text + text, "five arguments"},
       {call + Bytes({1, 'A', 1, 1, 0xFF, 0xFF, 0xFF, 0xFF, 'x', 0}), "text count beyond the end"},

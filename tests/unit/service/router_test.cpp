@@ -240,3 +240,35 @@ TEST_F(RouterTest, KeepAliveAnswersPipelinedRequestsInOrder) {
 
 }  // namespace
 }  // namespace qardex::service
+
+namespace qardex::service {
+namespace {
+
+TEST_F(RouterTest, EventsStreamTheReadersToAtMostFourWatchersOfASession) {
+  const std::string id = NewSession();
+  const std::string path = "/v1/session/" + id + "/events";
+  EXPECT_EQ(Send("POST", path).status, 405);
+  EXPECT_EQ(Send("GET", "/v1/session/" + std::string(32, 'f') + "/events").status, 404);
+  std::vector<std::shared_ptr<EventFeed>> feeds;
+  for (int i = 0; i < 4; ++i) {
+    HttpExchange exchange(router, kAlice);
+    const std::string head =
+        exchange.Receive("GET " + path + " HTTP/1.1\r\nHost: " + kHost + "\r\n" + kPage + "\r\n");
+    EXPECT_NE(head.find("\r\nContent-Type: text/event-stream\r\n"), std::string::npos) << head;
+    EXPECT_TRUE(exchange.Closing());
+    feeds.push_back(exchange.TakeEvents());
+    ASSERT_TRUE(feeds.back());
+  }
+  EXPECT_EQ(Send("GET", path).status, 429);
+  std::string bytes;
+  EXPECT_TRUE(feeds[3]->Next(bytes, 2s));
+  EXPECT_EQ(bytes,
+            "data: {\"type\":\"state\",\"readers\":[{\"index\":0,\"reader\":\"R\",\"card\":false,"
+            "\"hc\":false}]}\n\n");
+  feeds.clear();
+  EXPECT_FALSE(starter.workers.at(0)->watching);  // nobody watches: the worker stops
+  EXPECT_EQ(Send("GET", path).status, 200);       // the seats were given back
+}
+
+}  // namespace
+}  // namespace qardex::service

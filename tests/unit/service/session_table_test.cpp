@@ -10,7 +10,8 @@ namespace {
 using namespace std::chrono_literals;
 
 struct NoCalls : MethodSession {
-  CallOutcome Call(const ipc::MethodSignature&, const std::vector<ipc::Value>&) override {
+  CallOutcome Call(const ipc::MethodSignature&, const std::vector<ipc::Value>&,
+                   const Abandoned&) override {
     return {};
   }
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -101,7 +102,8 @@ class FakeService : public PipeEnd, public SessionFactory {
 class WorkerLoopTest : public ::testing::Test {
  protected:
   void Start() {
-    loop_ = std::thread([this] { exitCode_ = RunWorkerLoop(service, service, 42, limits); });
+    loop_ =
+        std::thread([this] { exitCode_ = RunWorkerLoop(service, service, 42, limits, events); });
     EXPECT_EQ(service.Next(), Message(ipc::Hello{42}));
   }
   int Stop() {
@@ -117,6 +119,7 @@ class WorkerLoopTest : public ::testing::Test {
 
   FakeService service;
   LoopLimits limits{10s, 5s, 20ms};
+  ReaderEventSource* events = nullptr;
 
  private:
   std::thread loop_;
@@ -213,6 +216,56 @@ TEST(WorkerLoop, EndsOnTheFirstFrameItCannotTake) {
     service.Push(c.bytes, true);
     EXPECT_EQ(RunWorkerLoop(service, service, 1, {1s, 1s, 10ms}), c.exitCode) << c.bytes.size();
   }
+}
+
+// A watch reports Synced when it starts and counts how many run.
+struct CountingWatches : ReaderEventSource {
+  struct Running : ReaderEventWatch {
+    explicit Running(std::atomic<int>& running) : count(running) { ++count; }
+    ~Running() override { --count; }
+    std::atomic<int>& count;
+  };
+  std::unique_ptr<ReaderEventWatch> Start(ReaderEventSink sink) override {
+    ++started;
+    sink(ipc::ReaderEvent{});
+    return std::make_unique<Running>(running);
+  }
+  int started = 0;
+  std::atomic<int> running{0};
+};
+
+TEST_F(WorkerLoopTest, WatchesTheReadersOnlyWhileTheServiceAsks) {
+  CountingWatches watches;
+  events = &watches;
+  Start();
+  service.Send(ipc::Watch{true});
+  service.Send(ipc::Watch{true});
+  EXPECT_EQ(service.Next(), Message(ipc::ReaderEvent{}));
+  service.Send(ipc::Watch{false});
+  service.Send(ipc::OpenSession{1});
+  service.Send(ipc::Call{1, 1, "GetVersion", {}});
+  EXPECT_EQ(service.Next(), Message(ipc::Result{1, Value::Text(u"GetVersion"), 1}));
+  EXPECT_EQ(watches.started, 1);
+  EXPECT_EQ(watches.running, 0);
+  service.Send(ipc::Watch{true});
+  EXPECT_EQ(service.Next(), Message(ipc::ReaderEvent{}));
+  EXPECT_EQ(Stop(), kWorkerExitPipeClosed);
+  EXPECT_EQ(watches.running, 0);  // the loop's end stopped it
+}
+
+TEST_F(WorkerLoopTest, ACallGivenUpWhileWaitingForTheCardNeverRuns) {
+  Start();
+  service.Send(ipc::OpenSession{1});
+  service.Send(ipc::OpenSession{2});
+  service.Send(ipc::Call{1, 1, "GetBasic", {}});  // holds the card until released
+  ASSERT_TRUE(service.Await([&] { return service.holding == 1; }));
+  service.Send(ipc::Call{2, 2, "GetName", {}});
+  service.Send(ipc::Cancel{2});
+  EXPECT_EQ(service.Next(), Message(ipc::Failed{2, "cancelled"}));
+  service.Send(ipc::Cancel{1});  // running already: it goes on
+  service.Release();
+  EXPECT_EQ(service.Next(), Message(ipc::Result{1, Value::Text(u"GetBasic"), 1}));
+  EXPECT_FALSE(Ran("GetName"));
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// The readers and cards as one worker reports them, and the watchers that follow them. The
+// worker watches only while at least one watcher is subscribed; the first watcher switches the
+// worker's watch on, the last one to leave switches it off. A watcher first gets the whole state
+// (once the worker has reported it), then every change, each as one JSON object; a watcher that
+// lets too many pile up, or whose worker ended, is ended.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ipc/message.h"
+
+namespace qardex::service {
+
+// Changes one watcher may have waiting before it is taken for stuck and ended.
+inline constexpr std::size_t kMaxQueuedReaderEvents = 64;
+
+class ReaderHub;
+
+// One watcher's queue of JSON texts. Ends when its worker ends or it falls too far behind.
+class ReaderWatcher {
+ public:
+  explicit ReaderWatcher(std::shared_ptr<ReaderHub> hub) : hub_(std::move(hub)) {}
+  // Leaves the hub (the last watcher's leaving switches the worker's watch off).
+  ~ReaderWatcher();
+  ReaderWatcher(const ReaderWatcher&) = delete;
+  ReaderWatcher& operator=(const ReaderWatcher&) = delete;
+
+  enum class Status { Message, Nothing, Ended };
+  Status Next(std::string& json, std::chrono::milliseconds limit);
+
+ private:
+  friend class ReaderHub;
+  void Push(std::string json);  // with the hub's lock held
+  void End();                   // with the hub's lock held
+
+  const std::shared_ptr<ReaderHub> hub_;
+  std::condition_variable ready_;
+  std::deque<std::string> queue_;
+  bool ended_ = false;
+  bool started_ = false;  // has had the state
+};
+
+class ReaderHub : public std::enable_shared_from_this<ReaderHub> {
+ public:
+  // Switches the worker's watch on or off; false when the worker cannot be told.
+  using Switch = std::function<bool(bool on)>;
+  explicit ReaderHub(Switch watch) : switch_(std::move(watch)) {}
+
+  // A new watcher; null when the worker cannot be told to watch.
+  std::shared_ptr<ReaderWatcher> Subscribe();
+  // A report from the worker (its reading thread).
+  void Apply(const ipc::ReaderEvent& event);
+  // The worker ended: every watcher ends, and the worker is never told anything again.
+  void Close();
+  // The worker's connection goes away: no switch runs after this returns. Never call it from
+  // inside the switch.
+  void Detach();
+
+ private:
+  friend class ReaderWatcher;
+  struct Reader {
+    std::u16string name;
+    bool card = false;
+    bool hc = false;
+  };
+  void Leave(ReaderWatcher* watcher);
+  std::string StateJson() const;
+
+  std::mutex switching_;  // taken before lock_: the worker hears on and off in order
+  Switch switch_;
+
+  std::mutex lock_;
+  bool closed_ = false;
+  std::list<ReaderWatcher*> watchers_;
+  bool synced_ = false;
+  std::vector<Reader> readers_;  // in PC/SC's order
+};
+
+}  // namespace qardex::service
