@@ -17,6 +17,10 @@ inline constexpr PcscStatus kPcscSuccess = 0;
 // SCARD_E_INSUFFICIENT_BUFFER: what a listing reports for a reader list larger
 // than the control will hold.
 inline constexpr PcscStatus kPcscListTooLarge = static_cast<PcscStatus>(0x80100008);
+// SCARD_E_SERVICE_STOPPED and SCARD_E_NO_SERVICE: the smart-card service went away under an open
+// context (Windows stops it when the last reader goes and starts it again when one comes).
+inline constexpr PcscStatus kPcscServiceStopped = static_cast<PcscStatus>(0x8010001E);
+inline constexpr PcscStatus kPcscNoService = static_cast<PcscStatus>(0x8010001D);
 
 class PcscApi {
  public:
@@ -36,6 +40,9 @@ class PcscApi {
   // client can come between them; ending leaves the card as it is.
   virtual PcscStatus BeginTransaction(PcscCard card) = 0;
   virtual PcscStatus EndTransaction(PcscCard card) = 0;
+  // Asks for the card's state (nothing else is reported). The cheapest call that counts as a use
+  // of the card: Windows ends a transaction, and resets the card, after 5 s without one.
+  virtual PcscStatus Status(PcscCard card) = 0;
   // Leaves the card as it is (no reset, no eject).
   virtual PcscStatus Disconnect(PcscCard card) = 0;
   virtual PcscStatus ReleaseContext(PcscContext context) = 0;

@@ -6,16 +6,47 @@
 
 namespace qardex::card {
 
+namespace {
+
+bool ServiceWentAway(PcscStatus status) {
+  return status == kPcscServiceStopped || status == kPcscNoService;
+}
+
+}  // namespace
+
 PcscStatus CardSession::Establish() {
   Close();
+  renewed_ = false;
   const PcscStatus status = pcsc_.EstablishContext(&context_);
   hasContext_ = status == kPcscSuccess;
   return status;
 }
 
+// The service may be back already: a new context then works where the old one cannot. When it
+// is not, the call's own failure is what the caller gets.
+template <typename Call>
+PcscStatus CardSession::OnContext(Call call) {
+  const PcscStatus status = call(context_);
+  if (!ServiceWentAway(status) || !hasContext_ || renewed_) return status;
+  renewed_ = true;
+  Disconnect();  // a card connected under the old context went with it
+  hasContext_ = false;
+  pcsc_.ReleaseContext(context_);
+  PcscContext fresh = 0;
+  if (pcsc_.EstablishContext(&fresh) != kPcscSuccess) return status;
+  context_ = fresh;
+  hasContext_ = true;
+  return call(context_);
+}
+
+PcscStatus CardSession::ListReaders(char* buffer, std::uint32_t* length) {
+  return OnContext([&](PcscContext context) { return pcsc_.ListReaders(context, buffer, length); });
+}
+
 PcscStatus CardSession::Connect(const char* reader) {
   Disconnect();
-  const PcscStatus status = pcsc_.Connect(context_, reader, &card_);
+  const PcscStatus status =
+      OnContext([&](PcscContext context) { return pcsc_.Connect(context, reader, &card_); });
   hasCard_ = status == kPcscSuccess;
   return status;
 }
@@ -56,11 +87,11 @@ struct ReadResult {
 
 ReadResult ReadReaderList(CardSession& session, std::vector<char>& multiString) {
   std::uint32_t length = 0;
-  PcscStatus status = session.pcsc().ListReaders(session.context(), nullptr, &length);
+  PcscStatus status = session.ListReaders(nullptr, &length);
   if (status != kPcscSuccess) return {1, status};
   if (length > kReaderListLimit) return {2, kPcscListTooLarge};
   multiString.assign(length, '\0');
-  status = session.pcsc().ListReaders(session.context(), multiString.data(), &length);
+  status = session.ListReaders(multiString.data(), &length);
   if (status != kPcscSuccess) return {2, status};
   // Never trust a length beyond what was allocated.
   if (length < multiString.size()) multiString.resize(length);

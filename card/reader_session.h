@@ -17,7 +17,9 @@ inline constexpr std::int32_t kScanOk = 0;
 // A PC/SC context and, once a card is found, the connection to it, possibly
 // inside a transaction. Disconnecting ends a transaction first; closing
 // disconnects (leaving the card as it is) and releases the context; the
-// destructor closes whatever is still open.
+// destructor closes whatever is still open. A call on the context that finds
+// the smart-card service stopped is made once more on a new context; the
+// context is renewed at most once per establishment.
 class CardSession {
  public:
   explicit CardSession(PcscApi& pcsc) : pcsc_(pcsc) {}
@@ -33,14 +35,20 @@ class CardSession {
   PcscCard card() const { return card_; }
 
   PcscStatus Establish();
+  // The reader multi-string, as PcscApi::ListReaders.
+  PcscStatus ListReaders(char* buffer, std::uint32_t* length);
   PcscStatus Connect(const char* reader);
   PcscStatus BeginTransaction();
   PcscStatus Disconnect();  // the card only; the context stays
   void Close();
 
  private:
+  template <typename Call>
+  PcscStatus OnContext(Call call);
+
   PcscApi& pcsc_;
   PcscContext context_ = 0;
+  bool renewed_ = false;
   PcscCard card_ = 0;
   bool hasContext_ = false;
   bool hasCard_ = false;

@@ -52,6 +52,13 @@ class WinSCardPcsc final : public PcscApi {
     return SCardEndTransaction(static_cast<SCARDHANDLE>(card), SCARD_LEAVE_CARD);
   }
 
+  PcscStatus Status(PcscCard card) override {
+    DWORD state = 0;
+    DWORD protocol = 0;
+    return SCardStatusA(static_cast<SCARDHANDLE>(card), nullptr, nullptr, &state, &protocol,
+                        nullptr, nullptr);
+  }
+
   PcscStatus Disconnect(PcscCard card) override {
     return SCardDisconnect(static_cast<SCARDHANDLE>(card), SCARD_LEAVE_CARD);
   }

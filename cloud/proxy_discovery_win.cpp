@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -120,8 +121,21 @@ DWORD WINAPI RunDiscoveryJob(void* parameter) {
   return 0;
 }
 
+// Waits for the helper in slices, beating `pulse` after each: WAIT_OBJECT_0 once it is done.
+DWORD WaitForJob(HANDLE done, int limitMs, WaitPulse& pulse) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return WAIT_TIMEOUT;
+    const ULONGLONG slice = std::min<ULONGLONG>(deadline - now, kWaitPulseIntervalMs);
+    const DWORD waited = WaitForSingleObject(done, static_cast<DWORD>(slice));
+    if (waited != WAIT_TIMEOUT) return waited;
+    pulse.Beat();
+  }
+}
+
 ScriptAnswer AskWinHttpWithin(const std::wstring& url, const WINHTTP_AUTOPROXY_OPTIONS& options,
-                              int limitMs) {
+                              int limitMs, WaitPulse& pulse) {
   auto job = std::make_shared<DiscoveryJob>();
   job->url = url;
   job->options = options;
@@ -148,7 +162,7 @@ ScriptAnswer AskWinHttpWithin(const std::wstring& url, const WINHTTP_AUTOPROXY_O
   }
   handOver.release();  // the helper owns it now
   CloseHandle(thread);
-  if (WaitForSingleObject(job->done.get(), static_cast<DWORD>(limitMs)) != WAIT_OBJECT_0) {
+  if (WaitForJob(job->done.get(), limitMs, pulse) != WAIT_OBJECT_0) {
     diag::AppendErrorLog("proxy discovery did not finish in time\n");
     return {};
   }
@@ -157,7 +171,7 @@ ScriptAnswer AskWinHttpWithin(const std::wstring& url, const WINHTTP_AUTOPROXY_O
 
 }  // namespace
 
-ProxySetting discover_proxy(const std::wstring& url) {
+ProxySetting discover_proxy(const std::wstring& url, WaitPulse& pulse) {
   ProxySetting result;
   WINHTTP_AUTOPROXY_OPTIONS options{};
   options.fAutoLogonIfChallenged = FALSE;
@@ -182,7 +196,7 @@ ProxySetting discover_proxy(const std::wstring& url) {
     }
   }
 
-  const ScriptAnswer answer = AskWinHttpWithin(url, options, kDiscoveryLimitMs);
+  const ScriptAnswer answer = AskWinHttpWithin(url, options, kDiscoveryLimitMs, pulse);
   if (answer.found) {
     result.autoDetected = 1;
     result.proxy = answer.proxy;

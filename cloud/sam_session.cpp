@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cloud/pulsing_socket.h"
 #include "cloud/relay.h"
 #include "cloud/server_key_pins.h"
 #include "common/error_codes.h"
@@ -159,7 +160,7 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
 
 std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
                                ServerConnector& connector, const card::CardChannel& card,
-                               SessionResult& result) {
+                               SessionResult& result, WaitPulse& pulse) {
   const std::string host = request.host.substr(0, kHostLimit);
   const std::string portText = request.portText.substr(0, kPortTextLimit);
   AppendErrorLog("Send Hello");
@@ -175,9 +176,11 @@ std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
   std::string publicKeyText;
   if (keys.WritePublicKey(publicKeyText) <= 0) return codes::kWritePublicKeyFailed;
 
-  const std::unique_ptr<StreamSocket> socket = connector.Connect(host, std::atoi(portText.c_str()));
+  const std::unique_ptr<StreamSocket> socket =
+      connector.Connect(host, std::atoi(portText.c_str()), pulse);
   if (!socket) return codes::kServerUnreachable;
-  return RunDialogue(request, keys, publicKeyText, *socket, card, result);
+  PulsingSocket paced(*socket, pulse);
+  return RunDialogue(request, keys, publicKeyText, paced, card, result);
 }
 
 }  // namespace qardex::cloud

@@ -12,6 +12,7 @@
 #include "card/card_commands.h"
 #include "cloud/sam_messages.h"
 #include "cloud/stream_socket.h"
+#include "cloud/wait_pulse.h"
 #include "crypto/secure_zero.h"
 
 namespace qardex::cloud {
@@ -36,11 +37,13 @@ class SessionKeys {
   virtual void LogCryptoError(const char* text) = 0;
 };
 
-// Opens the connection to the server (directly or through the proxy).
+// Opens the connection to the server (directly or through the proxy), beating `pulse` while
+// it waits.
 class ServerConnector {
  public:
   virtual ~ServerConnector() = default;
-  virtual std::unique_ptr<StreamSocket> Connect(const std::string& host, int port) = 0;
+  virtual std::unique_ptr<StreamSocket> Connect(const std::string& host, int port,
+                                                WaitPulse& pulse) = 0;
 };
 
 // The session's inputs. The client random is drawn by the caller from the
@@ -65,10 +68,10 @@ using SessionResult = std::array<char, kResultLength + 1>;
 
 // Runs the whole dialogue; 0 with the result filled in, or the error code of
 // the failing step (4061, 8001-8008, 8300-8306). The socket is closed on
-// every way out.
+// every way out. Every network wait, the connection's included, beats `pulse`.
 std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
                                ServerConnector& connector, const card::CardChannel& card,
-                               SessionResult& result);
+                               SessionResult& result, WaitPulse& pulse = NoWaitPulse());
 
 // Seconds to wait for the first data of each reply.
 inline constexpr int kHelloReplyWaitSeconds = 20;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cloud/wait_pulse.h"
 #include "cloud/winsock_socket.h"
 
 namespace qardex::cloud {
@@ -30,11 +31,12 @@ struct ProxySetting {
 };
 
 // Asks WinHTTP which proxy the user's configuration names for `url`.
-ProxySetting discover_proxy(const std::wstring& url);
+ProxySetting discover_proxy(const std::wstring& url, WaitPulse& pulse);
 
 // Connects to `host`:`port`, through a CONNECT tunnel when a proxy is
 // configured (the proxy then resolves the server's name). 0 with `socket`
-// connected in blocking mode, or -1. Windows Sockets must be started.
-int connect_to_server(const std::string& host, int port, WinsockSocket& socket);
+// connected in blocking mode, or -1. Windows Sockets must be started. Every wait on the way
+// (discovery, connect, proxy dialogue) beats `pulse`.
+int connect_to_server(const std::string& host, int port, WinsockSocket& socket, WaitPulse& pulse);
 
 }  // namespace qardex::cloud

@@ -1,12 +1,14 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
 #include "cloud/proxy_text.h"
+#include "cloud/pulsing_socket.h"
 #include "cloud/relay.h"
 #include "cloud/server_connection.h"
 #include "diag/error_log.h"
@@ -26,12 +28,12 @@ std::string NarrowProxyText(const std::wstring& text) {
 }
 
 // Waits for a non-blocking connect to finish: 0, or its error number.
-int WaitForConnect(SOCKET socket, int limitMs) {
+int WaitForConnect(SOCKET socket, int limitMs, WaitPulse& pulse) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return WSAETIMEDOUT;
-    const ULONGLONG left = deadline - now;
+    const ULONGLONG left = std::min<ULONGLONG>(deadline - now, kWaitPulseIntervalMs);
     fd_set writable;
     fd_set failed;
     FD_ZERO(&writable);
@@ -41,7 +43,10 @@ int WaitForConnect(SOCKET socket, int limitMs) {
     timeval wait{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
     const int answer = select(0, nullptr, &writable, &failed, &wait);
     if (answer == SOCKET_ERROR) return WSAGetLastError();
-    if (answer == 0) continue;  // the clock above decides
+    if (answer == 0) {  // a quiet slice; the clock above decides when to stop
+      pulse.Beat();
+      continue;
+    }
     if (FD_ISSET(socket, &failed)) {
       int error = 0;
       int size = sizeof error;
@@ -66,13 +71,13 @@ bool Resolve(const std::string& name, in_addr& address) {
 // connect() with a limit of its own: non-blocking, then a wait for the
 // outcome. 0, or the Winsock error number (WSAETIMEDOUT when the limit passed).
 // The socket is left in blocking mode either way.
-int ConnectWithin(SOCKET socket, const sockaddr_in& peer, int limitMs) {
+int ConnectWithin(SOCKET socket, const sockaddr_in& peer, int limitMs, WaitPulse& pulse) {
   u_long nonBlocking = 1;
   if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) return WSAGetLastError();
   int error = 0;
   if (connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == SOCKET_ERROR) {
     error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) error = WaitForConnect(socket, limitMs);
+    if (error == WSAEWOULDBLOCK) error = WaitForConnect(socket, limitMs, pulse);
   }
   nonBlocking = 0;
   ioctlsocket(socket, FIONBIO, &nonBlocking);
@@ -81,10 +86,10 @@ int ConnectWithin(SOCKET socket, const sockaddr_in& peer, int limitMs) {
 
 }  // namespace
 
-int connect_to_server(const std::string& host, int port, WinsockSocket& socket) {
+int connect_to_server(const std::string& host, int port, WinsockSocket& socket, WaitPulse& pulse) {
   socket.Close();
   const std::wstring url = L"https://" + std::wstring(host.begin(), host.end());
-  const ProxySetting setting = discover_proxy(url);
+  const ProxySetting setting = discover_proxy(url, pulse);
   std::wprintf(L"\n\nProxyAutoDetected: %d\n", setting.autoDetected);
 
   ProxyEndpoint proxy;
@@ -105,7 +110,7 @@ int connect_to_server(const std::string& host, int port, WinsockSocket& socket) 
   if (!Resolve(proxy.useProxy ? proxy.host : host, peer.sin_addr)) return -1;
   peer.sin_port = htons(static_cast<u_short>(proxy.useProxy ? proxy.port : port));
 
-  const int connectError = ConnectWithin(candidate.get(), peer, kConnectLimitMs);
+  const int connectError = ConnectWithin(candidate.get(), peer, kConnectLimitMs, pulse);
   if (connectError != 0) {
     char line[256] = {};
     std::snprintf(line, sizeof line, "Connect To [%s:%d] Err %d", host.c_str(), port, connectError);
@@ -117,7 +122,8 @@ int connect_to_server(const std::string& host, int port, WinsockSocket& socket) 
   const BOOL noDelay = TRUE;
   setsockopt(candidate.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
              sizeof noDelay);
-  if (proxy.useProxy && begin_http_relay(candidate, host, port) != 0) return -1;
+  PulsingSocket paced(candidate, pulse);
+  if (proxy.useProxy && begin_http_relay(paced, host, port) != 0) return -1;
 
   u_long nonBlocking = 0;
   ioctlsocket(candidate.get(), FIONBIO, &nonBlocking);

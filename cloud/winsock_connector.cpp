@@ -4,9 +4,10 @@
 
 namespace qardex::cloud {
 
-std::unique_ptr<StreamSocket> WinsockConnector::Connect(const std::string& host, int port) {
+std::unique_ptr<StreamSocket> WinsockConnector::Connect(const std::string& host, int port,
+                                                        WaitPulse& pulse) {
   auto socket = std::make_unique<WinsockSocket>();
-  if (connect_to_server(host, port, *socket) != 0) return nullptr;
+  if (connect_to_server(host, port, *socket, pulse) != 0) return nullptr;
   return socket;
 }
 

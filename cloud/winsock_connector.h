@@ -7,7 +7,8 @@ namespace qardex::cloud {
 
 class WinsockConnector final : public ServerConnector {
  public:
-  std::unique_ptr<StreamSocket> Connect(const std::string& host, int port) override;
+  std::unique_ptr<StreamSocket> Connect(const std::string& host, int port,
+                                        WaitPulse& pulse) override;
 };
 
 }  // namespace qardex::cloud

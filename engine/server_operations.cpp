@@ -48,6 +48,19 @@ class CryptoUse {
   Platform& platform_;
 };
 
+// Windows ends a card transaction that sees no card call for 5 s and resets the card, which
+// would undo the SELECT and the challenge before the server's answer reaches the card. Asking
+// for the card's state while the dialogue waits keeps the transaction; a card that has gone is
+// told by the next command, so the answer is not needed here.
+class CardKeepAlive final : public cloud::WaitPulse {
+ public:
+  explicit CardKeepAlive(const card::CardChannel& card) : card_(card) {}
+  void Beat() override { card_.pcsc.Status(card_.card); }
+
+ private:
+  card::CardChannel card_;
+};
+
 // False when the system's generator gives no client random.
 bool MakeRequest(Platform& platform, const std::string& pageRandomText,
                  cloud::SessionRequest& request) {
@@ -73,7 +86,7 @@ bool MakeRequest(Platform& platform, const std::string& pageRandomText,
 std::int32_t Session::ServiceStatus() {
   const NetworkUse network(platform_);
   if (network.result() != 0) return network.result();  // the stack's own number; lastError stays
-  if (!platform_.Connector().Connect(build::kAuthServerHost, kServerPort)) {
+  if (!platform_.Connector().Connect(build::kAuthServerHost, kServerPort, cloud::NoWaitPulse())) {
     lastError_ = common::kServerUnreachable;
     return common::kServerUnreachable;
   }
@@ -98,8 +111,9 @@ const std::string& Session::H_Sign(const PageText& pageRandom) {
       cloud::SessionRequest request;
       if (MakeRequest(platform_, pageRandom.ansi, request)) {
         const std::unique_ptr<cloud::SessionKeys> keys = platform_.NewSessionKeys();
-        status =
-            cloud::cloud_sam_session(request, *keys, platform_.Connector(), channel, sessionResult);
+        CardKeepAlive keepAlive(channel);
+        status = cloud::cloud_sam_session(request, *keys, platform_.Connector(), channel,
+                                          sessionResult, keepAlive);
       } else {
         diag::AppendErrorLog("System random failed\r\n");
         status = common::kPublicEncryptFailed;

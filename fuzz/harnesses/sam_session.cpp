@@ -69,7 +69,8 @@ class OneSocketConnector : public cloud::ServerConnector {
  public:
   std::unique_ptr<fuzzing::ScriptedSocket> socket;
   fuzzing::ScriptedSocket* last = nullptr;
-  std::unique_ptr<cloud::StreamSocket> Connect(const std::string&, int) override {
+  std::unique_ptr<cloud::StreamSocket> Connect(const std::string&, int,
+                                               cloud::WaitPulse&) override {
     last = socket.get();
     return std::move(socket);
   }

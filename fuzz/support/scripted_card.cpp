@@ -88,6 +88,7 @@ card::PcscStatus ScriptedCard::Transmit(card::PcscCard, const std::uint8_t* comm
 
 card::PcscStatus ScriptedCard::BeginTransaction(card::PcscCard) { return card::kPcscSuccess; }
 card::PcscStatus ScriptedCard::EndTransaction(card::PcscCard) { return card::kPcscSuccess; }
+card::PcscStatus ScriptedCard::Status(card::PcscCard) { return card::kPcscSuccess; }
 card::PcscStatus ScriptedCard::Disconnect(card::PcscCard) { return card::kPcscSuccess; }
 card::PcscStatus ScriptedCard::ReleaseContext(card::PcscContext) { return card::kPcscSuccess; }
 

@@ -48,6 +48,7 @@ class ScriptedCard : public card::PcscApi {
                             std::uint32_t* responseLength) override;
   card::PcscStatus BeginTransaction(card::PcscCard card) override;
   card::PcscStatus EndTransaction(card::PcscCard card) override;
+  card::PcscStatus Status(card::PcscCard card) override;
   card::PcscStatus Disconnect(card::PcscCard card) override;
   card::PcscStatus ReleaseContext(card::PcscContext context) override;
 

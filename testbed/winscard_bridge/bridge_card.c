@@ -57,3 +57,27 @@ LONG WINAPI SCardTransmit(SCARDHANDLE card, LPCSCARD_IO_REQUEST send_pci, LPCBYT
     receive_pci->dwProtocol = bridge_protocol_from_pcsc(pcsc_receive_protocol);
   return bridge_result(result);
 }
+
+/* pcsc-lite reports the state as bits, Windows as one number: the highest bit set names it
+ * (absent 1 ... specific 6; pcsc-lite's bits 0x02 ... 0x40). */
+static DWORD bridge_state_from_pcsc(uint64_t state) {
+  DWORD result = 0;
+  for (DWORD level = 1; level <= 6; ++level)
+    if (state & ((uint64_t)1 << level)) result = level;
+  return result;
+}
+
+/* The state query alone: the control asks for no reader name or ATR, so the bridge refuses them
+ * rather than convert lengths it is never given. */
+LONG WINAPI SCardStatusA(SCARDHANDLE card, LPSTR reader, LPDWORD reader_length, LPDWORD state,
+                         LPDWORD protocol, LPBYTE atr, LPDWORD atr_length) {
+  if (reader || reader_length || atr || atr_length) return SCARD_E_INVALID_PARAMETER;
+  uint64_t pcsc_state = 0;
+  uint64_t pcsc_protocol = 0;
+  int64_t result = pcsc_status(bridge_to_pcsc_handle(card), &pcsc_state, &pcsc_protocol);
+  if (result == SCARD_S_SUCCESS) {
+    if (state) *state = bridge_state_from_pcsc(pcsc_state);
+    if (protocol) *protocol = bridge_protocol_from_pcsc(pcsc_protocol);
+  }
+  return bridge_result(result);
+}

@@ -29,6 +29,7 @@ static struct {
   __typeof__(SCardEndTransaction)* end_transaction;
   __typeof__(SCardTransmit)* transmit;
   __typeof__(SCardGetStatusChange)* get_status_change;
+  __typeof__(SCardStatus)* status;
 } api;
 static int api_loaded;
 static pthread_once_t api_once = PTHREAD_ONCE_INIT;
@@ -47,9 +48,10 @@ static void load_api(void) {
   api.end_transaction = dlsym(library, "SCardEndTransaction");
   api.transmit = dlsym(library, "SCardTransmit");
   api.get_status_change = dlsym(library, "SCardGetStatusChange");
+  api.status = dlsym(library, "SCardStatus");
   api_loaded = api.establish_context && api.release_context && api.is_valid_context &&
                api.list_readers && api.connect && api.disconnect && api.begin_transaction &&
-               api.end_transaction && api.transmit && api.get_status_change;
+               api.end_transaction && api.transmit && api.get_status_change && api.status;
 }
 
 static int api_ready(void) {
@@ -124,4 +126,9 @@ int64_t pcsc_get_status_change(int64_t context, uint64_t timeout, struct pcsc_re
   LONG result = api.get_status_change(context, timeout, native, count);
   for (uint64_t i = 0; i < count; ++i) states[i].event_state = native[i].dwEventState;
   return result;
+}
+
+int64_t pcsc_status(int64_t card, uint64_t* state, uint64_t* protocol) {
+  if (!api_ready()) return SCARD_E_NO_SERVICE;
+  return api.status(card, NULL, NULL, state, protocol, NULL, NULL);
 }

@@ -43,5 +43,7 @@ int64_t pcsc_get_status_change(int64_t context, uint64_t timeout, struct pcsc_re
 int64_t pcsc_transmit(int64_t card, uint64_t send_protocol, const uint8_t* send,
                       uint64_t send_length, uint64_t* receive_protocol, uint8_t* receive,
                       uint64_t* receive_length);
+/* The card's state bits and protocol; the reader name and ATR are not asked for. */
+int64_t pcsc_status(int64_t card, uint64_t* state, uint64_t* protocol);
 
 #endif

@@ -41,7 +41,8 @@ using namespace qardex;
 
 class DirectConnector final : public cloud::ServerConnector {
  public:
-  std::unique_ptr<cloud::StreamSocket> Connect(const std::string& host, int port) override {
+  std::unique_ptr<cloud::StreamSocket> Connect(const std::string& host, int port,
+                                               cloud::WaitPulse&) override {
     const hostent* entry = gethostbyname(host.c_str());
     if (entry == nullptr || entry->h_addr_list[0] == nullptr) return nullptr;
     auto socket = std::make_unique<cloud::WinsockSocket>(::socket(AF_INET, SOCK_STREAM, 0));

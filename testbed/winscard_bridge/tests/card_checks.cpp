@@ -156,6 +156,15 @@ void CheckTransaction(CheckLog& log, SCARDHANDLE card) {
   log.ExpectResult(SCardBeginTransaction(card), SCARD_S_SUCCESS, "begin a transaction");
   log.Expect(TransmitSelect(card, response, kResponseBufferSize, result) >= 2,
              "SELECT inside the transaction");
+  Guarded<DWORD> state(0);
+  Guarded<DWORD> protocol(0);
+  log.ExpectResult(
+      SCardStatusA(card, nullptr, nullptr, state.get(), protocol.get(), nullptr, nullptr),
+      SCARD_S_SUCCESS, "card state inside the transaction");
+  log.Expect(state.intact() && protocol.intact(), "state and protocol canaries intact");
+  // pcsc-lite reports a connected card as negotiable where Windows says specific.
+  log.ExpectEqual(state.value(), SCARD_NEGOTIABLE, "state: powered, protocol to agree on");
+  log.ExpectEqual(protocol.value(), SCARD_PROTOCOL_T1, "state's protocol is T=1");
   log.ExpectResult(SCardEndTransaction(card, SCARD_LEAVE_CARD), SCARD_S_SUCCESS,
                    "end the transaction, leaving the card");
 }

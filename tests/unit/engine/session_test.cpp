@@ -91,15 +91,19 @@ struct OperationsTest : ::testing::Test {
           {muAuth, Ok(kCardAnswer)}}});
   }
   FakeReader& Card() { return platform.pcsc.readers[1]; }
-  // Signs with a server scripted for the client random the fake system generator gives.
-  std::string SignWithServer() {
+  // Signs with a server scripted for the client random the fake system generator gives; its
+  // "02" reply comes in `pieces`, each after its share of `reply02Ms` of silence.
+  std::string SignWithServer(int reply02Ms = 0, int pieces = 1) {
     ServerScript server;
     std::copy_n(FakePlatform::kSystemDigits, server.clientRandom.size(),
                 server.clientRandom.begin());
     platform.connector = std::make_unique<FakeConnector>();
-    platform.connector->peer->Data(server.HelloReply())
-        .Data(server.Reply02())
-        .Data(server.FinalReply());
+    FakeStream& peer = platform.connector->peer->Data(server.HelloReply());
+    const std::string reply02 = server.Reply02();
+    const std::size_t step = reply02.size() / pieces + 1;
+    for (std::size_t at = 0; at < reply02.size(); at += step)
+      peer.Silence(reply02Ms / pieces).Data(reply02.substr(at, step));
+    peer.Data(server.FinalReply());
     platform.trace.clear();
     platform.systemDrawn = 0;
     return session.H_Sign({"PAGE-RANDOM", 11});
@@ -192,6 +196,42 @@ TEST_F(OperationsTest, SignFailuresSetLastErrorAndSkipSelectHC31) {
   EXPECT_EQ(session.GetLastError(), common::kNoCardInReaders);
   EXPECT_EQ(TimesSent(Of(card::kSelectHC31)), 0u);
   EXPECT_EQ(log.Text().find("Ret = "), std::string::npos);
+  ExpectClosed();
+}
+
+// Windows resets a card whose transaction sees no card call for 5 s; the call holds the card
+// through server replies that take longer, whether they come late or trickle in all along.
+TEST_F(OperationsTest, SignKeepsTheCardThroughSlowServerReplies) {
+  platform.pcsc.clock = [this] { return platform.connector->peer->now; };
+  Card().hasCard = true;
+  for (const int pieces : {1, 16}) {
+    platform.pcsc.longestIdleInTransactionMs = 0;
+    EXPECT_EQ(SignWithServer(8'000, pieces).substr(0, 3), "RST") << pieces;
+    EXPECT_LE(platform.pcsc.longestIdleInTransactionMs, 2'000) << pieces;
+  }
+  ExpectClosed();
+}
+
+// The smart-card service stopping under an open context (Windows does when the last reader
+// goes) costs a new context and the step once more; stopping again is that step's failure.
+TEST_F(OperationsTest, CardMethodsRenewAContextTheServiceLostOnce) {
+  const auto run = [this](int method) {
+    if (method == 0) return session.GetReaders();
+    return method == 1 ? std::to_string(session.GetHCConnectNo()) : session.GetBasic();
+  };
+  const std::pair<int, const char*> cases[] = {{0, "size"}, {0, "list"},
+                                               {1, "size"}, {1, "connect Reader"},
+                                               {2, "list"}, {2, "connect Reader"}};
+  for (const card::PcscStatus code : {card::kPcscServiceStopped, card::kPcscNoService}) {
+    platform.pcsc.serviceStopResult = code;
+    for (const auto& [method, step] : cases) {
+      const std::string undisturbed = run(method);
+      platform.pcsc.serviceStopsBefore = {step};
+      EXPECT_EQ(run(method), undisturbed) << step;
+      platform.pcsc.serviceStopsBefore = {step, step};
+      EXPECT_NE(run(method), undisturbed) << step;
+    }
+  }
   ExpectClosed();
 }
 

@@ -24,18 +24,39 @@ std::vector<char> FakePcsc::MultiString() const {
   return multi;
 }
 
+bool FakePcsc::CallOnContext(const std::string& call, card::PcscContext context) {
+  calls.push_back(call);
+  const auto stop = std::find(serviceStopsBefore.begin(), serviceStopsBefore.end(), call);
+  if (stop != serviceStopsBefore.end()) {
+    serviceStopsBefore.erase(stop);
+    lostBelow_ = nextContext_;
+  }
+  return context < lostBelow_;
+}
+
+bool FakePcsc::CardWasReset(card::PcscCard card) {
+  const auto held = lastUse_.find(card);
+  if (held == lastUse_.end() || held->second < 0) return held != lastUse_.end();
+  const std::int64_t now = clock();
+  longestIdleInTransactionMs = std::max(longestIdleInTransactionMs, now - held->second);
+  held->second = now - held->second < 5'000 ? now : -1;
+  if (held->second < 0 && held_.erase(card) != 0) --openTransactions;
+  return held->second < 0;
+}
+
 card::PcscStatus FakePcsc::EstablishContext(card::PcscContext* context) {
   std::lock_guard lock(mutex_);
   calls.push_back("establish");
   if (establishResult != card::kPcscSuccess) return establishResult;
-  *context = 7;
+  *context = nextContext_++;
   ++openContexts;
   return card::kPcscSuccess;
 }
 
-card::PcscStatus FakePcsc::ListReaders(card::PcscContext, char* buffer, std::uint32_t* length) {
+card::PcscStatus FakePcsc::ListReaders(card::PcscContext context, char* buffer,
+                                       std::uint32_t* length) {
   std::lock_guard lock(mutex_);
-  calls.push_back(buffer ? "list" : "size");
+  if (CallOnContext(buffer ? "list" : "size", context)) return serviceStopResult;
   const std::vector<char> multi = MultiString();
   if (buffer == nullptr) {
     if (sizeResult != card::kPcscSuccess) return sizeResult;
@@ -50,9 +71,10 @@ card::PcscStatus FakePcsc::ListReaders(card::PcscContext, char* buffer, std::uin
   return card::kPcscSuccess;
 }
 
-card::PcscStatus FakePcsc::Connect(card::PcscContext, const char* reader, card::PcscCard* card) {
+card::PcscStatus FakePcsc::Connect(card::PcscContext context, const char* reader,
+                                   card::PcscCard* card) {
   std::lock_guard lock(mutex_);
-  calls.push_back(std::string("connect ") + reader);
+  if (CallOnContext(std::string("connect ") + reader, context)) return serviceStopResult;
   for (std::size_t i = 0; i < readers.size(); ++i) {
     if (readers[i].name != reader) continue;
     if (!readers[i].hasCard) return kNoSmartcard;
@@ -70,6 +92,7 @@ card::PcscStatus FakePcsc::Transmit(card::PcscCard card, const std::uint8_t* com
   std::lock_guard lock(mutex_);
   const auto found = connected_.find(card);
   if (found == connected_.end()) return kInvalidHandle;
+  if (CardWasReset(card)) return kResetCard;
   const Bytes sentBytes(command, command + commandLength);
   FakeReader& reader = readers[found->second];
   sent.emplace_back(reader.name, sentBytes);
@@ -94,8 +117,10 @@ card::PcscStatus FakePcsc::BeginTransaction(card::PcscCard card) {
   std::lock_guard lock(mutex_);
   calls.push_back("begin");
   if (connected_.count(card) == 0) return kInvalidHandle;
+  if (CardWasReset(card)) return kResetCard;
   if (beginResult != card::kPcscSuccess) return beginResult;
   held_[card] = true;
+  if (clock) lastUse_[card] = clock();
   ++openTransactions;
   return card::kPcscSuccess;
 }
@@ -103,14 +128,23 @@ card::PcscStatus FakePcsc::BeginTransaction(card::PcscCard card) {
 card::PcscStatus FakePcsc::EndTransaction(card::PcscCard card) {
   std::lock_guard lock(mutex_);
   calls.push_back("end");
+  if (CardWasReset(card)) return kResetCard;
+  lastUse_.erase(card);
   if (held_.erase(card) == 0) return kInvalidHandle;
   --openTransactions;
   return card::kPcscSuccess;
 }
 
+card::PcscStatus FakePcsc::Status(card::PcscCard card) {
+  std::lock_guard lock(mutex_);
+  if (connected_.count(card) == 0) return kInvalidHandle;
+  return CardWasReset(card) ? kResetCard : card::kPcscSuccess;
+}
+
 card::PcscStatus FakePcsc::Disconnect(card::PcscCard card) {
   std::lock_guard lock(mutex_);
   calls.push_back("disconnect");
+  lastUse_.erase(card);
   if (held_.erase(card) != 0) {
     ++disconnectsInTransaction;
     --openTransactions;

@@ -1,6 +1,7 @@
 // A scripted PC/SC service for the reader scan and the card commands: readers
 // with or without a card, per-command answers (also changing from one time to
-// the next), injected failures, and a record of every call.
+// the next), injected failures, and a record of every call. Idle transactions
+// and a stopping service behave as on Windows.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,14 @@ class FakePcsc : public card::PcscApi {
   int openTransactions = 0;
   // Disconnects of a card whose transaction was never ended.
   int disconnectsInTransaction = 0;
+  // Milliseconds; with a clock, a held card left 5 s without a call is reset: its transaction
+  // ends and later calls on it but the disconnect fail with kResetCard.
+  std::function<std::int64_t()> clock;
+  std::int64_t longestIdleInTransactionMs = 0;
+  // Right before the first call of each name here (as `calls` names it) the service stops and
+  // comes back: contexts open until then fail with `serviceStopResult`.
+  std::vector<std::string> serviceStopsBefore;
+  card::PcscStatus serviceStopResult = card::kPcscServiceStopped;
   // Commands sent while the card was not held in a transaction.
   int transmitsOutsideTransaction = 0;
 
@@ -59,6 +68,7 @@ class FakePcsc : public card::PcscApi {
                             std::uint32_t* responseLength) override;
   card::PcscStatus BeginTransaction(card::PcscCard card) override;
   card::PcscStatus EndTransaction(card::PcscCard card) override;
+  card::PcscStatus Status(card::PcscCard card) override;
   card::PcscStatus Disconnect(card::PcscCard card) override;
   card::PcscStatus ReleaseContext(card::PcscContext context) override;
 
@@ -72,17 +82,24 @@ class FakePcsc : public card::PcscApi {
 
  private:
   std::vector<char> MultiString() const;
+  // Records `call`; true when the service lost `context`.
+  bool CallOnContext(const std::string& call, card::PcscContext context);
+  bool CardWasReset(card::PcscCard card);  // applies the idle rule at a call
   std::mutex mutex_;
   std::map<card::PcscCard, std::size_t> connected_;  // card -> reader index
   std::map<card::PcscCard, bool> held_;              // card -> in a transaction
   card::PcscCard nextCard_ = 100;
+  card::PcscContext nextContext_ = 7;
+  card::PcscContext lostBelow_ = 0;                 // contexts handed out before the last stop
+  std::map<card::PcscCard, std::int64_t> lastUse_;  // held cards, with a clock; -1 once reset
 };
 
 // PC/SC codes the fake reports.
-inline constexpr card::PcscStatus kNoService = static_cast<card::PcscStatus>(0x8010001D);
+inline constexpr card::PcscStatus kNoService = card::kPcscNoService;
 inline constexpr card::PcscStatus kNoReadersAvailable = static_cast<card::PcscStatus>(0x8010002E);
 inline constexpr card::PcscStatus kNoSmartcard = static_cast<card::PcscStatus>(0x8010000C);
 inline constexpr card::PcscStatus kInvalidHandle = static_cast<card::PcscStatus>(0x80100003);
+inline constexpr card::PcscStatus kResetCard = static_cast<card::PcscStatus>(0x80100068);
 
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Ok(const Bytes& data = {});

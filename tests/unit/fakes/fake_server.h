@@ -107,7 +107,7 @@ class FakeConnector : public ServerConnector {
   int closes = 0;
   std::string host;
   int port = 0;
-  std::unique_ptr<StreamSocket> Connect(const std::string& h, int p) override {
+  std::unique_ptr<StreamSocket> Connect(const std::string& h, int p, cloud::WaitPulse&) override {
     host = h;
     port = p;
     if (!reachable) return nullptr;
