@@ -2,7 +2,8 @@
 // a baseline for tools/bench/h_sign_bench.sh (a measurement, not a test).
 //
 //   qardex-hsign-parts keygen ITERATIONS
-//       RSA-1024 key pair generation
+//       the client's key as the control makes it: RSA-1024 key pair generation, the key check,
+//       the public key and the enciphered private key as PEM text
 //   qardex-hsign-parts dialogue ITERATIONS PORT HELLOKEY-HEX
 //       the whole exchange with a running qardex-authserver on 127.0.0.1:PORT (mode normal):
 //       TCP, both RSA operations, Triple-DES; the card answers in-process, the client's key pair
@@ -14,6 +15,10 @@
 // Prints "mean_ms=<milliseconds per iteration> iterations=N ok=K"; exit status 0 when every
 // iteration completed, 1 otherwise, 2 on a usage error.
 #include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -23,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +68,29 @@ Bytes receive_reply(testnet::StreamReader& reader) {
     }
     const auto& b = reader.buffered();
     return reader.take(std::string(b.begin(), b.end()).find("<E>") + 3);
+}
+
+// The control's key making, step for step (the same calls on this machine's libcrypto).
+bool control_key_once() {
+    using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+    using Stream = std::unique_ptr<BIO, decltype(&BIO_free_all)>;
+    RSA* rsa = RSA_new();
+    const std::unique_ptr<BIGNUM, decltype(&BN_free)> exponent(BN_new(), &BN_free);
+    Key key(EVP_PKEY_new(), &EVP_PKEY_free);
+    if (!rsa || !exponent || !key || BN_set_word(exponent.get(), RSA_F4) != 1 ||
+        RSA_generate_key_ex(rsa, 1024, exponent.get(), nullptr) != 1 ||
+        EVP_PKEY_assign_RSA(key.get(), rsa) != 1) {
+        RSA_free(rsa);
+        return false;
+    }
+    if (RSA_check_key(rsa) <= 0) return false;
+    Stream pub(BIO_new(BIO_s_mem()), &BIO_free_all);
+    Stream priv(BIO_new(BIO_s_mem()), &BIO_free_all);
+    static char passphrase[] = "0123456789abcdef";
+    return pub && priv && PEM_write_bio_PUBKEY(pub.get(), key.get()) == 1 &&
+           PEM_write_bio_PrivateKey(priv.get(), key.get(), EVP_des_ede3_cbc(),
+                                    reinterpret_cast<unsigned char*>(passphrase),
+                                    sizeof passphrase - 1, nullptr, nullptr) == 1;
 }
 
 // One exchange as the control makes it; true when the server answered "OK".
@@ -188,7 +217,7 @@ int main(int argc, char** argv) {
     authserver::TdesKey hello_key{};
     int port = 0;
     if (part == "keygen" && argc == 3) {
-        once = [] { return authserver::RsaKey::generate().has_value(); };
+        once = control_key_once;
     } else if (part == "dialogue" && argc == 5) {
         port = std::atoi(argv[3]);
         const auto key = authserver::parse_hello_key(argv[4]);
