@@ -15,8 +15,6 @@
 #include "qardex_constants.h"
 
 namespace {
-constexpr char kLoopbackAddress[] = "127.0.0.1";
-
 // The installer runs this tool elevated from a folder anyone may have written to: DLLs loaded
 // after start come from the system folder only (looked up, not imported, so that the tool still
 // starts where the call is missing; there at least the current folder is left out).
@@ -36,8 +34,9 @@ int main() {
   LoadDllsFromSystemFolderOnly();
   try {
     const std::filesystem::path folder = ProgramFolder();
-    const CertificateSet set = MintCertificateSet(
-        {qardex::build::kLocalServiceHost, kLoopbackAddress}, std::time(nullptr));
+    const CertificateSet set =
+        MintCertificateSet({qardex::build::kLocalServiceHost, qardex::build::kLocalServiceAddress},
+                           std::time(nullptr));
     WriteAllOrNothing(folder, FilesOf(set));
     std::printf("KeyMint: %s, %s, %s and %s written for %s\n", kServerCertificateFile,
                 kServerKeyFile, kServerChainFile, kRootCertificateFile,

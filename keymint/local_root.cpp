@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "keymint/mint_error.h"
+#include "qardex_constants.h"
 
 namespace qardex::keymint {
 
@@ -15,7 +16,6 @@ namespace {
 constexpr unsigned kRsaBits = 2048;
 constexpr std::time_t kClockAllowance = 60 * 60;
 constexpr std::time_t kValidityDays = 397;
-constexpr char kOrganization[] = "QARDEX";
 
 // Letters, digits, hyphens and dots, in labels of 1 to 63 characters: nothing that could
 // change the meaning of the extension texts below.
@@ -82,7 +82,8 @@ void SetSubject(X509* certificate, const std::string& commonName) {
                                       reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1,
                                       0) == 1;
   };
-  Require(add("O", kOrganization) && add("CN", commonName), "setting the subject name");
+  Require(add("O", build::kLocalRootOrganization) && add("CN", commonName),
+          "setting the subject name");
 }
 
 void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
@@ -130,7 +131,7 @@ LocalRoot LocalRoot::Create(const ServerNames& scope, const Validity& validity) 
   root.certificate_ = NewCertificate(validity);
   X509* certificate = root.certificate_.get();
   // The creation time tells the roots of successive installations apart in the store.
-  SetSubject(certificate, "QARDEX Local Service Root " + UtcStamp(validity.issued));
+  SetSubject(certificate, build::kLocalRootNamePrefix + UtcStamp(validity.issued));
   Require(X509_set_issuer_name(certificate, X509_get_subject_name(certificate)) == 1 &&
               X509_set_pubkey(certificate, root.key_.get()) == 1,
           "setting the root's issuer and key");

@@ -1,6 +1,7 @@
 // mQARDEXService.exe: a Windows service in its own process; with --console a foreground program
 // for development and tests (stops on Ctrl+C or when standard input closes); with --worker PIPE
-// the worker of one Windows session, started by the service itself.
+// the worker of one Windows session, started by the service itself; with --diagnose [--json] the
+// set-up check, with --bundle FILE.zip a support bundle.
 #include <windows.h>
 #include <wtsapi32.h>
 
@@ -10,8 +11,10 @@
 #include <cwchar>
 #include <optional>
 
+#include "checkup/diagnose_win.h"
 #include "qardex_constants.h"
 #include "service/listen_retry.h"
+#include "service/service_log_win.h"
 #include "service/service_program.h"
 #include "worker/worker_program.h"
 
@@ -23,6 +26,8 @@ using qardex::service::ServiceOptions;
 
 constexpr char kUsage[] =
     "usage: mQARDEXService [--console [--worker-idle SECONDS]]\n"
+    "       mQARDEXService --diagnose [--json]\n"
+    "       mQARDEXService --bundle FILE.zip\n"
     "       (--worker PIPE is how the service starts its workers)\n";
 // A day: longer idle times are surely a slip of the hand.
 constexpr unsigned long kLongestWorkerIdleSeconds = 24 * 60 * 60;
@@ -134,6 +139,14 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"--worker") == 0) {
     return qardex::worker::RunWorker(argv[2]);
+  }
+  if (argc >= 2 && std::wcscmp(argv[1], L"--diagnose") == 0) {
+    const bool json = argc == 3 && std::wcscmp(argv[2], L"--json") == 0;
+    if (argc != 2 && !json) return Usage();
+    return qardex::checkup::RunDiagnose(json);
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"--bundle") == 0) {
+    return qardex::checkup::WriteBundle(argv[2], qardex::service::ServiceLogPath());
   }
   if (argc >= 2 && std::wcscmp(argv[1], L"--console") == 0) {
     ServiceOptions options;

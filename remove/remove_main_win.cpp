@@ -1,6 +1,7 @@
-// cardremove: stops and deletes the service "mQARDEX" and runs the browser-store removal
-// script of the installation folder. Exit code 0, or -1 when the Service Control Manager
-// cannot be reached, the script's command would be too long or others can change the script.
+// cardremove: stops and deletes the service "mQARDEX", runs the browser-store removal script of
+// the installation folder and deletes the local service's roots from the machine's root store.
+// Exit code 0, or -1 when the Service Control Manager cannot be reached, the script's command
+// would be too long or others can change the script.
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "setup/guarded_paths.h"
 #include "setup/install_layout.h"
 #include "setup/install_texts.h"
+#include "setup/local_roots_win.h"
 #include "setup/program_folder_win.h"
 #include "setup/service_manager_win.h"
 #include "setup/write_guard_win.h"
@@ -40,6 +42,8 @@ int Remove() {
                      setup::RunThroughInterpreter(command);
                    }
                  });
+  // No root of the local service outlives it; a failure here leaves the result as it is.
+  setup::RemoveLocalServiceRoots({});
   return scriptRefused ? -1 : result;
 }
 

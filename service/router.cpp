@@ -6,6 +6,7 @@
 
 #include "engine/session.h"
 #include "service/call_values.h"
+#include "service/diagnostics_route.h"
 #include "service/json_text.h"
 #include "service/origin_lock.h"
 
@@ -127,6 +128,13 @@ HttpResponse Router::Route(const HttpRequest& request, const SessionOwner& owner
     const std::string_view version = engine::kComponentVersion;
     response.body =
         JsonObject("version", JsonValue::String(std::u16string(version.begin(), version.end())));
+    return response;
+  }
+  if (path == kDiagnosticsPath) {
+    if (method != "GET") return NotAllowed(std::move(response), "GET, OPTIONS");
+    DiagnosticsAnswer answer = GatherDiagnostics(provider_, caller);
+    if (answer.status != CallStatus::Ok) return Unanswered(std::move(response), answer.status);
+    response.body = std::move(answer.body);
     return response;
   }
   if (path == kSessionPath) {

@@ -164,6 +164,12 @@ void FileServiceLog::Write(std::string_view event) {
   }
 }
 
+std::optional<std::filesystem::path> ServiceLogPath() {
+  const std::optional<std::filesystem::path> programData = ProgramDataFolder();
+  if (!programData) return std::nullopt;
+  return *programData / kFolderName / kFileName;
+}
+
 std::unique_ptr<ServiceLog> OpenServiceLog() {
   try {
     std::string problem;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "service/service_log.h"
 #include "service/win_handles.h"
@@ -33,5 +34,8 @@ class FileServiceLog final : public ServiceLog {
 // The service's log; when its folder cannot be made safe, a log that drops everything, and one
 // line on standard error that says why.
 std::unique_ptr<ServiceLog> OpenServiceLog();
+
+// Where the log is, for those who read it; nothing when the ProgramData folder is unknown.
+std::optional<std::filesystem::path> ServiceLogPath();
 
 }  // namespace qardex::service

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "setup/install_layout.h"
 
@@ -14,9 +15,17 @@ using CopyFlags = std::array<bool, std::tuple_size<decltype(InstallLayout::copie
 // its own work. A flag is set when that source is gone (or was never there).
 CopyFlags ClearToolOutput(const InstallLayout& layout);
 
+struct PlacedFiles {
+  CopyFlags copied = {};  // a flag for each copy made
+  // What the root certificate's source held when it was copied (up to the import's read
+  // limit): the text the root store gets, whatever happens to the files afterwards.
+  std::string rootText;
+};
+
 // Copies each source that was cleared before the tool ran, exists now and is large enough over
-// its destination; a missing or small source, or a failed copy, is passed over. A flag is set
-// for each copy made.
-CopyFlags PlaceCertificateFiles(const InstallLayout& layout, const CopyFlags& cleared);
+// its destination; a missing or small source, or a failed copy, is passed over. The root
+// certificate's source is read and copied while it is held open against writers. The key's
+// copy is readable by SYSTEM and Administrators only, and its source is deleted once copied.
+PlacedFiles PlaceCertificateFiles(const InstallLayout& layout, const CopyFlags& cleared);
 
 }  // namespace qardex::setup

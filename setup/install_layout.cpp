@@ -57,7 +57,7 @@ std::optional<InstallLayout> BuildInstallLayout(std::string_view folder, Overflo
   const char* const pairs[4][2] = {
       {"cert\\ZELServerCert.crt", "ZELServerCert.crt"},
       {"cert\\ZELServerCert.key", "ZELServerCert.key"},
-      {"cert\\ZELRootCA.pem", "certpem\\ZELRootCA.pem"},
+      {"cert\\ZELRootCA.pem", kBrowserRootCopy},
       {"cert\\ZELServerCert.pem", "certpem\\ZELServerCert.pem"},
   };
   for (std::size_t i = 0; i < layout.copies.size(); ++i) {

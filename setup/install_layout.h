@@ -19,6 +19,8 @@ inline constexpr char kServiceProgram[] = "mQARDEXService.exe";
 inline constexpr char kKeyMintProgram[] = "cert\\KeyMint.exe";
 inline constexpr char kTrustScript[] = "FoxTrust.cmd";
 inline constexpr char kUntrustScript[] = "FoxUntrust.cmd";
+// The root alone, where FoxTrust.cmd lets Firefox install it from.
+inline constexpr char kBrowserRootCopy[] = "certpem\\ZELRootCA.pem";
 inline constexpr char kInstallLogName[] = "mQARDEX_Install.log";
 inline constexpr char kHostsBackupSuffix[] = ".mQARDEX.Install.backup";
 // The new hosts content is written here, beside the hosts file, then put in its place.
@@ -40,6 +42,9 @@ struct CertificateCopy {
 
 // The copy whose destination is imported into the root store.
 inline constexpr std::size_t kRootCertificateCopy = 0;
+// The copy of the server's private key: the service reads the destination, and the source in
+// the cert folder is deleted once copied.
+inline constexpr std::size_t kServerKeyCopy = 1;
 
 // Everything the installer takes from or puts into the installation folder.
 struct InstallLayout {

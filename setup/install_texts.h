@@ -62,6 +62,10 @@ inline constexpr char kFailureActionsFailed[] =
 // --- Root store ------------------------------------------------------------------------------
 inline constexpr char kNoFreshCertificate[] =
     "KeyMint wrote no ZELServerCert.crt in this run: nothing imported into the root store.\n";
+// Console and install log alike; the host name and the address.
+inline constexpr char kRootRefused[] =
+    "ZELServerCert.crt is not a CA certificate whose critical name constraints permit only %s "
+    "and %s: nothing imported into the root store.\n";
 
 // --- A folder or file of the installation that others can change (console and install log) ---
 // %s the path, %s who: an account name, or its SID when it has none.

@@ -4,48 +4,17 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
-#include <memory>
-#include <type_traits>
 #include <vector>
 
+#include "qardex_constants.h"
 #include "setup/certificate_rules.h"
+#include "setup/local_roots_win.h"
+#include "setup/trusted_root.h"
 #include "setup/win_handles.h"
 
 namespace qardex::setup {
 
 namespace {
-
-struct StoreCloser {
-  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using CertStore = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
-
-struct ContextFreer {
-  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
-};
-using CertContext = std::unique_ptr<const CERT_CONTEXT, ContextFreer>;
-
-// Up to the read limit; the count tells whether the file fits.
-std::string ReadLimited(const std::string& path) {
-  const KernelHandle file =
-      AdoptFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text;
-  if (!file) return text;
-  text.resize(kImportReadLimit);
-  std::size_t got = 0;
-  while (got < text.size()) {
-    DWORD piece = 0;
-    if (!ReadFile(file.get(), text.data() + got, static_cast<DWORD>(text.size() - got), &piece,
-                  nullptr) ||
-        piece == 0) {
-      break;
-    }
-    got += piece;
-  }
-  text.resize(got);
-  return text;
-}
 
 // The DER bytes inside the PEM armour; empty when the text is not armoured base64.
 std::vector<BYTE> DecodePem(const std::string& text) {
@@ -65,33 +34,106 @@ std::vector<BYTE> DecodePem(const std::string& text) {
   return der;
 }
 
-}  // namespace
+const CERT_EXTENSION* Extension(PCCERT_CONTEXT certificate, const char* oid) {
+  const CERT_INFO* info = certificate->pCertInfo;
+  return CertFindExtension(oid, info->cExtension, info->rgExtension);
+}
 
-ImportOutcome ImportRootCertificate(const std::string& path) {
-  const std::string text = ReadLimited(path);
-  if (!ImportSizeAccepted(text.size())) return ImportOutcome::kUnreadable;
+bool IsCa(PCCERT_CONTEXT certificate) {
+  const CERT_EXTENSION* extension = Extension(certificate, szOID_BASIC_CONSTRAINTS2);
+  CERT_BASIC_CONSTRAINTS2_INFO basic = {};
+  DWORD size = sizeof basic;
+  return extension != nullptr &&
+         CryptDecodeObjectEx(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                             extension->Value.cbData, 0, nullptr, &basic, &size) &&
+         basic.fCA;
+}
 
-  const std::vector<BYTE> der = DecodePem(text);
-  if (der.empty()) return ImportOutcome::kNotACertificate;
+PermittedName PermittedNameOf(const CERT_GENERAL_SUBTREE& subtree) {
+  PermittedName name;
+  // A subtree with a minimum or maximum distance is not one a plain constraint would carry.
+  if (subtree.dwMinimum != 0 || subtree.fMaximum) return name;
+  const CERT_ALT_NAME_ENTRY& base = subtree.Base;
+  if (base.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && base.pwszDNSName != nullptr) {
+    for (const wchar_t* c = base.pwszDNSName; *c != L'\0'; ++c) {
+      if (*c > 0x7f) return name;
+      name.dnsName += static_cast<char>(*c);
+    }
+    name.kind = PermittedName::Kind::kDns;
+  } else if (base.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
+    name.addressAndMask.assign(base.IPAddress.pbData,
+                               base.IPAddress.pbData + base.IPAddress.cbData);
+    name.kind = PermittedName::Kind::kIpAddress;
+  }
+  return name;
+}
+
+RootFacts FactsOf(PCCERT_CONTEXT certificate) {
+  RootFacts facts;
+  facts.isCa = IsCa(certificate);
+  const CERT_EXTENSION* extension = Extension(certificate, szOID_NAME_CONSTRAINTS);
+  if (extension == nullptr || !extension->fCritical) return facts;
+  CERT_NAME_CONSTRAINTS_INFO* decoded = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_NAME_CONSTRAINTS, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
+                           &size)) {
+    return facts;
+  }
+  const LocalMemory owner(decoded);
+  facts.hasCriticalNameConstraints = true;
+  for (DWORD i = 0; i < decoded->cPermittedSubtree; ++i) {
+    facts.permitted.push_back(PermittedNameOf(decoded->rgPermittedSubtree[i]));
+  }
+  return facts;
+}
+
+struct Imported {
+  ImportOutcome outcome;
+  std::vector<BYTE> encoded;  // the certificate now in the store, when there is one
+};
+
+Imported Import(const std::string& pemText) {
+  if (!ImportSizeAccepted(pemText.size())) return {ImportOutcome::kUnreadable, {}};
+  const std::vector<BYTE> der = DecodePem(pemText);
+  if (der.empty()) return {ImportOutcome::kNotACertificate, {}};
   const CertContext certificate(CertCreateCertificateContext(
       X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
-  if (!certificate) return ImportOutcome::kNotACertificate;
+  if (!certificate) return {ImportOutcome::kNotACertificate, {}};
+  if (!ConfinedTo(FactsOf(certificate.get()), build::kLocalServiceHost,
+                  build::kLocalServiceAddress)) {
+    return {ImportOutcome::kRefused, {}};
+  }
 
-  const CertStore store(
-      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                    CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG, L"root"));
-  if (!store) return ImportOutcome::kStoreRefused;
+  const CertStore store = OpenMachineRootStore();
+  if (!store) return {ImportOutcome::kStoreRefused, {}};
   ImportOutcome outcome = ImportOutcome::kAdded;
   if (!CertAddCertificateContextToStore(store.get(), certificate.get(), CERT_STORE_ADD_NEW,
                                         nullptr)) {
-    if (static_cast<HRESULT>(GetLastError()) != CRYPT_E_EXISTS) return ImportOutcome::kStoreRefused;
+    if (static_cast<HRESULT>(GetLastError()) != CRYPT_E_EXISTS) {
+      return {ImportOutcome::kStoreRefused, {}};
+    }
     outcome = ImportOutcome::kAlreadyPresent;
   }
-  // Some platforms keep the store's changes in memory until they are committed.
-  if (!CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
-    return ImportOutcome::kStoreRefused;
+  if (!CommitStore(store.get())) return {ImportOutcome::kStoreRefused, {}};
+  return {outcome, std::vector<BYTE>(certificate->pbCertEncoded,
+                                     certificate->pbCertEncoded + certificate->cbCertEncoded)};
+}
+
+}  // namespace
+
+ImportOutcome TrustLocalServiceRoot(const std::string& pemText, const LineSink& console,
+                                    const LineSink& log) {
+  const Imported imported = Import(pemText);
+  if (imported.outcome == ImportOutcome::kRefused) {
+    const std::string line =
+        Format(text::kRootRefused, build::kLocalServiceHost, build::kLocalServiceAddress);
+    console(line);
+    log(line);
   }
-  return outcome;
+  // Earlier roots are a risk for as long as they are valid: none stays beside this run's.
+  RemoveLocalServiceRoots(imported.encoded);
+  return imported.outcome;
 }
 
 }  // namespace qardex::setup

@@ -1,7 +1,9 @@
-// Import of the local service's certificate into the machine's trusted root store.
+// Import of the local service's root certificate into the machine's trusted root store.
 #pragma once
 
 #include <string>
+
+#include "setup/install_texts.h"
 
 namespace qardex::setup {
 
@@ -10,11 +12,16 @@ enum class ImportOutcome {
   kAlreadyPresent,
   kUnreadable,       // missing, empty, or 8192 bytes or more
   kNotACertificate,  // not PEM-armoured base64 of an X.509 certificate
+  kRefused,          // not a CA confined to the local service's names
   kStoreRefused,     // the store cannot be opened, written or committed
 };
 
-// Reads the PEM file at `path` and adds its certificate to the local machine's "root" store,
-// keeping a copy already there. Prints and logs nothing.
-ImportOutcome ImportRootCertificate(const std::string& path);
+// Adds the first certificate of `pemText` (as read from ZELServerCert.crt) to the local
+// machine's "root" store when it is a CA whose critical name constraints permit only the local
+// service's host name and address, keeping a copy already there; a refusal is one line on the
+// console and in the log. Then deletes every other root of the local service from the store,
+// so that at most this one is left. The outcome is the import's.
+ImportOutcome TrustLocalServiceRoot(const std::string& pemText, const LineSink& console,
+                                    const LineSink& log);
 
 }  // namespace qardex::setup

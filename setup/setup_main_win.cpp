@@ -76,7 +76,7 @@ int Install() {
   // Only what the tool writes in this run is copied and trusted.
   const CopyFlags cleared = ClearToolOutput(*layout);
   toLog(Format(text::kLogKeyMint, RunThroughInterpreter(layout->keyMintCommand)));
-  const CopyFlags placed = PlaceCertificateFiles(*layout, cleared);
+  const PlacedFiles placed = PlaceCertificateFiles(*layout, cleared);
   toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(layout->trustCommand)));
 
   if (ReplaceAndStartService(SystemServiceControl(), kServiceName, layout->serviceProgram,
@@ -84,9 +84,10 @@ int Install() {
     return -1;
   }
 
-  // The import's outcome leaves the result as it is.
-  if (placed[kRootCertificateCopy]) {
-    ImportRootCertificate(layout->rootCertificate);
+  // The import's outcome leaves the result as it is. The text is what the tool's file held when
+  // it was copied, whatever the script or anyone else wrote there since.
+  if (placed.copied[kRootCertificateCopy]) {
+    TrustLocalServiceRoot(placed.rootText, ToConsole, toLog);
   } else {
     ToConsole(text::kNoFreshCertificate);
   }

@@ -25,4 +25,10 @@ inline KernelHandle AdoptFileHandle(HANDLE handle) {
   return KernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
+struct LocalMemoryFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+// Memory the system allocated for the caller with LocalAlloc.
+using LocalMemory = std::unique_ptr<void, LocalMemoryFreer>;
+
 }  // namespace qardex::setup

@@ -96,3 +96,34 @@ export interface QardexCard {
 
 /** Opens a session with the local service. */
 export function connect(options?: ConnectOptions): Promise<QardexCard>;
+
+/** One line of diagnose(): a check and whether it passed. */
+export interface DiagnosisCheck {
+  name:
+    | "local-network-access"
+    | "service-running"
+    | "origin-approved"
+    | "caller-allowed"
+    | "reader"
+    | "hc-card"
+    | "server-reachable";
+  ok: boolean;
+}
+
+/** What diagnose() found; nothing in it is about the person. */
+export interface Diagnosis {
+  /** The error that stopped the checks on the browser's side, or null. */
+  problem:
+    | null
+    | "local-network-access-denied"
+    | "service-not-running"
+    | "origin-not-approved"
+    | "caller-not-allowed";
+  /** The service's own answer, when it gave one. */
+  service: { version: string; readers: number; hcCard: boolean; serverReachable: boolean } | null;
+  /** In order; the checks after a failed browser-side one are left out. */
+  checks: DiagnosisCheck[];
+}
+
+/** Checks the set-up as this page can see it; rejects with "busy", "timeout" or "protocol". */
+export function diagnose(options?: ConnectOptions): Promise<Diagnosis>;

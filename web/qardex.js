@@ -118,7 +118,7 @@ async function localNetworkAccessDenied() {
  * @param {number} timeoutMs
  * @returns {Promise<QardexError>}
  */
-async function diagnose(base, timeoutMs) {
+async function whyUnanswered(base, timeoutMs) {
   const refused = new QardexError("local-network-access-denied",
     "the browser does not let this page reach services on this computer (Local Network Access)");
   if (await localNetworkAccessDenied()) return refused;
@@ -154,7 +154,7 @@ async function request(link, method, path, body, signal) {
     response = await timedFetch(link.base + path, init, link.timeoutMs, signal);
   } catch (error) {
     if (error instanceof QardexError || signal?.aborted) throw error;
-    throw await diagnose(link.base, link.timeoutMs);
+    throw await whyUnanswered(link.base, link.timeoutMs);
   }
   let answer = null;
   try {
@@ -382,8 +382,54 @@ function pause(ms, signal) {
  * @returns {Promise<Card>}
  */
 export async function connect(options = {}) {
+  return Card.open(linkOf(options));
+}
+
+/**
+ * @param {{host?: string, port?: number, timeoutMs?: number}} options
+ * @returns {{base: string, timeoutMs: number}}
+ */
+function linkOf(options) {
   const host = options.host ?? DEFAULT_HOST;
   const port = options.port ?? DEFAULT_PORT;
-  const timeoutMs = options.timeoutMs ?? DEFAULT_TIMEOUT_MS;
-  return Card.open({ base: `https://${host}:${port}`, timeoutMs });
+  return { base: `https://${host}:${port}`, timeoutMs: options.timeoutMs ?? DEFAULT_TIMEOUT_MS };
+}
+
+/** The checks diagnose() reports, in the order a help desk works through them. */
+const DIAGNOSIS_CHECKS = ["local-network-access", "service-running", "origin-approved",
+  "caller-allowed", "reader", "hc-card", "server-reachable"];
+/** The first check each failure of the library rules out. */
+const FAILED_CHECK = {
+  "local-network-access-denied": "local-network-access",
+  "service-not-running": "service-running",
+  "origin-not-approved": "origin-approved",
+  "caller-not-allowed": "caller-allowed",
+};
+
+/**
+ * The set-up as this page can see it, without anything about the person: whether the browser and
+ * the service let the page in, and the service's own checks (version, readers, an HC card, the
+ * authentication server). Resolves with `checks` in order, each `{name, ok}`; the checks after a
+ * failed browser-side one are left out. `problem` is the error code that stopped the checks, or
+ * null. Rejects only for failures that are no finding ("busy", "timeout", "protocol").
+ * @param {{host?: string, port?: number, timeoutMs?: number}} [options]
+ */
+export async function diagnose(options = {}) {
+  let answer;
+  try {
+    answer = await request(linkOf(options), "GET", "/v1/diagnostics");
+  } catch (error) {
+    if (!(error instanceof QardexError) || !(error.code in FAILED_CHECK)) throw error;
+    const failed = DIAGNOSIS_CHECKS.indexOf(FAILED_CHECK[error.code]);
+    const checks = DIAGNOSIS_CHECKS.slice(0, failed + 1).map((name, i) => ({ name, ok: i < failed }));
+    return { problem: error.code, service: null, checks };
+  }
+  if (!answer || typeof answer.version !== "string" || typeof answer.readers !== "number" ||
+      typeof answer.hcCard !== "boolean" || typeof answer.serverReachable !== "boolean") {
+    throw new QardexError("protocol", "the service's diagnostics answer is incomplete", 200);
+  }
+  const service = { version: answer.version, readers: answer.readers, hcCard: answer.hcCard,
+    serverReachable: answer.serverReachable };
+  const ok = [true, true, true, true, service.readers > 0, service.hcCard, service.serverReachable];
+  return { problem: null, service, checks: DIAGNOSIS_CHECKS.map((name, i) => ({ name, ok: ok[i] })) };
 }

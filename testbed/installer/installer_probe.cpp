@@ -5,6 +5,10 @@
 //                                     display=.. path=.." (one line)
 //   installer_probe root SHA1HEX      "present" or "absent": a certificate with that thumbprint in
 //                                     the local machine's "root" store
+//   installer_probe roots TEXT        the thumbprints of the certificates in that store whose
+//                                     subject holds TEXT, one a line
+//   installer_probe dacl PATH         the file's owner and access list in the security
+//                                     descriptor language
 //   installer_probe wait-gone NAME S  waits up to S seconds for the service to go away; exit 0
 //                                     when it did
 //   installer_probe purge NAME        stops and deletes the service if there is one, and waits
@@ -21,6 +25,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <wincrypt.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +175,39 @@ int Grant(const wchar_t* sidText, const wchar_t* maskText, wchar_t* path) {
   return error == ERROR_SUCCESS ? 0 : 2;
 }
 
+int Roots(const wchar_t* text) {
+  const CertStore store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG,
+                                      L"root"));
+  PCCERT_CONTEXT found = nullptr;
+  while (store && (found = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                      CERT_FIND_SUBJECT_STR_W, text, found))) {
+    BYTE hash[20] = {};
+    DWORD size = sizeof hash;
+    CertGetCertificateContextProperty(found, CERT_SHA1_HASH_PROP_ID, hash, &size);
+    for (const BYTE b : hash) std::printf("%02X", b);
+    std::printf("\n");
+  }
+  return store ? 0 : 2;
+}
+
+int Dacl(const wchar_t* path) {
+  DWORD size = 0;
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  GetFileSecurityW(path, parts, nullptr, 0, &size);
+  std::vector<BYTE> descriptor(size + 1);
+  wchar_t* text = nullptr;
+  if (size == 0 || !GetFileSecurityW(path, parts, descriptor.data(), size, &size) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                            parts, &text, nullptr)) {
+    std::printf("failed %lu\n", GetLastError());
+    return 2;
+  }
+  std::printf("%ls\n", text);
+  LocalFree(text);
+  return 0;
+}
+
 int Run(int count, wchar_t** args) {
   for (int i = 0; i + 1 < count; ++i) {
     std::wstring setting(args[i]);
@@ -219,12 +257,14 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"purge") == 0) return Purge(argv[2]);
   if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) return Run(argc - 2, argv + 2);
   if (argc == 5 && std::wcscmp(argv[1], L"grant") == 0) return Grant(argv[2], argv[3], argv[4]);
+  if (argc == 3 && std::wcscmp(argv[1], L"roots") == 0) return Roots(argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"dacl") == 0) return Dacl(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"root") == 0 && std::wcslen(argv[2]) == 40) {
     return Root(argv[2]);
   }
   std::fprintf(
       stderr,
       "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX"
-      " | grant SID MASK PATH | run NAME=VALUE... PROGRAM\n");
+      " | grant SID MASK PATH | roots TEXT | dacl PATH | run NAME=VALUE... PROGRAM\n");
   return 2;
 }

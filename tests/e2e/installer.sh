@@ -53,12 +53,13 @@ check "the service answers HTTPS with the certificate of the installation folder
 check "certificate in the LocalMachine root store" in_root_store "$QI_FILES/crt.sha1"
 check "log: start, tool results, end" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
 check "ZELServerCert.crt copied" copied ZELServerCert.crt ZELServerCert.crt
-check "ZELServerCert.key copied" copied ZELServerCert.key ZELServerCert.key
+check "ZELServerCert.key copied, the tool's copy deleted" \
+  eval 'same_bytes "$QI_APP/ZELServerCert.key" "$QI_APP/cert/mint/ZELServerCert.key" && absent cert/ZELServerCert.key'
+check "ZELServerCert.key: for SYSTEM, Administrators and its owner only" system_only ZELServerCert.key
 check "certpem\\ZELRootCA.pem copied" copied ZELRootCA.pem 'certpem/ZELRootCA.pem'
 check "certpem\\ZELServerCert.pem copied" copied ZELServerCert.pem 'certpem/ZELServerCert.pem'
 check "FoxTrust.cmd ran" test -s "$QI_APP/FoxTrust.ran"
 first_app=$QI_APP_NAME
-first_crt=$QI_FILES/crt.sha1
 
 scenario "repeated install" "$first_app"
 mint
@@ -71,8 +72,8 @@ check "backup rewritten from the current hosts file" backup_is_old_hosts
 check "service running again" service_as_installed
 check "the new service answers with the new certificate (the earlier one let the port go)" \
   answers_https
-check "the new certificate in the root store, the earlier one still there" \
-  eval 'in_root_store "$QI_FILES/crt.sha1" && in_root_store "$first_crt"'
+check "the new root the only one of ours in the store, the earlier one gone" \
+  roots_of_ours_are "$QI_FILES/crt.sha1"
 check "log: a complete second run" log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
 
 scenario "repeated install while the service takes 3 s to stop"
@@ -116,6 +117,28 @@ run_setup
 check "exit code 0" status_is 0
 check "copied" copied ZELServerCert.crt ZELServerCert.crt
 check "not imported" not_in_root_store "$QI_FILES/crt.sha1"
+
+scenario "a CA without name constraints"
+mint --unconfined
+set_hosts --keep
+run_setup
+refused="ZELServerCert.crt is not a CA certificate whose critical name constraints permit only $QI_HOST and 127.0.0.1: nothing imported into the root store."
+check "exit code 0" status_is 0
+check "console: not imported" grep -qzP "Service start pending\.\.\.\r\n\Q$refused\E\r\n\$" "$QI_OUT"
+check "log: not imported" log_matches "FoxTrust 0 "$'\n'"$refused"$'\n'"$log_end"
+check "not in the root store" not_in_root_store "$QI_FILES/crt.sha1"
+
+scenario "FoxTrust.cmd swaps the certificate for another CA's"
+mint
+# Another CA, then the tool's certificates (the service still finds its own).
+pem_of_size "$QI_APP/swap.crt" 1500 "$QI_HOST swap"
+cat "$QI_APP/cert/mint/ZELServerCert.crt" >>"$QI_APP/swap.crt"
+set_hosts --keep
+run_setup QX_FOXTRUST_SWAP=swap.crt
+check "exit code 0" status_is 0
+check "the script did swap it" same_bytes "$QI_APP/ZELServerCert.crt" "$QI_APP/swap.crt"
+check "the other CA not imported" not_in_root_store "$QI_APP/swap.crt.sha1"
+check "the tool's root imported, the only one of ours" roots_of_ours_are "$QI_FILES/crt.sha1"
 
 scenario "missing hosts file"
 mint
@@ -285,7 +308,7 @@ check "service gone (within 10 s)" probe wait-gone "$QI_SERVICE" 10
 check "nothing answers on the service's port any more" service_refused
 check "FoxUntrust.cmd ran" test -s "$QI_APP/FoxUntrust.ran"
 check "hosts entry still there" grep -qF "127.0.0.1       $QI_HOST #mQARDEX use this." "$QI_HOSTS"
-check "root certificate still there" in_root_store "$QI_FILES/crt.sha1"
+check "no root of ours left in the store" roots_of_ours_are
 
 scenario "cardremove without the service"
 run_remove

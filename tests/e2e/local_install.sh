@@ -26,7 +26,7 @@ e2e_private_hosts "$dir/etc-hosts" # the local host only once copied from Wine's
 e2e_wine_env "$dir/wineprefix"
 e2e_lock "$dir/prefix.lock" 600 "the local install's Wine prefix"
 page_server=""
-trap '[[ -n $page_server ]] && kill "$page_server"; qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
+trap '[[ -n $page_server ]] && kill "$page_server"; declare -F stop_net_peers >/dev/null && stop_net_peers; qx_stop_devices; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$dir/prefix.lock"' EXIT
 QX_ROOT_DIR=$root
 source "$root/tests/e2e/lib/browser_policies.sh" # run, state, values, list_is, origins
 
@@ -37,10 +37,11 @@ wine_hosts=$drive/windows/system32/drivers/etc/hosts
 probe_exe=$dir/tools/installer_probe.exe
 
 # --- A clean machine -----------------------------------------------------------------------------
-rm -rf "$work" "$app" && mkdir -p "$work" # before wineserver starts the service of an earlier run
+rm -rf "$work" && mkdir -p "$work"
 "$root/testbed/installer/build-stand-ins" "$dir/tools" >"$work/stand-ins.log" 2>&1 ||
   die "building the test-bed probe failed: $(tail -n 5 "$work/stand-ins.log")"
 e2e_prefix "$WINEPREFIX"
+rm -rf "$app" # in the prefix, before wineserver starts the service of an earlier run
 [[ -f $dir/hosts.pristine ]] || cp "$wine_hosts" "$dir/hosts.pristine"
 if ! cmp -s "$QX_NATIVE/winscard.dll.so" "$WINEPREFIX/.local-install-bridge"; then
   "$root/testbed/winscard_bridge/install-bridge" "$WINEPREFIX" >"$work/bridge.log" 2>&1 ||
@@ -230,8 +231,10 @@ check "the hosts entry in Wine's hosts file" \
   grep -qx "127.0.0.1       $host #mQARDEX use this. "$'\r' "$wine_hosts"
 tr -d '\r' <"$wine_hosts" | grep -E "^[0-9.]+ +$host( |$)" >>"$dir/etc-hosts" # Linux resolves for Wine
 first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-first.pem"
-check "KeyMint's files copied: certificate, key, chain, root" \
-  copied ZELServerCert.crt ZELServerCert.key certpem/ZELServerCert.pem certpem/ZELRootCA.pem
+check "KeyMint's files copied: certificate, chain, root" \
+  copied ZELServerCert.crt certpem/ZELServerCert.pem certpem/ZELRootCA.pem
+check "the key moved: none left in cert\\, the service's for SYSTEM and Administrators only" \
+  eval '[[ ! -e $app/cert/ZELServerCert.key ]] && system_and_administrators_only "$(probe dacl "$app_win\\ZELServerCert.key")"'
 check "the server certificate verifies for $host and 127.0.0.1 under the root" quiet \
   openssl verify -CAfile "$app/certpem/ZELRootCA.pem" -purpose sslserver -verify_hostname "$host" \
   -verify_ip 127.0.0.1 "$work/server-first.pem"
@@ -261,6 +264,7 @@ check "exit code 0" status_is 0 setup-second
 export_root_store second
 first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-second.pem"
 check "one more root in the store, a new one" imported_root first second
+check "... and the first one gone from it" is "$(comm -23 "$work/store-first.list" "$work/store-second.list")" "$(comm -13 "$work/store-before.list" "$work/store-first.list")"
 check "the service answers, trusted through the new root" service_answers "$work/root-second.pem"
 check "it serves the new server certificate" serves_second
 check "one service process" is "$(service_processes)" 1
@@ -268,28 +272,163 @@ check "policies as after the first run, nothing doubled" policies_set second
 browser_setup
 demo installed
 tab=$'\t'
-check "the example page in Chromium runs all twelve methods on the card" shows installed "Connected." \
+check "the example page in Chromium runs all twelve methods on the card, then checks the set-up" shows installed "Connected." \
   "GetVersion$tab\"0001\"${tab}0" "GetRandom$tab\"[0-9]*\"${tab}0" \
   "GetBasic$tab\"$card_number,$id_number,*\"${tab}0" "H_Sign$tab*$tab*" \
   "GetReaders$tab\"QX Local 00 00\"$tab*" "GetHCConnectNo${tab}0$tab*" "ServiceStatus$tab*$tab*" \
   "GetName$tab*${tab}0" "ZEL_FormatMessage$tab*$tab*" "SecureGetBasicWithParam$tab\"[0-9A-F]*\"${tab}0" \
-  "GetLastError$tab*$tab*" "EnCrypt$tab\"[0-9A-F]*\"${tab}0"
+  "GetLastError$tab*$tab*" "EnCrypt$tab\"[0-9A-F]*\"${tab}0" "OK: The browser lets*" \
+  "OK: The QARDEX service runs*" "OK: The QARDEX service serves*" "OK: The QARDEX service works*" \
+  "OK: A card reader*" "OK: An HC card*" "NOT OK: The authentication server*"
 check "the service still runs" service_from_folder
+
+# --- The set-up check ----------------------------------------------------------------------------
+QX_SCENARIO="mQARDEXService --diagnose"
+qx_say "== $QX_SCENARIO"
+source "$root/testbed/network.sh" # start_authserver, stop_authserver
+printf '127.0.0.1 %s\n' "$QX_AUTH_HOST" >>"$dir/etc-hosts"
+all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
+# diagnose NAME [--json]: the check, run by the user from the installation folder; output in
+# $work/diagnose-NAME.out, exit code in $status.
+diagnose() {
+  (cd "$app" && wine "$app_win\\mQARDEXService.exe" --diagnose "${@:2}" >"$work/diagnose-$1.out" 2>"$work/diagnose-$1.err")
+  status=$?
+}
+# diagnosed NAME COMPLAINTS: the check printed exactly COMPLAINTS ("LEVEL CODE" of every line but
+# PASS), with exit code 1 exactly when one FAILs.
+diagnosed() {
+  local complaints expected=0
+  diagnose "$1"
+  complaints=$(tr -d '\r' <"$work/diagnose-$1.out" | awk '$1 != "PASS" { printf "%s%s %s", sep, $1, $2; sep = " " }')
+  [[ $2 == *FAIL* ]] && expected=1
+  [[ $complaints == "$2" && $status == "$expected" ]] ||
+    { qx_say "    exit code $status: $(tr -d '\r' <"$work/diagnose-$1.out" | grep -v '^PASS' | head -c 400)"; false; }
+}
+codes_of() { tr -d '\r' <"$work/diagnose-$1.out" | awk '{ printf "%s%s", sep, $2; sep = " " }'; }
+json_codes() {
+  python3 -c 'import json,sys; r=json.load(sys.stdin); print(" ".join(c["level"]+":"+c["code"] for c in r["checks"]), r["failed"])' \
+    <"$work/diagnose-json.out"
+}
+start_authserver --modes "accept-close*40" >/dev/null
+check "healthy: every check passes" diagnosed healthy ""
+check "... the checks in order, cheap ones first" is "$(codes_of healthy)" "$all_checks"
+diagnose json --json
+check "... and as JSON, exit code 0" is "$(json_codes) $status" "$(printf 'PASS:%s ' $all_checks)0 0"
+
+cp "$wine_hosts" "$work/hosts.installed"
+grep -v '#mQARDEX use this' "$work/hosts.installed" >"$wine_hosts"
+check "hosts line removed: FAIL HOSTS" diagnosed no-hosts "FAIL HOSTS"
+cp "$work/hosts.installed" "$wine_hosts"
+
+cp "$app/ZELServerCert.key" "$work/key.installed"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$app/ZELServerCert.key" 2>/dev/null
+check "certificate not matching the key: FAIL CERT_KEY" diagnosed other-key "FAIL CERT_KEY"
+mv "$work/key.installed" "$app/ZELServerCert.key" # no third copy of the key stays behind
+
+store_key="HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$(openssl x509 -in "$work/root-second.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')"
+wine reg export "$store_key" "$(winepath -w "$work/store-entry.reg")" /y >"$work/reg.log" 2>&1
+wine reg delete "$store_key" /f >>"$work/reg.log" 2>&1
+check "root removed from the store: FAIL ROOT_STORE" diagnosed no-root "FAIL ROOT_STORE"
+wine reg import "$(winepath -w "$work/store-entry.reg")" >>"$work/reg.log" 2>&1
+check "... and back: healthy" diagnosed root-back ""
+
+run no-firefox "@reg export $firefox\\Install C:\\firefox-install.reg /y" "@reg delete $firefox\\Install /f"
+check "Firefox policy removed: WARN POLICY_FIREFOX" diagnosed no-firefox "WARN POLICY_FIREFOX"
+run firefox-back "@reg import C:\\firefox-install.reg"
+
+wine sc stop mQARDEX >"$work/sc.log" 2>&1
+service_stopped() {
+  local deadline=$((SECONDS + 10))
+  until [[ $(probe service mQARDEX) == state=stopped* ]]; do
+    [[ $SECONDS -lt $deadline ]] || return 1
+    sleep 0.2
+  done
+}
+check "service stopped (within 10 s)" service_stopped
+check "service stopped: FAIL SERVICE" diagnosed stopped "FAIL SERVICE"
+# Another program on the port (the service's closed connections may linger in TIME_WAIT).
+python3 -c 'import socket,sys,time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen()
+time.sleep(120)' "$port" &
+squatter=$!
+for _ in $(seq 50); do ss -Hltn "sport = :$port" | grep -q . && break; sleep 0.1; done
+check "another program on the port: FAIL SERVICE, FAIL PORT" diagnosed squatter "FAIL SERVICE FAIL PORT"
+kill "$squatter"
+wait "$squatter" 2>/dev/null
+wine sc start mQARDEX >>"$work/sc.log" 2>&1
+check "service started again and answering" service_answers "$work/root-second.pem"
+
+remove_card 0
+check "no card: FAIL CARD" diagnosed no-card "FAIL CARD"
+printf 'refuse.select = 6A82\n' >"$work/other-card.conf"
+insert_card 0 0 "$work/other-card.conf"
+check "a card that is not an HC card: FAIL CARD" diagnosed other-card "FAIL CARD"
+grep -h '^[A-Z]* CARD ' "$work"/diagnose-{no-card,other-card}.out | tr -d '\r' >"$work/card-lines"
+check "... each with its own sentence" eval '[[ $(sort -u "$work/card-lines" | wc -l) == 2 ]]'
+stop_pcscd
+check "smart-card service stopped: FAIL SMARTCARD_SERVICE" diagnosed no-pcscd "FAIL SMARTCARD_SERVICE"
+QX_READER_NAMES=() QX_READER_SLOTS=()
+start_pcscd
+check "no reader: FAIL READERS" diagnosed no-reader "FAIL READERS"
+stop_pcscd
+add_reader "QX Local"
+insert_card 0 0 "$work/card.conf"
+start_pcscd || die "pcscd did not show the reader and the card again"
+
+stop_authserver
+check "server down: FAIL AUTH_SERVER" diagnosed no-server "FAIL AUTH_SERVER"
+
+# --- The support bundle --------------------------------------------------------------------------
+QX_SCENARIO="mQARDEXService --bundle"
+qx_say "== $QX_SCENARIO"
+daily_logs=("$drive/users/$(id -un)/Temp/"QARDEX.err.*.log)
+holder=("$card_number" "WANG XIAO MING" "$id_number" "0650412") # the card's and the default's
+logs_hold_card_data() {
+  local value
+  for value in "${holder[@]}"; do grep -qaF "$value" "${daily_logs[@]}" || return 1; done
+}
+check "the daily log holds the card's identifier, name, ID number and birth date" logs_hold_card_data
+(cd "$app" && wine "$app_win\\mQARDEXService.exe" --bundle 'C:\bundle.zip' >"$work/bundle.out" 2>&1)
+status=$?
+check "bundle written, exit code 0" status_is 0 bundle
+check "... the checks, versions, policies, install log, service log and the daily log" \
+  is "$(unzip -Z1 "$drive/bundle.zip" | sed 's/[0-9]\{8\}/DATE/' | tr '\n' ' ')" \
+  "checks.txt versions.txt policies.txt mQARDEX_Install.log mQARDEXService.log daily/QARDEX.err.DATE.log "
+unzip -p "$drive/bundle.zip" >"$work/bundle.all"
+# no_card_data FILE VALUE...: no value in FILE as its bytes, as UTF-16, or as hex text.
+no_card_data() {
+  python3 -c 'import sys
+data = open(sys.argv[1], "rb").read()
+for value in sys.argv[2:]:
+    for form in (value.encode(), value.encode("utf-16-le"), value.encode().hex().encode(),
+                 value.encode().hex().upper().encode()):
+        if form in data:
+            sys.exit("found " + repr(form))' "$@"
+}
+check "no card data in the bundle, in any of those encodings" no_card_data "$work/bundle.all" "${holder[@]}"
+check "... the daily log's entries are there, masked" \
+  grep -qaF "basic [0**********6W****************** B********60*****2M1*****1]" "$work/bundle.all"
 
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="cardremove"
 qx_say "== $QX_SCENARIO"
 program cardremove remove
 check "exit code 0" status_is 0 remove
+export_root_store removed
+check "no root of the service left in the store" is "$(comm -13 "$work/store-before.list" "$work/store-removed.list")" ""
 check "service gone (within 10 s)" probe wait-gone mQARDEX 10
 check "HTTPS refused" service_refused
 check "no service process left" is "$(service_processes)" 0
 check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
 demo removed
-check "the example page says the service is not running" \
+check "the example page says the service is not running, also when checking the set-up" \
   shows removed "service-not-running: *" "GetVersion$tab$tab" "GetRandom$tab$tab" "GetBasic$tab$tab" \
   "H_Sign$tab$tab" "GetReaders$tab$tab" "GetHCConnectNo$tab$tab" "ServiceStatus$tab$tab" "GetName$tab$tab" \
-  "ZEL_FormatMessage$tab$tab" "SecureGetBasicWithParam$tab$tab" "GetLastError$tab$tab" "EnCrypt$tab$tab"
+  "ZEL_FormatMessage$tab$tab" "SecureGetBasicWithParam$tab$tab" "GetLastError$tab$tab" "EnCrypt$tab$tab" \
+  "OK: The browser lets*" "NOT OK: The QARDEX service runs*"
 
 # --- The root's private key ----------------------------------------------------------------------
 QX_SCENARIO="the root's private key is nowhere"
@@ -303,10 +442,11 @@ rm -rf "$controls" && mkdir -p "$controls"
 cp "$work/root-first.pem" "$controls/root.pem"
 openssl x509 -in "$controls/root.pem" -outform DER -out "$controls/root.der"
 openssl x509 -in "$controls/root.pem" -noout -text >"$controls/root.txt"
+# (The registry form: the store's export from when the root was in it; cardremove took it out.)
 check "the search finds a modulus where it belongs: PEM, DER, text, registry store" \
   is "$(perl "$here/find_modulus.pl" --all "$first_modulus" "$controls"/root.{pem,der,txt} \
-    "$WINEPREFIX/system.reg" | sed "s|$controls/||; s|$WINEPREFIX/||" | tr '\n' ';')" \
-  "root.pem: base64;root.der: raw;root.txt: hex;system.reg: hex;"
+    "$work/store-first.reg" | sed "s|$controls/||; s|$work/||" | tr '\n' ';')" \
+  "root.pem: base64;root.der: raw;root.txt: hex;store-first.reg: hex;"
 # Every file written since the run began (a key made in the run can only be in those), the
 # registry files, and all output captured; the search leaves certificates out. (Left out too:
 # the store exports, UTF-16 copies of the store that system.reg holds as well, and the browser's
@@ -321,8 +461,7 @@ check "no file holds the second root's modulus outside a certificate" \
   perl "$here/find_modulus.pl" "$second_modulus" "${searched[@]}"
 # Text files only: the programs carry OpenSSL's PEM names.
 mapfile -t keys < <(grep -rlIF 'PRIVATE KEY' "$WINEPREFIX" "$work" | sed "s|$app/||" | LC_ALL=C sort)
-check "PRIVATE KEY only in the service's key file and KeyMint's copy" \
-  is "${keys[*]}" "ZELServerCert.key cert/ZELServerCert.key"
+check "PRIVATE KEY only in the service's key file" is "${keys[*]}" "ZELServerCert.key"
 check "that file holds one key" is "$(grep -c 'BEGIN PRIVATE KEY' "$app/ZELServerCert.key")" 1
 
 finish

@@ -96,8 +96,9 @@ page_scenario "approved origins: the control's answers"
 add_reader "QX Solo"
 insert_card 0
 start_pcscd
-# H_Sign and ServiceStatus each take one connection: control 1-2, pages 3-4 and 5-6.
-start_authserver --modes "normal*6"
+# H_Sign and ServiceStatus each take one connection: control 1-2, pages 3-4 and 5-6, then the
+# expiry page's diagnose 7.
+start_authserver --modes "normal*7"
 start_service
 run_js service/control_answers.js "$(winepath -w "$QX_FILES/control.txt")" "${calls[@]}"
 normalised "$QX_FILES/control.txt" 1 >"$QX_FILES/control.norm"
@@ -115,8 +116,10 @@ done
 
 # A session deleted once is replaced (a new session: lastError 0 again); deleted again on the
 # retry, the call fails; the next call opens a fresh one.
-run_page expiry "http://localhost:$http_port" EnCrypt:1 expire:1 GetLastError expire:2 GetVersion \
-  GetVersion hang
+run_page expiry "http://localhost:$http_port" diagnose EnCrypt:1 expire:1 GetLastError expire:2 \
+  GetVersion GetVersion hang
+checks="local-network-access:true service-running:true origin-approved:true caller-allowed:true"
+page_says expiry "diagnose null $checks reader:true hc-card:true server-reachable:true"
 page_says expiry "EnCrypt S:0038003000300039 8009"
 page_says expiry "GetLastError N:0 0"
 page_says expiry "GetVersion error session-expired 404"
@@ -190,19 +193,24 @@ stop_service
 
 page_scenario "other pages: refused, and told why"
 start_service
-run_page unapproved http://127.0.0.1:$http_port GetVersion
+run_page unapproved http://127.0.0.1:$http_port diagnose GetVersion
 page_says unapproved "connect error origin-not-approved -"
+page_says unapproved \
+  "diagnose origin-not-approved local-network-access:true service-running:true origin-approved:false"
 # A public page (its server's address declared public) reaching a service on this computer.
 browser_flags=(--ip-address-space-overrides="$site_address:443=public")
-run_page public "https://$site_host" GetVersion
+run_page public "https://$site_host" diagnose GetVersion
 page_says public "connect error local-network-access-denied -"
+page_says public "diagnose local-network-access-denied local-network-access:false"
 printf '{"LocalNetworkAccessAllowedForUrls": ["https://%s"]}\n' "$site_host" >"$policy"
-run_page public-allowed "https://$site_host" GetVersion
+run_page public-allowed "https://$site_host" diagnose GetVersion
 page_says public-allowed "GetVersion S:0030003000300031 0"
+page_says public-allowed "diagnose null $checks reader:false hc-card:false server-reachable:false"
 rm -f "$policy"
 browser_flags=()
 stop_service
-run_page stopped http://127.0.0.1:$http_port GetVersion
+run_page stopped http://127.0.0.1:$http_port diagnose GetVersion
 page_says stopped "connect error service-not-running -"
+page_says stopped "diagnose service-not-running local-network-access:true service-running:false"
 
 finish

@@ -7,7 +7,7 @@ import { fileURLToPath, pathToFileURL } from "node:url";
 
 const built = fileURLToPath(new URL("../../out/native/web/qardex.js", import.meta.url));
 const library = pathToFileURL(process.env.QARDEX_WEB_LIB ?? built).href;
-const { connect, QardexError } = await import(library);
+const { connect, diagnose, QardexError } = await import(library);
 
 const setGlobal = (name, value) =>
   Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
@@ -206,4 +206,36 @@ test("a call given up through its signal rejects at once, and an aborted signal 
   await assert.rejects(call, { name: "AbortError" });
   await assert.rejects(card.H_Sign("1", { signal: controller.signal }), { name: "AbortError" });
   assert.deepEqual(calls(service).map((r) => r.body), [{ args: [] }]);
+});
+
+const summary = (d) => `${d.problem} ${d.checks.map((c) => `${c.name}:${c.ok}`).join(" ")}`;
+for (const [what, script, permission, expected] of [
+  ["a healthy set-up", () => json(200, { version: "1.0.0", readers: 2, hcCard: true,
+    serverReachable: true }), undefined, "null local-network-access:true service-running:true " +
+    "origin-approved:true caller-allowed:true reader:true hc-card:true server-reachable:true"],
+  ["no reader, server down", () => json(200, { version: "1.0.0", readers: 0, hcCard: false,
+    serverReachable: false }), undefined, "null local-network-access:true service-running:true " +
+    "origin-approved:true caller-allowed:true reader:false hc-card:false server-reachable:false"],
+  ["local network access denied", () => "unreachable", () => "denied",
+    `${denied} local-network-access:false`],
+  ["nothing answers", () => "unreachable", undefined,
+    "service-not-running local-network-access:true service-running:false"],
+  ["origin refused", (r) => (r.mode === "no-cors" ? undefined : "unreachable"), undefined,
+    "origin-not-approved local-network-access:true service-running:true origin-approved:false"],
+  ["caller refused", () => json(403, { error: "caller not allowed" }), undefined,
+    "caller-not-allowed local-network-access:true service-running:true origin-approved:true " +
+    "caller-allowed:false"],
+]) {
+  test(`diagnose: ${what}`, async () => {
+    const service = fakeService(script, permission);
+    assert.equal(summary(await diagnose({ timeoutMs: 50 })), expected);
+    assert.ok(service.log.every((r) => r.path !== "/v1/session"));
+  });
+}
+
+test("diagnose rejects an incomplete answer and a busy service", async () => {
+  fakeService(() => json(200, { version: "1.0.0", readers: 1 }));
+  await rejectsWith(diagnose(), "protocol", 200);
+  fakeService(() => json(503, { error: "card busy" }));
+  await rejectsWith(diagnose(), "busy", 503);
 });

@@ -48,7 +48,7 @@ installer_init() {
   mkdir -p "$QI_DIR"
   e2e_private_hosts "$QI_DIR/etc-hosts" "$QI_HOST"
   e2e_wine_env "$QI_PREFIX"
-  unset QX_KEYMINT_EXIT QX_FOXTRUST_EXIT QX_FOXUNTRUST_EXIT
+  unset QX_KEYMINT_EXIT QX_FOXTRUST_EXIT QX_FOXTRUST_SWAP QX_FOXUNTRUST_EXIT
   qi_lock
   trap qi_cleanup EXIT
   trap 'exit 130' INT TERM
@@ -123,13 +123,16 @@ make_app() {
   cp "$QI_TOOLS/KeyMint.exe" "$app/cert/"
 }
 
-# pem_of_size FILE SIZE NAME: a fresh self-signed certificate (subject CN=NAME) in PEM, with
-# explanatory text before its armour so that the file has exactly SIZE bytes; its SHA-1
-# thumbprint goes to FILE.sha1. A SIZE below the bare certificate's gives just filler text.
+# pem_of_size FILE SIZE NAME [--unconfined]: a fresh self-signed CA (subject CN=NAME) confined to
+# the local service's names (--unconfined: not) in PEM, with explanatory text before its armour
+# so that the file has exactly SIZE bytes; its SHA-1 thumbprint goes to FILE.sha1. A SIZE below
+# the bare certificate's gives just filler text.
 pem_of_size() {
   local file=$1 size=$2 name=$3 bare pad
+  local confined=(-addext "nameConstraints=critical,permitted;DNS:$QI_HOST,permitted;IP:127.0.0.1/255.255.255.255")
+  [[ ${4:-} == --unconfined ]] && confined=()
   openssl req -x509 -newkey rsa:1024 -nodes -keyout /dev/null -subj "/CN=$name" -days 30 \
-    -out "$file.bare" 2>/dev/null || die "openssl could not make a certificate"
+    "${confined[@]}" -out "$file.bare" 2>/dev/null || die "openssl could not make a certificate"
   bare=$(stat -c %s "$file.bare")
   if ((size >= bare + 1)); then
     pad=$((size - bare))
@@ -144,10 +147,10 @@ pem_of_size() {
 
 # mint: what KeyMint.exe will leave in the cert folder: a real set made by the native KeyMint,
 # which the service can serve. mint [crt=N] [key=N] [root=N] [pem=N]: files of those sizes
-# (1500 bytes unless told) that hold a certificate or filler only. The thumbprint of the
-# certificate cardsetup imports: $QI_FILES/crt.sha1.
+# (1500 bytes unless told) that hold a certificate or filler only (--unconfined: passed on for
+# ZELServerCert.crt). The thumbprint of the certificate cardsetup imports: $QI_FILES/crt.sha1.
 mint() {
-  local crt=1500 key=1500 root=1500 pem=1500 arg dir=$QI_APP/cert/mint
+  local crt=1500 key=1500 root=1500 pem=1500 arg dir=$QI_APP/cert/mint unconfined=
   if (($# == 0)); then
     rm -rf "$dir"
     mkdir -p "$dir"
@@ -161,13 +164,13 @@ mint() {
   for arg in "$@"; do
     case $arg in
       crt=*) crt=${arg#crt=} ;; key=*) key=${arg#key=} ;;
-      root=*) root=${arg#root=} ;; pem=*) pem=${arg#pem=} ;;
+      root=*) root=${arg#root=} ;; pem=*) pem=${arg#pem=} ;; --unconfined) unconfined=$arg ;;
       *) die "mint: unknown '$arg'" ;;
     esac
   done
   rm -rf "$dir"
   mkdir -p "$dir"
-  pem_of_size "$dir/ZELServerCert.crt" "$crt" "$QI_HOST test $QI_COUNT"
+  pem_of_size "$dir/ZELServerCert.crt" "$crt" "$QI_HOST test $QI_COUNT" $unconfined
   pem_of_size "$dir/ZELServerCert.key" "$key" "key $QI_COUNT"
   pem_of_size "$dir/ZELRootCA.pem" "$root" "root $QI_COUNT"
   pem_of_size "$dir/ZELServerCert.pem" "$pem" "pem $QI_COUNT"
@@ -255,6 +258,9 @@ answers_https() { service_answers "$QI_APP/certpem/ZELRootCA.pem"; }
 
 in_root_store() { [[ $(probe root "$(cat "$1")") == present ]]; }
 not_in_root_store() { [[ $(probe root "$(cat "$1")") == absent ]]; }
+# roots_of_ours_are [SHA1FILE]: the local service's roots in the store are that one (or none).
+roots_of_ours_are() { [[ $(probe roots 'QARDEX Local Service Root') == "$(cat "${1:-/dev/null}")" ]]; }
+system_only() { system_and_administrators_only "$(probe dacl "$QI_APP_WIN\\$1")"; }
 
 # log_matches REGEX: the whole install log (one string) matches the extended regex.
 log_matches() {

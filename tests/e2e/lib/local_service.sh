@@ -31,3 +31,14 @@ service_refused() {
     sleep 0.3
   done
 }
+
+# system_and_administrators_only SDDL: owner and access list (installer_probe dacl) grant SYSTEM,
+# Administrators and the (administrator) owner only; Wine shows a list made from Unix modes.
+system_and_administrators_only() {
+  [[ $1 =~ ^O:([^:]+)D:P?(\(.+\))$ ]] || { qx_say "    $1"; return 1; }
+  local owner=${BASH_REMATCH[1]} aces=${BASH_REMATCH[2]}
+  while [[ $aces =~ ^\(A\;[^\;]*\;[^\;]*\;[^\;]*\;[^\;]*\;(SY|BA|$owner)\)(.*)$ ]]; do
+    aces=${BASH_REMATCH[2]}
+  done
+  [[ -z $aces ]] || { qx_say "    $1"; false; }
+}

@@ -138,6 +138,18 @@ TEST_F(RouterTest, OriginAndHostLocks) {
   EXPECT_EQ(sessions.Count(), 0u);
 }
 
+TEST_F(RouterTest, DiagnosticsForApprovedOriginsOnly) {
+  EXPECT_EQ(Send("GET", "/v1/diagnostics", "", "Origin: https://evil.example\r\n").status, 403);
+  EXPECT_TRUE(starter.workers.empty());
+  EXPECT_EQ(Send("POST", "/v1/diagnostics").status, 405);
+  // The fake worker lists one reader and answers -1 to GetHCConnectNo and ServiceStatus.
+  const Answer answer = Send("GET", "/v1/diagnostics");
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.body.substr(answer.body.find(",\"readers\"")),
+            R"(,"readers":1,"hcCard":false,"serverReachable":false})");
+  EXPECT_EQ(sessions.Count(), 0u);
+}
+
 TEST_F(RouterTest, Preflight) {
   const Answer answer = Send("OPTIONS", "/v1/session/x/GetBasic", "",
                              "Origin: https://www.qardex.example\r\n"

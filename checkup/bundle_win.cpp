@@ -1,0 +1,156 @@
+// The support bundle: what a help desk needs to see why the set-up does not work, and nothing
+// about the card holder. Daily logs are masked before they enter the archive.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "checkup/diagnose_win.h"
+#include "checkup/log_masking.h"
+#include "checkup/stored_zip.h"
+#include "checkup/system_probes_win.h"
+#include "diag/temp_directory.h"
+#include "engine/session.h"
+#include "setup/install_layout.h"
+
+namespace qardex::checkup {
+
+namespace {
+
+// The daily logs of the last week of use.
+constexpr std::size_t kDailyLogs = 7;
+// Larger files are cut to their last part: the newest entries say most.
+constexpr std::uintmax_t kLargestFile = 4 * 1024 * 1024;
+constexpr char kDailyLogPrefix[] = "QARDEX.err.";
+constexpr char kDailyLogSuffix[] = ".log";
+
+std::optional<std::string> ReadTail(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  if (size > kLargestFile) file.seekg(static_cast<std::streamoff>(size - kLargestFile));
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return std::nullopt;
+  return text;
+}
+
+void AddFile(std::vector<ZipEntry>& entries, std::string name, const std::filesystem::path& path) {
+  const std::optional<std::string> text = ReadTail(path);
+  entries.push_back(
+      {std::move(name), text ? *text : "(cannot be read: " + path.u8string() + ")\r\n"});
+}
+
+// The newest daily logs by their names (the date is in the name), oldest first.
+std::vector<std::filesystem::path> RecentDailyLogs(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> logs;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().u8string();
+    const std::size_t prefix = sizeof kDailyLogPrefix - 1;
+    const std::size_t suffix = sizeof kDailyLogSuffix - 1;
+    if (name.size() == prefix + 8 + suffix && name.compare(0, prefix, kDailyLogPrefix) == 0 &&
+        name.compare(prefix + 8, suffix, kDailyLogSuffix) == 0) {
+      logs.push_back(it->path());
+    }
+  }
+  std::sort(logs.begin(), logs.end());
+  if (logs.size() > kDailyLogs) logs.erase(logs.begin(), logs.end() - kDailyLogs);
+  return logs;
+}
+
+std::string PolicyText() {
+  const PolicyFacts policies = ProbePolicies();
+  std::string text = "Chrome LocalNetworkAccessAllowedForUrls:\r\n";
+  for (const std::string& origin : policies.chromeOrigins) text += "  " + origin + "\r\n";
+  text += "Edge LocalNetworkAccessAllowedForUrls:\r\n";
+  for (const std::string& origin : policies.edgeOrigins) text += "  " + origin + "\r\n";
+  text += "Firefox Certificates\\Install:\r\n";
+  for (const std::string& file : policies.firefoxInstalls) text += "  " + file + "\r\n";
+  return text;
+}
+
+std::string VersionText() {
+  std::string text = "product " QARDEX_PRODUCT_VERSION "\r\ninterface ";
+  text += engine::kComponentVersion;
+  text += "\r\n";
+  // GetVersionEx reports what the program's manifest allows; RtlGetVersion the real one.
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
+      reinterpret_cast<void*>(ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr));
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (rtlGetVersion != nullptr && rtlGetVersion(&info) == 0) {
+    text += "windows " + std::to_string(info.dwMajorVersion) + "." +
+            std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber) + "\r\n";
+  }
+  return text;
+}
+
+std::pair<std::uint16_t, std::uint16_t> DosNow() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  const auto time =
+      static_cast<std::uint16_t>(now.wHour << 11 | now.wMinute << 5 | now.wSecond / 2);
+  const auto date =
+      static_cast<std::uint16_t>(std::max(now.wYear - 1980, 0) << 9 | now.wMonth << 5 | now.wDay);
+  return {time, date};
+}
+
+}  // namespace
+
+int WriteBundle(const std::filesystem::path& zip,
+                const std::optional<std::filesystem::path>& serviceLog) {
+  std::vector<ZipEntry> entries;
+  entries.push_back({"checks.txt", ReportText(RunChecks([](const Findings&) {}))});
+  entries.push_back({"versions.txt", VersionText()});
+  entries.push_back({"policies.txt", PolicyText()});
+  const std::optional<std::string> temp = diag::TempDirectory();
+  // The installer logs to the temporary folder of whoever ran it: this user, or LocalSystem
+  // (the system's own) for the Windows Installer package.
+  char windows[MAX_PATH + 1] = {};
+  const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
+  std::vector<std::string> installFolders;
+  if (temp) installFolders.push_back(*temp);
+  if (windowsLength > 0 && windowsLength < MAX_PATH) {
+    installFolders.push_back(std::string(windows, windowsLength) + "\\Temp\\");
+  }
+  for (const std::string& folder : installFolders) {
+    setup::Overflow overflow;
+    const std::optional<std::string> installLog = setup::InstallLogPath(folder, &overflow);
+    if (installLog && std::filesystem::exists(*installLog)) {
+      AddFile(entries, setup::kInstallLogName, *installLog);
+      break;
+    }
+  }
+  if (serviceLog && std::filesystem::exists(*serviceLog)) {
+    AddFile(entries, serviceLog->filename().u8string(), *serviceLog);
+  }
+  if (temp) {
+    for (const std::filesystem::path& log : RecentDailyLogs(*temp)) {
+      const std::optional<std::string> text = ReadTail(log);
+      if (text) entries.push_back({"daily/" + log.filename().u8string(), MaskDailyLog(*text)});
+    }
+  }
+  const auto [dosTime, dosDate] = DosNow();
+  const std::string archive = StoredZip(entries, dosTime, dosDate);
+  std::ofstream out(zip, std::ios::binary | std::ios::trunc);
+  out.write(archive.data(), static_cast<std::streamsize>(archive.size()));
+  out.close();
+  if (archive.empty() || !out) {
+    std::fprintf(stderr, "mQARDEXService: cannot write %s\n", zip.u8string().c_str());
+    return 1;
+  }
+  std::printf("bundle written: %s (%zu files)\n", zip.u8string().c_str(), entries.size());
+  return 0;
+}
+
+}  // namespace qardex::checkup

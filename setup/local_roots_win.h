@@ -1,0 +1,35 @@
+// The local machine's trusted root store, and the local service's own roots in it.
+#pragma once
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
+
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+namespace qardex::setup {
+
+struct StoreCloser {
+  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using CertStore = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
+
+struct ContextFreer {
+  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using CertContext = std::unique_ptr<const CERT_CONTEXT, ContextFreer>;
+
+// The local machine's "root" store, open for changes; null when it cannot be opened.
+CertStore OpenMachineRootStore();
+
+// Changes become lasting only when committed on some platforms (harmless elsewhere).
+bool CommitStore(HCERTSTORE store);
+
+// Deletes every root of the local service (known by its subject) except the certificate whose
+// encoded bytes are `keep` (none when empty), then commits. False when the store cannot be
+// opened, a deletion fails or the commit fails; what could be deleted is gone all the same.
+bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep);
+
+}  // namespace qardex::setup

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "card/apdu.h"
+#include "checkup/log_masking.h"
+#include "checkup/stored_zip.h"
+#include "checkup/verdicts.h"
+#include "keymint/certificate_set.h"
+#include "qardex_constants.h"
+#include "tests/unit/fakes/fake_pcsc.h"
+
+namespace qardex::checkup {
+namespace {
+
+using testing::FakePcsc;
+using testing::FakeReader;
+
+// "LEVEL CODE" of every finding that is not a PASS: one broken condition must give one line.
+std::string Complaints(const Findings& findings) {
+  std::string out;
+  for (const Finding& f : findings) {
+    if (f.level == Level::kPass) continue;
+    out += (out.empty() ? "" : " ") + std::string(f.level == Level::kWarn ? "WARN " : "FAIL ") +
+           f.code;
+  }
+  return out;
+}
+
+TEST(Checkup, EachBrokenCertificateConditionNamesItself) {
+  const std::time_t now = std::time(nullptr);
+  const keymint::ServerNames names{build::kLocalServiceHost, "127.0.0.1"};
+  const keymint::CertificateSet good = keymint::MintCertificateSet(names, now);
+  const keymint::CertificateSet other = keymint::MintCertificateSet(names, now);
+  const std::string crt = good.rootCertificate + good.serverCertificate;
+  const long day = 24 * 60 * 60;
+  const struct {
+    const char* name;
+    std::string certificates;
+    std::string key;
+    std::time_t when;
+    std::optional<int> rootCopies;
+    const char* complaints;
+  } cases[] = {
+      {"healthy", crt, good.serverKey, now, 1, ""},
+      {"no key file", crt, "", now, 1, "FAIL CERT_FILES"},
+      {"not PEM", "garbage", good.serverKey, now, 1, "FAIL CERT_FILES"},
+      {"key of another set", crt, other.serverKey, now, 1, "FAIL CERT_KEY"},
+      {"root of another set first", other.rootCertificate + good.serverCertificate, good.serverKey,
+       now, 1, "FAIL CERT_CHAIN"},
+      {"expired", crt, good.serverKey, now + 398 * day, 1, "FAIL CERT_EXPIRY"},
+      {"expires soon", crt, good.serverKey, now + 390 * day, 1, "WARN CERT_EXPIRY"},
+      {"root not in the store", crt, good.serverKey, now, 0, "FAIL ROOT_STORE"},
+  };
+  for (const auto& c : cases) {
+    const CertificateFacts facts = ExamineCertificates(c.certificates, c.key, c.when);
+    EXPECT_EQ(Complaints(JudgeCertificates(facts, c.rootCopies)), c.complaints) << c.name;
+  }
+}
+
+TEST(Checkup, HostsServiceAndPolicies) {
+  const std::string host = build::kLocalServiceHost;
+  const std::string entry = "127.0.0.1       " + host + " #mQARDEX use this. \r\n";
+  EXPECT_EQ(Complaints(JudgeHosts("# 127.0.0.1 localhost\r\n" + entry, host)), "");
+  EXPECT_EQ(Complaints(JudgeHosts("# 127.0.0.1 localhost\r\n", host)), "FAIL HOSTS");
+  EXPECT_EQ(Complaints(JudgeHosts(entry + "192.0.2.10 " + host + "\n", host)), "FAIL HOSTS");
+  EXPECT_EQ(Complaints(JudgeHosts(std::nullopt, host)), "FAIL HOSTS");
+
+  const struct {
+    ServiceFacts facts;
+    const char* complaints;
+  } services[] = {
+      {{true, true, 40, 40u}, ""},
+      {{true, true, 40, 0u}, ""},  // the system does not name the listener
+      {{false, false, 0, std::nullopt}, "FAIL SERVICE"},
+      {{true, false, 0, std::nullopt}, "FAIL SERVICE"},
+      {{true, false, 0, 77u}, "FAIL SERVICE FAIL PORT"},
+      {{true, true, 40, 77u}, "FAIL PORT"},
+      {{true, true, 40, std::nullopt}, "FAIL PORT"},
+  };
+  for (const auto& s : services) EXPECT_EQ(Complaints(JudgeService(s.facts)), s.complaints);
+
+  PolicyFacts policies{{"https://admin.example", "https://a.example", "http://b.example"},
+                       {"http://b.example", "https://a.example"},
+                       {"C:\\corp.crt", "c:\\program files\\q\\CERTPEM\\ZELRootCA.pem"},
+                       "C:\\Program Files\\Q\\certpem\\ZELRootCA.pem",
+                       {"https://a.example", "http://b.example"}};
+  EXPECT_EQ(Complaints(JudgePolicies(policies)), "");
+  policies.edgeOrigins.pop_back();
+  policies.firefoxInstalls.pop_back();
+  EXPECT_EQ(Complaints(JudgePolicies(policies)), "WARN POLICY_EDGE WARN POLICY_FIREFOX");
+}
+
+TEST(Checkup, ReadersAndCards) {
+  const testing::Bytes select(card::kSelectHC.begin(), card::kSelectHC.end());
+  const FakeReader hc{"HC", true, {{select, testing::Ok()}}};
+  const FakeReader otherCard{"Other", true, {{select, {0x6A, 0x82}}}};
+  const FakeReader empty{"Empty", false, {}};
+  const struct {
+    const char* name;
+    std::vector<FakeReader> readers;
+    card::PcscStatus establish;
+    const char* complaints;
+  } cases[] = {
+      {"HC card in the second reader", {empty, hc}, card::kPcscSuccess, ""},
+      {"smart-card service stopped",
+       {hc},
+       static_cast<card::PcscStatus>(0x8010001D),
+       "FAIL SMARTCARD_SERVICE"},
+      {"no reader", {}, card::kPcscSuccess, "FAIL READERS"},
+      {"no card", {empty}, card::kPcscSuccess, "FAIL CARD"},
+      {"another card", {empty, otherCard}, card::kPcscSuccess, "FAIL CARD"},
+  };
+  for (const auto& c : cases) {
+    FakePcsc pcsc;
+    pcsc.readers = c.readers;
+    pcsc.establishResult = c.establish;
+    const CardFacts facts = ExamineCards(pcsc);
+    EXPECT_EQ(Complaints(JudgeCards(facts)), c.complaints) << c.name;
+    EXPECT_EQ(pcsc.openContexts + pcsc.openCards, 0) << c.name;
+  }
+}
+
+TEST(Checkup, ReportFormsAndExitCode) {
+  const Findings findings{{Level::kPass, "HOSTS", "Fine."}, {Level::kFail, "CARD", "Say \"x\"."}};
+  EXPECT_EQ(ReportText(findings), "PASS HOSTS Fine.\nFAIL CARD Say \"x\".\n");
+  EXPECT_EQ(ReportJson(findings),
+            "{\"checks\":[{\"level\":\"PASS\",\"code\":\"HOSTS\",\"advice\":\"Fine.\"},"
+            "{\"level\":\"FAIL\",\"code\":\"CARD\",\"advice\":\"Say \\\"x\\\".\"}],\"failed\":1,"
+            "\"warned\":0}\n");
+  EXPECT_EQ(ReportExitCode(findings), 1);
+  EXPECT_EQ(ReportExitCode({findings.front()}), 0);
+}
+
+TEST(Checkup, DailyLogMaskingKeepsLengthsAndOuterBytesOnly) {
+  // A Big5 name whose second byte is ']', a record cut short and an entry cut at the length limit.
+  const std::string name = "\xa4]\xa4p\xa9\xfa" + std::string(14, ' ');
+  const std::string log =
+      " 20261208 101010 HC ID [000012345678]\r\n: No error\n"
+      " 20261208 101010 basic [000055556666" +
+      name +
+      "B2233445560650412M1050101]\r\n: No error\n"
+      " 20261208 101011 basic [000055556666WANG]\r\n: No error\n"
+      " 20261208 101012 hc card data [1000000]\r\n: No error\n"
+      " 20261208 101013 HC ID [0000123456";
+  const std::string masked = MaskDailyLog(log);
+  EXPECT_EQ(masked,
+            " 20261208 101010 HC ID [0**********8]\r\n: No error\n"
+            " 20261208 101010 basic [0**********6\xa4" +
+                std::string(18, '*') +
+                " B********60*****2M1*****1]\r\n: No error\n"
+                " 20261208 101011 basic [0**********6W**G]\r\n: No error\n"
+                " 20261208 101012 hc card data [1*****0]\r\n: No error\n"
+                " 20261208 101013 HC ID [0********6");
+}
+
+TEST(Checkup, StoredZipOpensWithUnzip) {
+  const std::string big(70000, 'x');
+  const std::string archive =
+      StoredZip({{"checks.txt", "PASS HOSTS\r\n"}, {"daily/a.log", big}, {"empty", ""}}, 0, 0x21);
+  const std::string path = ::testing::TempDir() + "checkup_bundle.zip";
+  std::ofstream(path, std::ios::binary) << archive;
+  EXPECT_EQ(std::system(("unzip -tqq " + path).c_str()), 0);
+  std::string out;
+  if (FILE* pipe = popen(("unzip -p " + path + " daily/a.log").c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      out.append(buffer, n);
+    pclose(pipe);
+  }
+  EXPECT_EQ(out, big);
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace qardex::checkup
