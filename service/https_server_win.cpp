@@ -218,6 +218,10 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
   SocketHandle socket(raw);
   u_long nonBlocking = 1;
   if (ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) return;
+  // Answers are single small writes: never held back for an acknowledgement.
+  const BOOL noDelay = TRUE;
+  setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+             sizeof noDelay);
   SslPtr ssl(SSL_new(context.tls));
   if (!ssl || SSL_set_fd(ssl.get(), static_cast<int>(socket.get())) != 1) return;
 

@@ -121,7 +121,7 @@ check "... one worker runs for the user" test "$(worker_count)" -eq 1
 check "... the service's log says it started" grep -q 'worker started' <(service_log)
 status H_Sign ABCDEFGH >"$QX_FILES/killed.status" &
 sleep 2
-pkill -f 'mQARDEXService.exe --worker'
+pkill --ns $$ --nslist net -f 'mQARDEXService.exe --worker'
 wait $!
 check "a worker killed during H_Sign: 502 for that call" test "$(cat "$QX_FILES/killed.status")" == 502
 check "... 'worker ended during the call'" grep -q 'worker ended during the call' "$QX_FILES/body"

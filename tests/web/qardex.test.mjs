@@ -29,8 +29,9 @@ function fakeService(script = () => undefined, permission = () => "prompt") {
   const probed = () => service.log.some((r) => r.mode === "no-cors");
   const query = async ({ name }) => ({ state: permission(name, probed()) ?? fail(name) });
   setGlobal("navigator", permission === null ? {} : { permissions: { query } });
-  setGlobal("fetch", async (url, { method = "GET", mode, body, signal }) => {
+  setGlobal("fetch", async (url, { method = "GET", mode, body, signal, headers }) => {
     const request = { url, method, path: new URL(url).pathname, mode };
+    if (headers !== undefined) request.headers = headers;
     if (body !== undefined) request.body = JSON.parse(body);
     service.log.push(request);
     const answer = script(request) ?? serve(service, request);
@@ -66,7 +67,7 @@ const calls = (service) => service.log.filter((r) => kind(r) === "call" && r.mod
 const rejectsWith = (promise, code, status) => assert.rejects(promise,
   (e) => e instanceof QardexError && e.code === code && e.status === status);
 
-test("a call goes to its session's method and gives the result and lastError", async () => {
+test("a call goes to its session's method as a simple request (no preflight) and gives the result and lastError", async () => {
   const service = fakeService();
   const card = await connect();
   assert.match(service.log[0].url, /^https:\/\/[a-z0-9.-]+:[0-9]+\/v1\/session$/);

@@ -40,7 +40,7 @@ start_service() {
   QX_NET_PIDS[service-input]=$!
   for _ in $(seq 300); do
     if grep -q listening "$QX_FILES/service.out" 2>/dev/null; then
-      QX_SERVICE_UNIX_PID=$(pgrep -n -f 'mQARDEXService.exe --console')
+      QX_SERVICE_UNIX_PID=$(pgrep --ns $$ --nslist net -n -f 'mQARDEXService.exe --console')
       return 0
     fi
     kill -0 "$QX_SERVICE_PID" 2>/dev/null || break
@@ -57,8 +57,9 @@ stop_service() {
   QX_SERVICE_PID="" QX_SERVICE_UNIX_PID=""
 }
 
-# worker_count: how many workers of the service run now.
-worker_count() { pgrep -c -f 'mQARDEXService.exe --worker' || true; }
+# worker_count: how many workers of the service run now (in this file's network namespace: a
+# scenario file of the other lane may run a service too).
+worker_count() { pgrep --ns $$ --nslist net -c -f 'mQARDEXService.exe --worker' || true; }
 
 qx_text_of_units() { bytes_of_hex "$1" | iconv -f UTF-16BE -t UTF-8; }
 
