@@ -89,8 +89,10 @@ check "exit code 0" status_is 0
 check "console: deleted, then created" output_is "read file size $(size_of "$QI_FILES/hosts.before")"$'\n'"$tools_ok"$'OpenSCManager() looks OK.\nService deleted successfully\n'"$created"
 check "the run waited for the service to go away (${QI_ELAPSED} s)" test "$QI_ELAPSED" -ge 3
 check "service running again" service_as_installed
+# The order is what this checks: under load, Wine's service manager has been seen to start the new
+# service a second time after the first (cardsetup asks once).
 check "the earlier service stopped before the new one started" \
-  diff <(printf 'start\nstop\nstart\n') "$QI_APP/mQARDEXService.log"
+  diff <(printf 'start\nstop\nstart\n') <(head -n 3 "$QI_APP/mQARDEXService.log")
 
 scenario "certificate sources of exactly 1000 and 1001 bytes"
 mint crt=1001 key=1000 root=1000 pem=1001
