@@ -36,10 +36,10 @@ std::string JsonString(const std::string& text) {
 
 }  // namespace
 
-std::optional<CallSpec> ParseCall(const std::string& spec) {
-  CallSpec call;
-  const std::size_t colon = spec.find(':');
-  call.method = spec.substr(0, colon);
+std::optional<PlannedCall> ParseCall(const std::string& text) {
+  PlannedCall call;
+  const std::size_t colon = text.find(':');
+  call.method = text.substr(0, colon);
   const bool nameOk =
       !call.method.empty() && std::all_of(call.method.begin(), call.method.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
@@ -47,7 +47,7 @@ std::optional<CallSpec> ParseCall(const std::string& spec) {
   if (!nameOk) return std::nullopt;
   if (colon != std::string::npos) {
     if (call.method == "version") return std::nullopt;
-    call.argument = spec.substr(colon + 1);
+    call.argument = text.substr(colon + 1);
     if (!std::all_of(call.argument->begin(), call.argument->end(),
                      [](char c) { return c >= 0x20 && c < 0x7F; })) {
       return std::nullopt;
@@ -68,13 +68,13 @@ std::string CloseSessionRequest(const RequestBase& base, const std::string& sess
   return Request(base, "DELETE /v1/session/" + session, "", false);
 }
 
-std::string ArgumentFor(const CallSpec& call, int client, long index) {
+std::string ArgumentFor(const PlannedCall& call, int client, long index) {
   if (!call.argument) return {};
   return Replace(Replace(*call.argument, "{c}", std::to_string(client)), "{i}",
                  std::to_string(index));
 }
 
-std::string MethodRequest(const RequestBase& base, const std::string& session, const CallSpec& call,
+std::string MethodRequest(const RequestBase& base, const std::string& session, const PlannedCall& call,
                           const std::string& argument) {
   const std::string body =
       call.argument ? "{\"args\":[" + JsonString(argument) + "]}" : std::string("{\"args\":[]}");

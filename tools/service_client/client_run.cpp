@@ -32,14 +32,14 @@ Tallies RunClient(SSL_CTX* tls, const RunPlan& plan, int client, Record& record)
 
   std::string session;
   if (std::any_of(plan.calls.begin(), plan.calls.end(),
-                  [](const CallSpec& call) { return call.inSession(); })) {
+                  [](const PlannedCall& call) { return call.inSession(); })) {
     const Answer opened = exchange("session", -1, OpenSessionRequest(plan.base), "");
     session = SessionOf(opened.body);
     if (opened.status != 201 || session.empty()) return tallies;
   }
   for (long index = 0;; ++index) {
     if (plan.callsPerClient > 0 ? index >= plan.callsPerClient : Clock::now() >= plan.end) break;
-    const CallSpec& call = plan.calls[static_cast<std::size_t>(index) % plan.calls.size()];
+    const PlannedCall& call = plan.calls[static_cast<std::size_t>(index) % plan.calls.size()];
     const std::string argument = ArgumentFor(call, client, index);
     exchange(call.method, index,
              call.inSession() ? MethodRequest(plan.base, session, call, argument)

@@ -15,7 +15,7 @@ namespace qardex::service_client {
 struct RunPlan {
   Endpoint endpoint;
   RequestBase base;
-  std::vector<CallSpec> calls;
+  std::vector<PlannedCall> calls;
   long callsPerClient = 0;           // 0: until `end`
   Clock::time_point end{};           // used when callsPerClient is 0
   std::chrono::seconds timeout{60};  // for each exchange

@@ -11,7 +11,7 @@ namespace {
 
 TEST(ServiceClientCalls, DescriptionsAreReadOrRefused) {
   struct Case {
-    const char* spec;
+    const char* text;
     bool valid;
     const char* method;
     const char* argument;  // nullptr: none
@@ -27,11 +27,11 @@ TEST(ServiceClientCalls, DescriptionsAreReadOrRefused) {
                         {"H_Sign:a\tb", false, "", nullptr},
                         {"GetBasic/..", false, "", nullptr}};
   for (const Case& c : cases) {
-    const auto call = ParseCall(c.spec);
-    ASSERT_EQ(call.has_value(), c.valid) << c.spec;
+    const auto call = ParseCall(c.text);
+    ASSERT_EQ(call.has_value(), c.valid) << c.text;
     if (!call) continue;
     EXPECT_EQ(call->method, c.method);
-    EXPECT_EQ(call->argument.has_value(), c.argument != nullptr) << c.spec;
+    EXPECT_EQ(call->argument.has_value(), c.argument != nullptr) << c.text;
     if (c.argument) {
       EXPECT_EQ(*call->argument, c.argument);
     }
@@ -39,7 +39,7 @@ TEST(ServiceClientCalls, DescriptionsAreReadOrRefused) {
 }
 
 TEST(ServiceClientCalls, ArgumentsAreNumberedAndSentAsJsonStrings) {
-  const CallSpec call = *ParseCall("H_Sign:\"{c}\\{i}{i}");
+  const PlannedCall call = *ParseCall("H_Sign:\"{c}\\{i}{i}");
   const std::string argument = ArgumentFor(call, 3, 12);
   EXPECT_EQ(argument, "\"3\\1212");
   const std::string request = MethodRequest({"h:1", "https://o"}, "ab", call, argument);
