@@ -74,8 +74,8 @@ std::string ArgumentFor(const PlannedCall& call, int client, long index) {
                  std::to_string(index));
 }
 
-std::string MethodRequest(const RequestBase& base, const std::string& session, const PlannedCall& call,
-                          const std::string& argument) {
+std::string MethodRequest(const RequestBase& base, const std::string& session,
+                          const PlannedCall& call, const std::string& argument) {
   const std::string body =
       call.argument ? "{\"args\":[" + JsonString(argument) + "]}" : std::string("{\"args\":[]}");
   return Request(base, "POST /v1/session/" + session + "/" + call.method, body, true);

@@ -32,8 +32,8 @@ std::string OpenSessionRequest(const RequestBase& base);
 std::string CloseSessionRequest(const RequestBase& base, const std::string& session);
 // The argument with its placeholders filled in, as sent.
 std::string ArgumentFor(const PlannedCall& call, int client, long index);
-std::string MethodRequest(const RequestBase& base, const std::string& session, const PlannedCall& call,
-                          const std::string& argument);
+std::string MethodRequest(const RequestBase& base, const std::string& session,
+                          const PlannedCall& call, const std::string& argument);
 
 // The session id of a 201 answer's body; empty when it holds none.
 std::string SessionOf(const std::string& body);
