@@ -51,11 +51,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/lib/preamble.sh"
 
 scenario_init() {
   [[ $(id -u) -eq 0 ]] || qx_die "needs root (private namespaces, pcscd)"
-  if [[ -z ${QX_IN_NAMESPACE:-} ]]; then
-    export QX_IN_NAMESPACE=1
-    exec unshare --mount --net --propagation private bash "$0" "$@"
-  fi
-  ip link set lo up || qx_die "cannot bring up the loopback interface"
+  e2e_namespaces "$0" "$@"
   mount -t tmpfs -o mode=0755 qardex-run /run || qx_die "cannot mount a private /run"
 
   QX_WORK=$QX_E2E_DIR/work/$(basename "$0" .sh)
