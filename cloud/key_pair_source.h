@@ -11,6 +11,9 @@ class KeyPairSource {
   virtual ~KeyPairSource() = default;
   // A key pair nobody else holds, or null when none could be made (logged as the call's own).
   virtual KeyPair Take() = 0;
+  // The call that took a key pair is done with it (freed): a source that makes key pairs ahead
+  // makes the next one from now on, not while the call runs.
+  virtual void Done() {}
 };
 
 // Makes each key pair when it is asked for, on the caller's thread.

@@ -12,12 +12,14 @@ constexpr std::chrono::milliseconds kLongestWait{1000};
 constexpr std::chrono::milliseconds kRetryPause{1000};
 }  // namespace
 
-KeyPairsMadeAhead::KeyPairsMadeAhead(Maker maker, KeyPairSource& onMiss)
-    : maker_(std::move(maker)), onMiss_(onMiss) {
+KeyPairsMadeAhead::KeyPairsMadeAhead(Maker maker, KeyPairSource& onMiss,
+                                     std::chrono::milliseconds longestMakingWait)
+    : maker_(std::move(maker)), onMiss_(onMiss), longestMakingWait_(longestMakingWait) {
+  making_ = true;  // the first key pair, from the start: a call that comes now waits for it
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
-    // No thread: every call makes its own key pair.
+    making_ = false;  // no thread: every call makes its own key pair
   }
 }
 
@@ -32,7 +34,11 @@ KeyPairsMadeAhead::~KeyPairsMadeAhead() {
 
 KeyPair KeyPairsMadeAhead::Take() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The key pair being made is ready sooner than one this call would begin now.
+    const auto until = std::chrono::steady_clock::now() + longestMakingWait_;
+    changed_.wait_until(lock, until, [this] { return stopping_ || ready_ || !making_; });
+    ++inUse_;
     if (ready_) {
       KeyPair pair = std::move(ready_);
       changed_.notify_all();
@@ -40,6 +46,14 @@ KeyPair KeyPairsMadeAhead::Take() {
     }
   }
   return onMiss_.Take();
+}
+
+void KeyPairsMadeAhead::Done() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (inUse_ > 0) --inUse_;
+  }
+  changed_.notify_all();
 }
 
 void KeyPairsMadeAhead::Run() noexcept {
@@ -53,18 +67,28 @@ void KeyPairsMadeAhead::Run() noexcept {
 void KeyPairsMadeAhead::MakeWhileWanted() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
-    if (ready_) {
-      changed_.wait_for(lock, kLongestWait, [this] { return stopping_ || !ready_; });
+    if (ready_ || inUse_ > 0) {
+      changed_.wait_for(lock, kLongestWait,
+                        [this] { return stopping_ || (!ready_ && inUse_ == 0); });
       continue;
     }
+    making_ = true;
     lock.unlock();
-    KeyPair made = maker_(stopping_);
-    lock.lock();
-    if (made) {
-      ready_ = std::move(made);
-    } else {
-      changed_.wait_for(lock, kRetryPause, [this] { return stopping_.load(); });
+    KeyPair made;
+    try {
+      made = maker_(stopping_);
+    } catch (...) {
+      lock.lock();
+      making_ = false;
+      changed_.notify_all();
+      throw;
     }
+    lock.lock();
+    making_ = false;
+    const bool failed = !made;
+    ready_ = std::move(made);
+    changed_.notify_all();
+    if (failed) changed_.wait_for(lock, kRetryPause, [this] { return stopping_.load(); });
   }
 }
 

@@ -1,10 +1,13 @@
 // One client key pair kept ready, made on a background thread at start and again after each
-// hand-over, so that a call need not wait for RSA key generation. Each key pair is handed over
-// once and not kept; one still waiting when the source ends is freed, its private numbers
-// cleansed, by libcrypto. A call that finds none ready makes its own.
+// use (once the calls that took key pairs are done with them, so that the making does not slow
+// a call down), so that a call need not wait for RSA key generation. Each key pair is handed
+// over once and not kept; one still waiting when the source ends is freed, its private numbers
+// cleansed, by libcrypto. A call that comes while a key pair is being made waits for that one;
+// a call that finds none ready or being made makes its own.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,14 +21,18 @@ class KeyPairsMadeAhead final : public KeyPairSource {
  public:
   // Makes one key pair on the background thread; returns null soon after `stop` turns true.
   using Maker = std::function<KeyPair(const std::atomic<bool>& stop)>;
-  // `onMiss` makes the key pair of a call that finds none ready; it outlives this source.
-  KeyPairsMadeAhead(Maker maker, KeyPairSource& onMiss);
+  // `onMiss` makes the key pair of a call that finds none ready; it outlives this source. A call
+  // waits at most `longestMakingWait` for the key pair being made (a few milliseconds' work;
+  // the bound is for a maker that hangs).
+  KeyPairsMadeAhead(Maker maker, KeyPairSource& onMiss,
+                    std::chrono::milliseconds longestMakingWait = std::chrono::seconds(2));
   // Ends the thread; a key pair it is making is abandoned.
   ~KeyPairsMadeAhead() override;
   KeyPairsMadeAhead(const KeyPairsMadeAhead&) = delete;
   KeyPairsMadeAhead& operator=(const KeyPairsMadeAhead&) = delete;
 
   KeyPair Take() override;
+  void Done() override;
 
  private:
   void Run() noexcept;
@@ -33,9 +40,12 @@ class KeyPairsMadeAhead final : public KeyPairSource {
 
   Maker maker_;
   KeyPairSource& onMiss_;
+  const std::chrono::milliseconds longestMakingWait_;
   std::mutex mutex_;
   std::condition_variable changed_;
   KeyPair ready_;
+  bool making_ = false;
+  int inUse_ = 0;  // key pairs taken and not yet done with
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

@@ -20,7 +20,17 @@ OpenSslSessionKeys::OpenSslSessionKeys(KeyPairSource& clientKeys) : clientKeys_(
   ERR_load_crypto_strings();
 }
 
-void OpenSslSessionKeys::GenerateKeyPair() { clientKey_ = clientKeys_.Take(); }
+OpenSslSessionKeys::~OpenSslSessionKeys() {
+  clientKey_.reset();
+  if (tookClientKey_) clientKeys_.Done();
+}
+
+void OpenSslSessionKeys::GenerateKeyPair() {
+  clientKey_.reset();
+  if (tookClientKey_) clientKeys_.Done();
+  clientKey_ = clientKeys_.Take();
+  tookClientKey_ = true;
+}
 
 int OpenSslSessionKeys::WritePrivateKey(const char* passphrase) {
   return write_private_key(clientKey_.get(), passphrase, &privateKeyText_);

@@ -11,6 +11,10 @@ class OpenSslSessionKeys final : public SessionKeys {
  public:
   // The client key pair comes from `clientKeys`, which outlives this object.
   explicit OpenSslSessionKeys(KeyPairSource& clientKeys = KeysMadeInTheCall());
+  // Frees the client key pair and tells its source.
+  ~OpenSslSessionKeys() override;
+  OpenSslSessionKeys(const OpenSslSessionKeys&) = delete;
+  OpenSslSessionKeys& operator=(const OpenSslSessionKeys&) = delete;
   void GenerateKeyPair() override;
   int WritePrivateKey(const char* passphrase) override;
   int WritePublicKey(std::string& text) override;
@@ -25,6 +29,7 @@ class OpenSslSessionKeys final : public SessionKeys {
 
  private:
   KeyPairSource& clientKeys_;
+  bool tookClientKey_ = false;
   KeyPair clientKey_;
   KeyPair serverKey_;
   PemText privateKeyText_;

@@ -33,25 +33,31 @@ struct Maker {
   std::set<EVP_PKEY*> made;
 };
 
-TEST(KeyPairsMadeAhead, HandsEachMadeKeyPairOverOnceAndKeepsOneReady) {
+std::size_t MadeCount(Maker& maker) {
+  const std::lock_guard<std::mutex> lock(maker.mutex);
+  return maker.made.size();
+}
+
+TEST(KeyPairsMadeAhead, HandsEachMadeKeyPairOverOnceAndMakesTheNextWhenTheCallIsDone) {
   Maker maker;
   CountingMisses misses;
   KeyPairsMadeAhead source([&](const std::atomic<bool>& stop) { return maker(stop); }, misses);
   std::vector<KeyPair> taken;  // kept, so that no address comes back for another key
   std::set<EVP_PKEY*> handedOver;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-  while (handedOver.size() < 3 && Clock::now() < deadline) {
-    taken.push_back(source.Take());
-    if (std::lock_guard<std::mutex> lock(maker.mutex); maker.made.count(taken.back().get()) == 0) {
-      continue;  // a miss, made in the call
-    }
+  for (int call = 0; call < 3; ++call) {
+    taken.push_back(source.Take());  // waits for the one being made
+    ASSERT_EQ(misses.count, 0) << "call " << call << " made its own key pair";
     EXPECT_TRUE(handedOver.insert(taken.back().get()).second) << "handed over twice";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // While the call uses its key pair, no other is made.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(MadeCount(maker), handedOver.size()) << "made while call " << call << " ran";
+    source.Done();
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (MadeCount(maker) == handedOver.size() && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
-  EXPECT_EQ(handedOver.size(), 3u);
-  EXPECT_EQ(taken.size(), 3u + static_cast<std::size_t>(misses.count));
-  const std::lock_guard<std::mutex> lock(maker.mutex);
-  EXPECT_LE(maker.made.size(), 4u) << "more than one key pair made ahead";
+  EXPECT_EQ(MadeCount(maker), 4u) << "one key pair ready after the last call";
 }
 
 TEST(KeyPairsMadeAhead, CallWithoutAReadyKeyPairMakesItsOwnAndTheEndAbandonsTheMaking) {
@@ -71,7 +77,7 @@ TEST(KeyPairsMadeAhead, CallWithoutAReadyKeyPairMakesItsOwnAndTheEndAbandonsTheM
     const int before = misses.count;
     const Clock::time_point start = Clock::now();
     {
-      KeyPairsMadeAhead source(maker, misses);
+      KeyPairsMadeAhead source(maker, misses, std::chrono::milliseconds(50));
       while (makerState == 0 && Clock::now() - start < std::chrono::milliseconds(200)) {
         std::this_thread::yield();
       }
