@@ -1,6 +1,7 @@
 #include "tools/service_client/client_run.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace qardex::service_client {
 
@@ -39,6 +40,7 @@ Tallies RunClient(SSL_CTX* tls, const RunPlan& plan, int client, Record& record)
   }
   for (long index = 0;; ++index) {
     if (plan.callsPerClient > 0 ? index >= plan.callsPerClient : Clock::now() >= plan.end) break;
+    if (index > 0 && plan.pause.count() > 0) std::this_thread::sleep_for(plan.pause);
     const PlannedCall& call = plan.calls[static_cast<std::size_t>(index) % plan.calls.size()];
     const std::string argument = ArgumentFor(call, client, index);
     exchange(call.method, index,

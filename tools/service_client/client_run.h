@@ -19,6 +19,8 @@ struct RunPlan {
   long callsPerClient = 0;           // 0: until `end`
   Clock::time_point end{};           // used when callsPerClient is 0
   std::chrono::seconds timeout{60};  // for each exchange
+  // Between two calls of a client, not counted in their times: paced calls, as pages make them.
+  std::chrono::milliseconds pause{0};
 };
 
 // Lines of the record file: "CLIENT\tINDEX\tCALL\tRESULT\tMICROS\tARGUMENT\tBODY" (RESULT is the

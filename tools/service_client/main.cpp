@@ -3,10 +3,12 @@
 // the calls in turn, all starting together; it prints one summary line, then one line per call.
 //
 //   qardex-service-client --ca FILE --origin URL [--host NAME] [--port N] [--address IPV4]
-//       [--clients N] [--calls N | --seconds S] [--timeout S] [--record FILE] CALL...
+//       [--clients N] [--calls N | --seconds S] [--timeout S] [--pause MS] [--record FILE]
+//       CALL...
 //
 // CALL is "version" (GET /v1/version) or METHOD[:ARGUMENT] (see call_plan.h). Defaults: the
-// build's host name and port, one client, one call each, 60 s for each exchange.
+// build's host name and port, one client, one call each, 60 s for each exchange, no pause
+// between a client's calls.
 // Summary: "clients=N seconds=T calls=N ok=N rate=R closed=N timeouts=N failed=N", where rate
 // is successful calls per second and closed/timeouts/failed count exchanges of any kind.
 // Exit status 0 when every exchange got a 2xx answer, 1 otherwise, 2 for a usage error.
@@ -29,7 +31,7 @@ using namespace qardex::service_client;
 constexpr char kUsage[] =
     "usage: qardex-service-client --ca FILE --origin URL [--host NAME] [--port N]\n"
     "         [--address IPV4] [--clients N] [--calls N | --seconds S] [--timeout S]\n"
-    "         [--record FILE] CALL...   (CALL: version | METHOD | METHOD:ARGUMENT)\n";
+    "         [--pause MS] [--record FILE] CALL...   (CALL: version | METHOD | METHOD:ARGUMENT)\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "qardex-service-client: %s\n%s", problem.c_str(), kUsage);
@@ -47,7 +49,8 @@ bool Number(const std::string& text, long low, long high, long& value) {
 int main(int argc, char** argv) {
   RunPlan plan;
   plan.endpoint.host = qardex::build::kLocalServiceHost;
-  long port = qardex::build::kLocalServicePort, clients = 1, calls = 0, seconds = 0, timeout = 60;
+  long port = qardex::build::kLocalServicePort, clients = 1, calls = 0, seconds = 0, timeout = 60,
+       pause = 0;
   std::string caFile, recordFile;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
       ok = Number(value, 1, 86400, seconds);
     else if (name == "--timeout")
       ok = Number(value, 1, 3600, timeout);
+    else if (name == "--pause")
+      ok = Number(value, 0, 60000, pause);
     else
       return Usage("unknown option " + name);
     if (!ok) return Usage("bad value for " + name + ": " + value);
@@ -91,6 +96,7 @@ int main(int argc, char** argv) {
   plan.base.host = plan.endpoint.host + ":" + std::to_string(port);
   plan.callsPerClient = calls > 0 || seconds > 0 ? calls : 1;
   plan.timeout = std::chrono::seconds(timeout);
+  plan.pause = std::chrono::milliseconds(pause);
 
   const auto tls = MakeClientContext(caFile);
   if (!tls) return Usage("cannot read the certificates of " + caFile);
