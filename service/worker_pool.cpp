@@ -166,6 +166,15 @@ CallOutcome WorkerPool::Call(const Caller& caller, std::uint64_t session, std::u
   return {CallStatus::Unavailable, {}, 0};
 }
 
+bool WorkerPool::StillServes(const Caller& caller, std::uint64_t openedOn) {
+  const std::lock_guard<std::mutex> hold(lock_);
+  const auto it = seats_.find(caller.windowsSession);
+  if (stopped_ || it == seats_.end()) return false;
+  const Seat& seat = it->second;
+  return seat.worker && seat.worker->Generation() == openedOn && !seat.worker->Ended() &&
+         seat.userSid == caller.userSid;
+}
+
 std::shared_ptr<ReaderWatcher> WorkerPool::WatchReaders(const Caller& caller) {
   const Connection worker = Acquire(caller);
   return worker ? worker->WatchReaders() : nullptr;

@@ -42,6 +42,10 @@ class WorkerPool {
                    std::string_view method, const std::vector<ipc::Value>& args,
                    const Abandoned& abandoned = {});
 
+  // Whether the worker of generation `openedOn` still runs for the caller: the engine session
+  // opened there is then still the one it holds.
+  bool StillServes(const Caller& caller, std::uint64_t openedOn);
+
   // A watcher of the readers of the caller's Windows session, its worker started when needed;
   // null when no worker can be had.
   std::shared_ptr<ReaderWatcher> WatchReaders(const Caller& caller);

@@ -5,10 +5,15 @@
 // the new worker, which is told to open the session first: the call then runs in a fresh engine
 // session, as in a control just made (lastError 0, the random generator seeded anew), rather than
 // failing for good. The call that was running when the worker ended is not repeated.
+//
+// GetVersion gives the build's version and changes nothing in the session: the service answers it
+// itself, without the trip to the worker, whenever it knows the session's lastError (the last one
+// the worker holding the session reported, or 0 for a session no worker holds yet).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "service/method_binding.h"
@@ -33,6 +38,8 @@ class WorkerSession final : public MethodSession {
   const Caller caller_;
   const std::uint64_t number_;
   std::uint64_t openedOn_ = 0;  // the generation of the worker that knows the session
+  // The session's lastError after its last answer; unknown after a call that got none.
+  std::optional<std::int32_t> lastError_ = 0;
 };
 
 class WorkerProvider final : public MethodProvider {

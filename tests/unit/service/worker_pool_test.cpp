@@ -77,5 +77,26 @@ TEST_F(WorkerPoolTest, IdleWorkersCloseAndSigningOffEndsTheWorker) {
   EXPECT_EQ(session.Call(kGetBasic, {}).lastError, 1);  // a new worker, a fresh session
 }
 
+TEST_F(WorkerPoolTest, GetVersionIsAnsweredHereWhileTheSessionsLastErrorIsKnown) {
+  const ipc::MethodSignature& getVersion = *ipc::FindMethod("GetVersion");
+  const auto here = [](const CallOutcome& answer, std::int32_t lastError) {
+    return answer.status == CallStatus::Ok && answer.result == ipc::Value::Text(u"0001") &&
+           answer.lastError == lastError;
+  };
+  WorkerSession session(pool, kAlice);
+  EXPECT_TRUE(here(session.Call(getVersion, {}), 0));  // a fresh session needs no worker
+  EXPECT_TRUE(starter.workers.empty());
+  session.Call(kGetBasic, {});
+  EXPECT_TRUE(here(session.Call(getVersion, {}), 1));
+  EXPECT_EQ(Worker(0).calls, 1);
+
+  Worker(0).script = Script::Die;  // the session's worker goes: its lastError with it
+  EXPECT_EQ(session.Call(kGetBasic, {}).status, CallStatus::WorkerEnded);
+  const CallOutcome asked = session.Call(getVersion, {});
+  EXPECT_EQ(asked.result, ipc::Value::Text(u"GetVersion"));  // the fake's answer: it was sent
+  EXPECT_EQ(Worker(1).openedSessions, 1);
+  EXPECT_TRUE(here(session.Call(getVersion, {}), 1));
+}
+
 }  // namespace
 }  // namespace qardex::service
