@@ -13,6 +13,8 @@
 // To find what a control call spends beyond the floor, QARDEX_SIGN_FLOOR_WITH may name steps
 // the control takes per call: "startup" (Windows Sockets started and cleaned up), "thread"
 // (libcrypto's per-thread state released), "proxy" (the connection through the proxy look-up).
+// QARDEX_SIGN_FLOOR_PAUSE_MS paces the calls as a benchmark paces the calls it compares with:
+// that many milliseconds between two calls, not counted in the mean.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -130,11 +132,16 @@ int main(int argc, char** argv) {
   if (readyKey) madeBefore.emplace();
   cloud::KeyPairSource& clientKeys =
       madeBefore ? static_cast<cloud::KeyPairSource&>(*madeBefore) : cloud::KeysMadeInTheCall();
+  const char* pauseText = std::getenv("QARDEX_SIGN_FLOOR_PAUSE_MS");
+  const DWORD pauseMs = pauseText != nullptr ? std::strtoul(pauseText, nullptr, 10) : 0;
   long found = 0;
-  const auto start = std::chrono::steady_clock::now();
-  for (long i = 0; i < iterations; ++i) found += SignOnce(connector, clientKeys) ? 1 : 0;
-  const std::chrono::duration<double, std::micro> elapsed =
-      std::chrono::steady_clock::now() - start;
+  std::chrono::duration<double, std::micro> elapsed{0};
+  for (long i = 0; i < iterations; ++i) {
+    if (i > 0 && pauseMs > 0) Sleep(pauseMs);
+    const auto start = std::chrono::steady_clock::now();
+    found += SignOnce(connector, clientKeys) ? 1 : 0;
+    elapsed += std::chrono::steady_clock::now() - start;
+  }
   std::printf("mean_us=%.1f iterations=%ld found=%ld\n", elapsed.count() / iterations, iterations,
               found);
   WSACleanup();
