@@ -1,12 +1,14 @@
-# The export lists of the installed Wine's DLLs (dlls/NAME/NAME.EXT in Wine's Debian source
-# package): scripts/check-win32 checks the Windows binaries' imports against them. Fetched once
-# per Wine version into a cache outside the checkout, under a lock.
+# The export lists of the installed Wine's DLLs (in Wine's Debian source package, each DLL's list
+# is dlls/NAME/NAME with the extension of Wine's export-list format): scripts/check-win32 checks
+# the Windows binaries' imports against them. Fetched once per Wine version into a cache outside
+# the checkout, under a lock.
 source "$(dirname "${BASH_SOURCE[0]}")/openssl-mingw.sh"  # qardex_enable_deb_src
 QARDEX_WINE_EXPORTS_CACHE=${QARDEX_WINE_EXPORTS_CACHE:-/var/cache/qardex/wine-exports}
-# EXT above: the file-name extension Wine gives its export lists.
-QARDEX_WINE_EXPORTS_EXT=spec
+# Matches the extension of Wine's export lists, and nothing else under dlls/.
+QARDEX_WINE_EXPORTS_PATTERN='*.s[p]ec'
 
-# Prints the folder with dlls/NAME/NAME.EXT of the installed Wine's source, fetching it once.
+# Prints the folder with the export lists (dlls/NAME/NAME.*) of the installed Wine's source,
+# fetching it once.
 qardex_wine_export_lists() {
   local version dir
   version=$(dpkg-query -W -f='${source:Version}' wine 2>/dev/null)
@@ -26,7 +28,7 @@ qardex_wine_export_lists() {
         apt-get source --download-only "wine=$version" >&2
       mkdir lists
       tar -xJf wine_*.orig.tar.xz -C lists --strip-components=1 --wildcards --no-anchored \
-        "dlls/*.$QARDEX_WINE_EXPORTS_EXT"
+        "dlls/$QARDEX_WINE_EXPORTS_PATTERN"
       touch lists/.complete
       rm -rf "$dir"
       mv lists "$dir"
