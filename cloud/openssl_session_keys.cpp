@@ -20,14 +20,16 @@ OpenSslSessionKeys::OpenSslSessionKeys(KeyPairSource& clientKeys) : clientKeys_(
   ERR_load_crypto_strings();
 }
 
-OpenSslSessionKeys::~OpenSslSessionKeys() {
+OpenSslSessionKeys::~OpenSslSessionKeys() { FreeClientKey(); }
+
+void OpenSslSessionKeys::FreeClientKey() {
   clientKey_.reset();
   if (tookClientKey_) clientKeys_.Done();
+  tookClientKey_ = false;
 }
 
 void OpenSslSessionKeys::GenerateKeyPair() {
-  clientKey_.reset();
-  if (tookClientKey_) clientKeys_.Done();
+  FreeClientKey();
   clientKey_ = clientKeys_.Take();
   tookClientKey_ = true;
 }

@@ -28,6 +28,9 @@ class OpenSslSessionKeys final : public SessionKeys {
   static constexpr int kOutputCapacity = 256;
 
  private:
+  // Frees the client key pair and tells its source the call is done with it.
+  void FreeClientKey();
+
   KeyPairSource& clientKeys_;
   bool tookClientKey_ = false;
   KeyPair clientKey_;
