@@ -57,24 +57,33 @@ struct FirstBytes {
   ConnectionRegistry::Slot* slot = nullptr;
 };
 
+// How a TLS step begins: at once, or (a read with nothing buffered) once the socket has bytes.
+// Under Wine every socket call is several round trips to its server, so a read that would only
+// find the socket empty is worth sparing.
+enum class Start { Step, AwaitInput };
+
 // Runs one TLS step until it completes; false on failure, deadline or halt. With `first` (a
 // read between requests), the first bytes that arrive set first->at, bring the deadline
 // forward to first->limit from then and mark the connection busy.
 template <class Step>
 bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const Halt& halt, Step step,
-            int& result, FirstBytes* first = nullptr) {
+            int& result, FirstBytes* first = nullptr, Start start = Start::Step) {
+  int wanted = start == Start::AwaitInput ? SSL_ERROR_WANT_READ : 0;
   while (true) {
-    ERR_clear_error();
-    result = step();
-    if (result > 0) return true;
-    const int error = SSL_get_error(ssl, result);
-    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
-    if (!WaitForSocket(socket, error == SSL_ERROR_WANT_WRITE, deadline, halt)) return false;
-    if (first != nullptr && error == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
+    if (wanted == 0) {
+      ERR_clear_error();
+      result = step();
+      if (result > 0) return true;
+      wanted = SSL_get_error(ssl, result);
+      if (wanted != SSL_ERROR_WANT_READ && wanted != SSL_ERROR_WANT_WRITE) return false;
+    }
+    if (!WaitForSocket(socket, wanted == SSL_ERROR_WANT_WRITE, deadline, halt)) return false;
+    if (first != nullptr && wanted == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
       if (!first->slot->Busy()) return false;
       first->at = Clock::now();
       deadline = std::min(deadline, first->at + first->limit);
     }
+    wanted = 0;
   }
 }
 
@@ -107,7 +116,7 @@ bool ClientGone(SSL* ssl, SOCKET socket, std::string* kept) {
     timeval now{0, 0};
     const int ready = select(0, &set, nullptr, nullptr, &now);
     if (ready == SOCKET_ERROR) return true;
-    if (ready == 0 && SSL_pending(ssl) == 0) return false;
+    if (ready == 0 && SSL_has_pending(ssl) == 0) return false;
     ERR_clear_error();
     const int read = SSL_read(ssl, scrap, sizeof scrap);
     if (read > 0) {
@@ -248,7 +257,8 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
     } else if (RunTls(
                    ssl.get(), socket.get(), deadline, halt,
                    [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
-                   betweenRequests ? &first : nullptr)) {
+                   betweenRequests ? &first : nullptr,
+                   SSL_has_pending(ssl.get()) ? Start::Step : Start::AwaitInput)) {
       input.assign(buffer, static_cast<std::size_t>(received));
     } else {
       return;  // closed by the client, failed, too slow, evicted, or the service stops
