@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <utility>
 
 #include "cloud/server_connection.h"
 #include "diag/error_log.h"
@@ -89,8 +90,8 @@ ScriptAnswer AskWinHttp(const std::wstring& url, WINHTTP_AUTOPROXY_OPTIONS optio
 // accepts but never answers then holds WinHTTP for as long as the server
 // likes), so the question runs on a helper thread that the call waits for no
 // longer than kDiscoveryLimitMs. A helper that overruns finishes on its own:
-// it holds a reference on this module, so the library stays loaded until it
-// has left. While one is still out, no second one starts.
+// it holds a reference on this module, given back once it has returned, so the
+// library stays loaded until then. While one is still out, no second one starts.
 struct DiscoveryJob {
   std::wstring url;
   std::wstring scriptUrl;
@@ -102,7 +103,7 @@ struct DiscoveryJob {
 
 std::atomic<bool> helperOut{false};
 
-DWORD WINAPI RunDiscoveryJob(void* parameter) {
+void CALLBACK RunDiscoveryJob(PTP_CALLBACK_INSTANCE instance, void* parameter) {
   HMODULE module = nullptr;
   {
     const std::unique_ptr<std::shared_ptr<DiscoveryJob>> handOver(
@@ -117,13 +118,12 @@ DWORD WINAPI RunDiscoveryJob(void* parameter) {
     SetEvent(job->done.get());
   }
   helperOut.store(false);
-  FreeLibraryAndExitThread(module, 0);
-  return 0;
+  FreeLibraryWhenCallbackReturns(instance, module);
 }
 
-// Waits for the helper in slices, beating `pulse` after each: WAIT_OBJECT_0 once it is done.
-DWORD WaitForJob(HANDLE done, int limitMs, WaitPulse& pulse) {
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
+// Waits for the helper in slices until `deadline`, beating `pulse` after each: WAIT_OBJECT_0 once
+// it is done.
+DWORD WaitForJob(HANDLE done, ULONGLONG deadline, WaitPulse& pulse) {
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return WAIT_TIMEOUT;
@@ -134,45 +134,63 @@ DWORD WaitForJob(HANDLE done, int limitMs, WaitPulse& pulse) {
   }
 }
 
-ScriptAnswer AskWinHttpWithin(const std::wstring& url, const WINHTTP_AUTOPROXY_OPTIONS& options,
-                              int limitMs, WaitPulse& pulse) {
-  auto job = std::make_shared<DiscoveryJob>();
-  job->url = url;
-  job->options = options;
-  if (options.lpszAutoConfigUrl) {
-    job->scriptUrl = options.lpszAutoConfigUrl;
-    job->options.lpszAutoConfigUrl = job->scriptUrl.c_str();
+enum class Helper { Started, StillBusy, NotStarted };
+
+// The helpers' own pool of one thread at most. A thread kept from an earlier look-up starts the
+// next at once, where a new thread takes about a millisecond under Wine; the one thread is never
+// wanted twice, as a helper still out makes the next look-up "still busy".
+class HelperPool {
+ public:
+  HelperPool() : pool_(CreateThreadpool(nullptr)) {
+    InitializeThreadpoolEnvironment(&environment_);
+    if (pool_ != nullptr) {
+      SetThreadpoolThreadMaximum(pool_, 1);
+      SetThreadpoolCallbackPool(&environment_, pool_);
+    }
   }
-  if (!job->done.get()) return AskWinHttp(url, options);
-  if (helperOut.exchange(true)) {
-    diag::AppendErrorLog("proxy discovery still busy from an earlier call\n");
-    return {};
+  ~HelperPool() {
+    if (pool_ != nullptr) CloseThreadpool(pool_);
   }
+  HelperPool(const HelperPool&) = delete;
+  HelperPool& operator=(const HelperPool&) = delete;
+  bool Submit(PTP_SIMPLE_CALLBACK callback, void* context) {
+    return pool_ != nullptr && TrySubmitThreadpoolCallback(callback, context, &environment_);
+  }
+
+ private:
+  PTP_POOL pool_;
+  TP_CALLBACK_ENVIRON environment_{};
+};
+
+Helper StartHelper(const std::shared_ptr<DiscoveryJob>& job) {
+  if (!job->done.get()) return Helper::NotStarted;
+  if (helperOut.exchange(true)) return Helper::StillBusy;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCWSTR>(&RunDiscoveryJob), &job->module)) {
     helperOut.store(false);
-    return AskWinHttp(url, options);
+    return Helper::NotStarted;
   }
+  static HelperPool pool;
   auto handOver = std::make_unique<std::shared_ptr<DiscoveryJob>>(job);
-  const HANDLE thread = CreateThread(nullptr, 0, RunDiscoveryJob, handOver.get(), 0, nullptr);
-  if (!thread) {
+  if (!pool.Submit(RunDiscoveryJob, handOver.get())) {
     FreeLibrary(job->module);
     helperOut.store(false);
-    return AskWinHttp(url, options);
+    return Helper::NotStarted;
   }
   handOver.release();  // the helper owns it now
-  CloseHandle(thread);
-  if (WaitForJob(job->done.get(), limitMs, pulse) != WAIT_OBJECT_0) {
-    diag::AppendErrorLog("proxy discovery did not finish in time\n");
-    return {};
-  }
-  return job->answer;
+  return Helper::Started;
 }
 
 }  // namespace
 
-ProxySetting discover_proxy(const std::wstring& url, WaitPulse& pulse) {
-  ProxySetting result;
+struct ProxyLookup::State {
+  ProxySetting fixed;  // the answer, unless automatic configuration is asked
+  std::shared_ptr<DiscoveryJob> job;
+  Helper helper = Helper::NotStarted;
+  ULONGLONG deadline = 0;
+};
+
+ProxyLookup::ProxyLookup(const std::string& host) : state_(std::make_unique<State>()) {
   WINHTTP_AUTOPROXY_OPTIONS options{};
   options.fAutoLogonIfChallenged = FALSE;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
@@ -185,29 +203,55 @@ ProxySetting discover_proxy(const std::wstring& url, WaitPulse& pulse) {
     UseAutoDetection(options);
   } else {
     if (config.fAutoDetect) UseAutoDetection(options);
-    if (!configScript.empty()) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-      options.lpszAutoConfigUrl = configScript.get();
-    }
-    if (options.dwFlags == 0) {
-      result.proxy = staticProxy.Text();
-      result.bypass = staticBypass.Text();
-      return result;
-    }
-  }
-
-  const ScriptAnswer answer = AskWinHttpWithin(url, options, kDiscoveryLimitMs, pulse);
-  if (answer.found) {
-    result.autoDetected = 1;
-    result.proxy = answer.proxy;
-    result.bypass = answer.bypass;
-  } else if (!staticProxy.empty()) {
+    if (!configScript.empty()) options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     // When automatic discovery yields nothing, a static proxy the user also
     // configured still applies rather than a direct connection.
-    result.proxy = staticProxy.Text();
-    result.bypass = staticBypass.Text();
+    if (options.dwFlags == 0 || !staticProxy.empty()) {
+      state_->fixed.proxy = staticProxy.Text();
+      state_->fixed.bypass = staticBypass.Text();
+    }
+    if (options.dwFlags == 0) return;
   }
-  return result;
+
+  auto job = std::make_shared<DiscoveryJob>();
+  job->url = L"https://" + std::wstring(host.begin(), host.end());
+  job->options = options;
+  if (!configScript.empty()) {
+    job->scriptUrl = configScript.get();
+    job->options.lpszAutoConfigUrl = job->scriptUrl.c_str();
+  }
+  state_->deadline = GetTickCount64() + kDiscoveryLimitMs;
+  state_->helper = StartHelper(job);
+  state_->job = std::move(job);
+}
+
+ProxyLookup::~ProxyLookup() = default;  // a helper still out finishes on its own
+
+ProxySetting ProxyLookup::Finish(WaitPulse& pulse) {
+  const std::shared_ptr<DiscoveryJob> job = std::exchange(state_->job, nullptr);
+  if (!job) return state_->fixed;
+  ScriptAnswer answer;
+  switch (state_->helper) {
+    case Helper::NotStarted:
+      answer = AskWinHttp(job->url, job->options);
+      break;
+    case Helper::StillBusy:
+      diag::AppendErrorLog("proxy discovery still busy from an earlier call\n");
+      break;
+    case Helper::Started:
+      if (WaitForJob(job->done.get(), state_->deadline, pulse) == WAIT_OBJECT_0) {
+        answer = job->answer;
+      } else {
+        diag::AppendErrorLog("proxy discovery did not finish in time\n");
+      }
+      break;
+  }
+  if (!answer.found) return state_->fixed;
+  ProxySetting found;
+  found.autoDetected = 1;
+  found.proxy = answer.proxy;
+  found.bypass = answer.bypass;
+  return found;
 }
 
 }  // namespace qardex::cloud

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "cloud/pulsing_socket.h"
 #include "cloud/relay.h"
@@ -156,7 +157,26 @@ std::int32_t RunDialogue(const SessionRequest& request, SessionKeys& keys,
   return 0;
 }
 
+// Connects when finished, nothing before.
+class ConnectOnFinish final : public PendingConnection {
+ public:
+  ConnectOnFinish(ServerConnector& connector, std::string host, int port)
+      : connector_(connector), host_(std::move(host)), port_(port) {}
+  std::unique_ptr<StreamSocket> Finish(WaitPulse& pulse) override {
+    return connector_.Connect(host_, port_, pulse);
+  }
+
+ private:
+  ServerConnector& connector_;
+  std::string host_;
+  int port_;
+};
+
 }  // namespace
+
+std::unique_ptr<PendingConnection> ServerConnector::Begin(const std::string& host, int port) {
+  return std::make_unique<ConnectOnFinish>(*this, host, port);
+}
 
 std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
                                ServerConnector& connector, const card::CardChannel& card,
@@ -164,6 +184,9 @@ std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
   const std::string host = request.host.substr(0, kHostLimit);
   const std::string portText = request.portText.substr(0, kPortTextLimit);
   AppendErrorLog("Send Hello");
+  // The proxy look-up runs while the key pair and its texts are made.
+  const std::unique_ptr<PendingConnection> connection =
+      connector.Begin(host, std::atoi(portText.c_str()));
   keys.GenerateKeyPair();
 
   // The private key's text is only made, never used; its passphrase is the
@@ -176,8 +199,7 @@ std::int32_t cloud_sam_session(const SessionRequest& request, SessionKeys& keys,
   std::string publicKeyText;
   if (keys.WritePublicKey(publicKeyText) <= 0) return codes::kWritePublicKeyFailed;
 
-  const std::unique_ptr<StreamSocket> socket =
-      connector.Connect(host, std::atoi(portText.c_str()), pulse);
+  const std::unique_ptr<StreamSocket> socket = connection->Finish(pulse);
   if (!socket) return codes::kServerUnreachable;
   PulsingSocket paced(*socket, pulse);
   return RunDialogue(request, keys, publicKeyText, paced, card, result);

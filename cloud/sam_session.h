@@ -37,6 +37,14 @@ class SessionKeys {
   virtual void LogCryptoError(const char* text) = 0;
 };
 
+// A connection begun ahead: what it needs that takes long and waits for no one (the proxy
+// look-up) runs beside the caller's own work until Finish connects.
+class PendingConnection {
+ public:
+  virtual ~PendingConnection() = default;
+  virtual std::unique_ptr<StreamSocket> Finish(WaitPulse& pulse) = 0;
+};
+
 // Opens the connection to the server (directly or through the proxy), beating `pulse` while
 // it waits.
 class ServerConnector {
@@ -44,6 +52,8 @@ class ServerConnector {
   virtual ~ServerConnector() = default;
   virtual std::unique_ptr<StreamSocket> Connect(const std::string& host, int port,
                                                 WaitPulse& pulse) = 0;
+  // By default nothing runs ahead: Finish connects.
+  virtual std::unique_ptr<PendingConnection> Begin(const std::string& host, int port);
 };
 
 // The session's inputs. The client random is drawn by the caller from the

@@ -2,6 +2,7 @@
 // user's HTTP proxy.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,13 +31,29 @@ struct ProxySetting {
   std::optional<std::wstring> bypass = std::wstring();
 };
 
-// Asks WinHTTP which proxy the user's configuration names for `url`.
-ProxySetting discover_proxy(const std::wstring& url, WaitPulse& pulse);
+// Asks WinHTTP which proxy the user's configuration names for the server `host`. Begun on
+// construction: the user's settings are read, and automatic discovery or a configuration script
+// runs on a helper thread while the caller goes on; Finish waits for it (kDiscoveryLimitMs from
+// the start at most) and logs what went wrong, as a look-up made then would.
+class ProxyLookup {
+ public:
+  explicit ProxyLookup(const std::string& host);
+  ~ProxyLookup();
+  ProxyLookup(const ProxyLookup&) = delete;
+  ProxyLookup& operator=(const ProxyLookup&) = delete;
+  // Once only.
+  ProxySetting Finish(WaitPulse& pulse);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Connects to `host`:`port`, through a CONNECT tunnel when a proxy is
 // configured (the proxy then resolves the server's name). 0 with `socket`
 // connected in blocking mode, or -1. Windows Sockets must be started. Every wait on the way
-// (discovery, connect, proxy dialogue) beats `pulse`.
-int connect_to_server(const std::string& host, int port, WinsockSocket& socket, WaitPulse& pulse);
+// (discovery, connect, proxy dialogue) beats `pulse`. `route`: the look-up begun for `host`.
+int connect_to_server(const std::string& host, int port, ProxyLookup& route, WinsockSocket& socket,
+                      WaitPulse& pulse);
 
 }  // namespace qardex::cloud

@@ -86,10 +86,10 @@ int ConnectWithin(SOCKET socket, const sockaddr_in& peer, int limitMs, WaitPulse
 
 }  // namespace
 
-int connect_to_server(const std::string& host, int port, WinsockSocket& socket, WaitPulse& pulse) {
+int connect_to_server(const std::string& host, int port, ProxyLookup& route, WinsockSocket& socket,
+                      WaitPulse& pulse) {
   socket.Close();
-  const std::wstring url = L"https://" + std::wstring(host.begin(), host.end());
-  const ProxySetting setting = discover_proxy(url, pulse);
+  const ProxySetting setting = route.Finish(pulse);
   std::wprintf(L"\n\nProxyAutoDetected: %d\n", setting.autoDetected);
 
   ProxyEndpoint proxy;
