@@ -1,5 +1,6 @@
 #include "cloud/key_pairs_made_ahead.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -13,8 +14,12 @@ constexpr std::chrono::milliseconds kRetryPause{1000};
 }  // namespace
 
 KeyPairsMadeAhead::KeyPairsMadeAhead(Maker maker, KeyPairSource& onMiss,
-                                     std::chrono::milliseconds longestMakingWait)
-    : maker_(std::move(maker)), onMiss_(onMiss), longestMakingWait_(longestMakingWait) {
+                                     std::chrono::milliseconds longestMakingWait,
+                                     std::chrono::milliseconds quietAfterUse)
+    : maker_(std::move(maker)),
+      onMiss_(onMiss),
+      longestMakingWait_(longestMakingWait),
+      quietAfterUse_(quietAfterUse) {
   making_ = true;  // the first key pair, from the start: a call that comes now waits for it
   try {
     thread_ = std::thread([this] { Run(); });
@@ -51,7 +56,7 @@ KeyPair KeyPairsMadeAhead::Take() {
 void KeyPairsMadeAhead::Done() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (inUse_ > 0) --inUse_;
+    if (inUse_ > 0 && --inUse_ == 0) lastDone_ = std::chrono::steady_clock::now();
   }
   changed_.notify_all();
 }
@@ -70,6 +75,13 @@ void KeyPairsMadeAhead::MakeWhileWanted() {
     if (ready_ || inUse_ > 0) {
       changed_.wait_for(lock, kLongestWait,
                         [this] { return stopping_ || (!ready_ && inUse_ == 0); });
+      continue;
+    }
+    const auto quietFrom = lastDone_ + quietAfterUse_;
+    if (std::chrono::steady_clock::now() < quietFrom) {
+      changed_.wait_until(lock,
+                          std::min(quietFrom, std::chrono::steady_clock::now() + kLongestWait),
+                          [this] { return stopping_ || inUse_ > 0; });
       continue;
     }
     making_ = true;

@@ -60,6 +60,31 @@ TEST(KeyPairsMadeAhead, HandsEachMadeKeyPairOverOnceAndMakesTheNextWhenTheCallIs
   EXPECT_EQ(MadeCount(maker), 4u) << "one key pair ready after the last call";
 }
 
+bool MadeWithin(Maker& maker, std::size_t count, std::chrono::milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (MadeCount(maker) < count && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return MadeCount(maker) >= count;
+}
+
+TEST(KeyPairsMadeAhead, NextKeyPairWaitsForAQuietTimeAndACallInItMakesItsOwn) {
+  Maker maker;
+  CountingMisses misses;
+  KeyPairsMadeAhead source([&](const std::atomic<bool>& stop) { return maker(stop); }, misses,
+                           std::chrono::seconds(2), std::chrono::milliseconds(300));
+  ASSERT_TRUE(MadeWithin(maker, 1, std::chrono::seconds(10)));  // the first: at once
+  KeyPair first = source.Take();
+  source.Done();
+  // The call that follows at once does not wait for a key pair begun after the quiet time.
+  KeyPair own = source.Take();
+  EXPECT_EQ(misses.count, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(MadeCount(maker), 1u) << "made while a call used its own key pair";
+  source.Done();
+  EXPECT_TRUE(MadeWithin(maker, 2, std::chrono::seconds(10)));
+}
+
 TEST(KeyPairsMadeAhead, CallWithoutAReadyKeyPairMakesItsOwnAndTheEndAbandonsTheMaking) {
   CountingMisses misses;
   std::atomic<int> makerState{0};  // 1 making, 2 stopped by the source, 3 ran out of time
