@@ -5,8 +5,9 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "service/http_exchange.h"
@@ -139,6 +140,25 @@ void StreamEvents(SSL* ssl, SOCKET socket, EventFeed& feed, const ConnectionLimi
   }
 }
 
+DWORD WINAPI RunHandedOver(void* parameter) {
+  const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
+  (*work)();
+  return 0;
+}
+
+// Runs `work` (which lets nothing escape) on a thread of its own that nobody waits for. Not
+// std::thread(...).detach(): with this toolchain's thread library a thread that ends before its
+// creator detaches it can leave its bookkeeping to the next new thread, which then starts
+// without its argument (a crash seen when 200 connections came and closed at once).
+bool StartUnwatched(std::function<void()> work) {
+  auto handOver = std::make_unique<std::function<void()>>(std::move(work));
+  const HANDLE thread = CreateThread(nullptr, 0, RunHandedOver, handOver.get(), 0, nullptr);
+  if (thread == nullptr) return false;
+  handOver.release();  // the thread owns it now
+  CloseHandle(thread);
+  return true;
+}
+
 std::uint16_t PortOf(const sockaddr_in& address) { return ntohs(address.sin_port); }
 
 // The caller behind the connection. Only a peer on 127.0.0.1 is looked up: the system's table
@@ -201,20 +221,22 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
     if (accepted.get() == INVALID_SOCKET) continue;
     std::shared_ptr<ConnectionRegistry::Slot> slot = connections_->Admit(Clock::now());
     if (!slot) continue;  // every connection is busy: the newcomer is closed on leaving scope
+    bool started = false;
     try {
       auto owned = std::make_shared<SocketHandle>(accepted.Release());
-      std::thread([owned, slot, &stop, context = context_, connections = connections_] {
-        try {
-          ServeConnection(owned->Release(), *context, stop, *slot);
-        } catch (...) {
-          // Nothing leaves the thread; the connection is closed.
-        }
-        OPENSSL_thread_stop();  // a static OpenSSL keeps per-thread state otherwise
-        connections->Leave(slot);
-      }).detach();
+      started =
+          StartUnwatched([owned, slot, &stop, context = context_, connections = connections_] {
+            try {
+              ServeConnection(owned->Release(), *context, stop, *slot);
+            } catch (...) {
+              // Nothing leaves the thread; the connection is closed.
+            }
+            OPENSSL_thread_stop();  // a static OpenSSL keeps per-thread state otherwise
+            connections->Leave(slot);
+          });
     } catch (...) {
-      connections_->Leave(slot);
     }
+    if (!started) connections_->Leave(slot);
   }
   listener_.reset();
   connections_->WaitUntilEmpty(context_->limits.drainAtStop);
