@@ -1,10 +1,10 @@
 // One client key pair kept ready, made on a background thread at start and again after each
 // use (once the calls that took key pairs are done with them and a quiet time has passed, so
 // that the making does not slow a call or its answer down), so that a call need not wait for
-// RSA key generation. Each key pair is handed
-// over once and not kept; one still waiting when the source ends is freed, its private numbers
-// cleansed, by libcrypto. A call that comes while a key pair is being made waits for that one;
-// a call that finds none ready or being made makes its own.
+// RSA key generation. Each key pair is handed over once and not kept; one still waiting when the
+// source ends is freed, its private numbers cleansed, by libcrypto. A call that comes while a
+// key pair is being made waits for that one; a call that finds none ready or being made makes
+// its own.
 #pragma once
 
 #include <atomic>

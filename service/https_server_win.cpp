@@ -235,6 +235,7 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
             connections->Leave(slot);
           });
     } catch (...) {
+      // Out of memory: no thread serves the connection; its slot is given back below.
     }
     if (!started) connections_->Leave(slot);
   }

@@ -38,6 +38,14 @@ std::size_t MadeCount(Maker& maker) {
   return maker.made.size();
 }
 
+bool MadeWithin(Maker& maker, std::size_t count, std::chrono::milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (MadeCount(maker) < count && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return MadeCount(maker) >= count;
+}
+
 TEST(KeyPairsMadeAhead, HandsEachMadeKeyPairOverOnceAndMakesTheNextWhenTheCallIsDone) {
   Maker maker;
   CountingMisses misses;
@@ -52,20 +60,9 @@ TEST(KeyPairsMadeAhead, HandsEachMadeKeyPairOverOnceAndMakesTheNextWhenTheCallIs
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(MadeCount(maker), handedOver.size()) << "made while call " << call << " ran";
     source.Done();
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (MadeCount(maker) == handedOver.size() && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    MadeWithin(maker, handedOver.size() + 1, std::chrono::seconds(10));
   }
   EXPECT_EQ(MadeCount(maker), 4u) << "one key pair ready after the last call";
-}
-
-bool MadeWithin(Maker& maker, std::size_t count, std::chrono::milliseconds limit) {
-  const Clock::time_point deadline = Clock::now() + limit;
-  while (MadeCount(maker) < count && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return MadeCount(maker) >= count;
 }
 
 TEST(KeyPairsMadeAhead, NextKeyPairWaitsForAQuietTimeAndACallInItMakesItsOwn) {
