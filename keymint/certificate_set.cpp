@@ -40,7 +40,7 @@ CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now) {
 std::vector<NamedFile> FilesOf(const CertificateSet& set) {
   return {
       {kServerCertificateFile, set.rootCertificate + set.serverCertificate},
-      {kServerKeyFile, set.serverKey},
+      {kServerKeyFile, set.serverKey, FileAccess::kPrivateKey},
       {kServerChainFile, set.serverCertificate + set.rootCertificate},
       {kRootCertificateFile, set.rootCertificate},
   };

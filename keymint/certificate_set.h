@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "keymint/local_root.h"
+#include "keymint/new_file.h"
 
 namespace qardex::keymint {
 
@@ -35,6 +36,7 @@ CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now);
 struct NamedFile {
   std::string name;
   std::string content;
+  FileAccess access = FileAccess::kInherited;
 };
 
 std::vector<NamedFile> FilesOf(const CertificateSet& set);

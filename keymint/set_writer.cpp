@@ -1,9 +1,9 @@
 #include "keymint/set_writer.h"
 
-#include <fstream>
 #include <system_error>
 
 #include "keymint/mint_error.h"
+#include "keymint/new_file.h"
 
 namespace qardex::keymint {
 
@@ -54,14 +54,6 @@ class Rollback {
   throw MintError(step + " " + name + " failed: " + error.message());
 }
 
-void WriteFile(const fs::path& path, const std::string& name, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) throw MintError("cannot create a temporary file for " + name);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) throw MintError("cannot write " + name + " completely");
-}
-
 }  // namespace
 
 void WriteAllOrNothing(const fs::path& folder, const std::vector<NamedFile>& files) {
@@ -71,7 +63,7 @@ void WriteAllOrNothing(const fs::path& folder, const std::vector<NamedFile>& fil
     const fs::path temporary = WithSuffix(folder, file.name, kNewSuffix);
     fs::remove(temporary, error);
     rollback.Created(temporary);
-    WriteFile(temporary, file.name, file.content);
+    WriteNewFile(temporary, file.name, file.content, file.access);
   }
   for (const NamedFile& file : files) {
     const fs::path target = folder / fs::u8path(file.name);

@@ -49,7 +49,8 @@ void Report(DWORD state, int exitCode = 0) {
     status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
   }
   // A start may wait the whole listen retry for its port before it runs.
-  constexpr auto kStartHint = qardex::service::RetryPlan{}.window + std::chrono::seconds(10);
+  constexpr auto kStartHint =
+      std::chrono::milliseconds(std::chrono::seconds(qardex::build::kLocalServiceStartSeconds));
   status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0
                       : state == SERVICE_START_PENDING ? static_cast<DWORD>(kStartHint.count())
                                                        : 10000;

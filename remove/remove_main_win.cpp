@@ -1,7 +1,7 @@
 // cardremove: stops and deletes the service "mQARDEX", runs the browser-store removal script of
 // the installation folder and deletes the local service's roots from the machine's root store.
 // Exit code 0, or -1 when the Service Control Manager cannot be reached, the script's command
-// would be too long or others can change the script.
+// would be too long or others can change the script, its folder or a folder above.
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -29,19 +29,20 @@ int Remove() {
   // The service goes all the same; the script, which runs elevated, is skipped when others can
   // change it or its folder.
   bool scriptRefused = false;
-  const int result =
-      RunRemoval(setup::SystemServiceControl(), *folder, ToConsole,
-                 [&folder, &scriptRefused](const std::string& command) {
-                   // On a line of its own, as the report of a command that does not fit.
-                   scriptRefused = !setup::OnlyAdministratorsCanWrite(
-                       setup::RemovalGuardedPaths(*folder),
-                       [](const std::string& line) { ToConsole("\n" + line); });
-                   if (scriptRefused) {
-                     ToConsole(setup::Format(text::kScriptSkipped, setup::kUntrustScript));
-                   } else {
-                     setup::RunThroughInterpreter(command);
-                   }
-                 });
+  const int result = RunRemoval(
+      setup::SystemServiceControl(), *folder, ToConsole,
+      [&folder, &scriptRefused](const std::string& command) {
+        // On a line of its own, as the report of a command that does not fit.
+        const setup::LineSink report = [](const std::string& line) { ToConsole("\n" + line); };
+        scriptRefused =
+            !setup::OnlyAdministratorsCanMove(setup::AncestorFolders(*folder), report) ||
+            !setup::OnlyAdministratorsCanWrite(setup::RemovalGuardedPaths(*folder), report);
+        if (scriptRefused) {
+          ToConsole(setup::Format(text::kScriptSkipped, setup::kUntrustScript));
+        } else {
+          setup::RunThroughInterpreter(command);
+        }
+      });
   // No root of the local service outlives it; a failure here leaves the result as it is.
   setup::RemoveLocalServiceRoots({});
   return scriptRefused ? -1 : result;

@@ -195,9 +195,15 @@ bool HttpsServer::Listen(unsigned short port, std::string& error) {
     error = "cannot make a socket (error " + std::to_string(WSAGetLastError()) + ")";
     return false;
   }
+  // Without it another program could bind the same address beside the listener and take its
+  // connections: no listener then.
   BOOL exclusive = TRUE;
-  setsockopt(listener->get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-             reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  if (setsockopt(listener->get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+    error = "cannot make 127.0.0.1:" + std::to_string(port) + " exclusive (error " +
+            std::to_string(WSAGetLastError()) + ")";
+    return false;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);

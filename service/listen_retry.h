@@ -6,12 +6,14 @@
 #include <chrono>
 #include <functional>
 
+#include "qardex_constants.h"
 #include "service/service_clock.h"
 
 namespace qardex::service {
 
 struct RetryPlan {
-  std::chrono::milliseconds window{30000};  // from the first attempt to the last
+  // From the first attempt to the last.
+  std::chrono::milliseconds window{std::chrono::seconds(build::kLocalServicePortRetrySeconds)};
   std::chrono::milliseconds interval{500};
 };
 

@@ -11,6 +11,8 @@ namespace qardex::setup {
 inline constexpr std::uint64_t kCopyMinimumExclusive = 1000;
 // The import reads at most this many bytes; a file that fills them is too large.
 inline constexpr std::size_t kImportReadLimit = 8192;
+// The key's copy is made from at most this many bytes; a larger file is no key of the tool's.
+inline constexpr std::size_t kKeyReadLimit = 64 * 1024;
 
 constexpr bool WorthCopying(std::uint64_t sourceSize) { return sourceSize > kCopyMinimumExclusive; }
 

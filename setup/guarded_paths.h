@@ -16,6 +16,11 @@ namespace qardex::setup {
 std::vector<std::string> InstallerGuardedPaths(std::string_view folder,
                                                const InstallLayout& layout);
 
+// Every folder above `folder` up to its volume's root, nearest first: for C:\A\B these are C:\A
+// and C:\ (for \\server\share\A the share's root \\server\share\, likewise after \\?\). Empty
+// for a root, and for a path of no such form.
+std::vector<std::string> AncestorFolders(std::string_view folder);
+
 // The uninstaller's: the folder and the script it runs from there.
 std::vector<std::string> RemovalGuardedPaths(std::string_view folder);
 

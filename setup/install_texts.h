@@ -58,6 +58,18 @@ inline constexpr char kStartFailed[] = "StartService %s failed (%d)\n";
 inline constexpr char kStartPending[] = "Service start pending...\n";
 inline constexpr char kFailureActionsFailed[] =
     "ChangeServiceConfig2() failure actions for %s failed, error: %d.\n";
+// After the start: the service must run and hold its own port.
+inline constexpr char kStatusFailed[] = "QueryServiceStatusEx() for %s failed.\n";
+inline constexpr char kListenersUnknown[] = "GetExtendedTcpTable() failed, error: %d.\n";
+// %s:%u the address and port, %s who holds it (one of the two below), %s the service.
+inline constexpr char kPortHeld[] = "%s:%u is held by %s, not by the service %s: stopped.\n";
+inline constexpr char kProgramAndProcess[] = "%s (process %u)";
+inline constexpr char kProcessOnly[] = "process %u";
+inline constexpr char kNotListening[] =
+    "Service %s (process %u) runs but does not listen on %s:%u: stopped.\n";
+inline constexpr char kStoppedWhileStarting[] =
+    "Service %s stopped while starting, exit code %u (service-specific %u): stopped.\n";
+inline constexpr char kNotRunningInTime[] = "Service %s did not run within %d s: stopped.\n";
 
 // --- Root store ------------------------------------------------------------------------------
 inline constexpr char kNoFreshCertificate[] =
@@ -74,6 +86,10 @@ inline constexpr char kWritableByOthers[] =
 inline constexpr char kOwnerSuffix[] = " (its owner)";
 inline constexpr char kEveryoneNoAccessList[] = "Everyone (no access list)";
 inline constexpr char kAccessUnknown[] = "Access rights of %s unknown, error: %d: stopped.\n";
+
+// --- The tool's unprotected key file (console and install log) --------------------------------
+// %s its path: it stays readable as long as it is there.
+inline constexpr char kKeyNotDeleted[] = "%s cannot be deleted, error: %d: stopped.\n";
 
 // --- Set-up faults that end a run before anything is changed ---------------------------------
 inline constexpr char kTooLong[] = "%s longer than %d bytes: %s\n";

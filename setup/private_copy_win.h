@@ -5,10 +5,10 @@
 
 namespace qardex::setup {
 
-// Copies `source` over `destination` so that the copy carries a protected access list that
-// grants SYSTEM and Administrators full control and no one anything else, from the moment it
-// exists: the bytes go into a new file beside the destination, made with that list, which then
-// takes the destination's place. False (destination untouched) when any step fails.
-bool CopyForSystemOnly(const std::string& source, const std::string& destination);
+// Puts `content` over `destination` in a file that carries a protected access list granting
+// SYSTEM and Administrators full control and no one anything else, from the moment it exists:
+// the bytes go into a new file beside the destination, made with that list, which then takes
+// the destination's place. False (destination untouched) when any step fails.
+bool WriteForSystemOnly(const std::string& content, const std::string& destination);
 
 }  // namespace qardex::setup

@@ -29,17 +29,28 @@ class WinService final : public Service {
     return Outcome(ControlService(handle_.get(), SERVICE_CONTROL_STOP, &status));
   }
 
-  std::optional<ServiceState> State() override {
-    SERVICE_STATUS status = {};
-    if (!QueryServiceStatus(handle_.get(), &status)) return std::nullopt;
+  std::optional<ServiceStatus> Status() override {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(handle_.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof status, &size)) {
+      return std::nullopt;
+    }
+    ServiceStatus result;
+    result.processId = status.dwProcessId;
+    result.exitCode = status.dwWin32ExitCode;
+    result.serviceExitCode = status.dwServiceSpecificExitCode;
     switch (status.dwCurrentState) {
       case SERVICE_STOPPED:
-        return ServiceState::kStopped;
+        result.state = ServiceState::kStopped;
+        break;
       case SERVICE_RUNNING:
-        return ServiceState::kRunning;
+        result.state = ServiceState::kRunning;
+        break;
       default:
-        return ServiceState::kPending;
+        result.state = ServiceState::kPending;
     }
+    return result;
   }
 
   SystemError Delete() override { return Outcome(DeleteService(handle_.get())); }
@@ -57,7 +68,12 @@ class WinService final : public Service {
     failure.dwResetPeriod = policy.resetSeconds;
     failure.cActions = static_cast<DWORD>(actions.size());
     failure.lpsaActions = actions.data();
-    return Outcome(ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure));
+    if (!ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+      return LastError();
+    }
+    SERVICE_FAILURE_ACTIONS_FLAG onExit{policy.onFailureExit};
+    return Outcome(
+        ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onExit));
   }
 
  private:
@@ -112,6 +128,7 @@ class WinServiceControl final : public ServiceControl {
   }
 
   void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+  std::chrono::steady_clock::time_point Now() override { return std::chrono::steady_clock::now(); }
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "setup/install_layout.h"
 #include "setup/install_log_win.h"
 #include "setup/install_texts.h"
+#include "setup/listener_table_win.h"
 #include "setup/program_folder_win.h"
 #include "setup/root_store_win.h"
 #include "setup/service_manager_win.h"
@@ -66,7 +67,11 @@ int Install() {
     ToConsole(line);
     toLog(line);
   };
-  if (!OnlyAdministratorsCanWrite(InstallerGuardedPaths(*folder, *layout), toBoth)) return -1;
+  // Nor from one that someone else could swap for another by renaming a folder above it.
+  if (!OnlyAdministratorsCanMove(AncestorFolders(*folder), toBoth) ||
+      !OnlyAdministratorsCanWrite(InstallerGuardedPaths(*folder, *layout), toBoth)) {
+    return -1;
+  }
 
   if (UpdateHostsFile(SystemHostsFiles(), *hosts, build::kLocalServiceHost, ToConsole) ==
       HostsOutcome::kFailed) {
@@ -77,10 +82,15 @@ int Install() {
   const CopyFlags cleared = ClearToolOutput(*layout);
   toLog(Format(text::kLogKeyMint, RunThroughInterpreter(layout->keyMintCommand)));
   const PlacedFiles placed = PlaceCertificateFiles(*layout, cleared);
+  if (placed.keyDeleteError != 0) {
+    toBoth(Format(text::kKeyNotDeleted, layout->copies[kServerKeyCopy].source.c_str(),
+                  placed.keyDeleteError));
+    return -1;
+  }
   toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(layout->trustCommand)));
 
-  if (ReplaceAndStartService(SystemServiceControl(), kServiceName, layout->serviceProgram,
-                             ToConsole, toLog) != 0) {
+  if (ReplaceAndStartService(SystemServiceControl(), SystemListenerTable(), kServiceName,
+                             {layout->serviceProgram}, ToConsole, toLog) != 0) {
     return -1;
   }
 

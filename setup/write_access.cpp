@@ -9,6 +9,10 @@ namespace {
 constexpr std::uint32_t kWriteRights =
     0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x40000000 | 0x10000000;
 
+// Delete a child, delete, change the access list, take ownership, generic write, generic all.
+constexpr std::uint32_t kMoveRights = 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x40000000 | 0x10000000;
+constexpr std::uint8_t kInheritOnly = 0x08;
+
 // Access-allowed, compound, object, callback and callback-object entries.
 bool Allows(std::uint8_t aceType) {
   return aceType == 0 || aceType == 4 || aceType == 5 || aceType == 9 || aceType == 11;
@@ -51,17 +55,31 @@ Trustee TrusteeOfSid(std::string_view sidText) {
   return Trustee::kOther;
 }
 
-std::optional<ForeignWriter> FindForeignWriter(const AccessList& list) {
+namespace {
+
+std::optional<ForeignWriter> FindForeign(const AccessList& list, std::uint32_t rights,
+                                         bool ownEntriesOnly) {
   if (list.everyone) return ForeignWriter{ForeignWriter::Kind::kEveryone};
   if (!list.ownerIsAdministrator) return ForeignWriter{ForeignWriter::Kind::kOwner};
   for (std::size_t i = 0; i < list.entries.size(); ++i) {
     const AccessEntry& entry = list.entries[i];
-    if (Allows(entry.aceType) && (entry.mask & kWriteRights) != 0 &&
+    if (ownEntriesOnly && (entry.aceFlags & kInheritOnly) != 0) continue;
+    if (Allows(entry.aceType) && (entry.mask & rights) != 0 &&
         !Trusted(entry.trustee, list.ownerIsAdministrator)) {
       return ForeignWriter{ForeignWriter::Kind::kEntry, i};
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ForeignWriter> FindForeignWriter(const AccessList& list) {
+  return FindForeign(list, kWriteRights, false);
+}
+
+std::optional<ForeignWriter> FindForeignMover(const AccessList& folder) {
+  return FindForeign(folder, kMoveRights, true);
 }
 
 }  // namespace qardex::setup

@@ -29,6 +29,7 @@ struct AccessEntry {
   Trustee trustee = Trustee::kOther;
   std::uint8_t aceType = 0;  // as the ACE header holds it
   std::uint32_t mask = 0;
+  std::uint8_t aceFlags = 0;  // likewise; inherit-only entries do not apply to the object itself
 };
 
 struct AccessList {
@@ -48,5 +49,12 @@ struct ForeignWriter {
 // the owner; nullopt when there is none. An owner may always rewrite the access list, so an owner
 // that is not an administrator is one.
 std::optional<ForeignWriter> FindForeignWriter(const AccessList& list);
+
+// For a folder above the installation folder: the first one besides the administrators that
+// can rename, delete, replace or re-permission it (delete it, change its access list or owner,
+// write or do anything to it) or any folder in it (delete a child); nullopt when there is none.
+// Only entries that apply to the folder itself count. Adding files and folders to it is allowed
+// (what standard users may do at a volume's root).
+std::optional<ForeignWriter> FindForeignMover(const AccessList& folder);
 
 }  // namespace qardex::setup

@@ -103,7 +103,8 @@ DWORD Read(const std::wstring& path, ReadRights& rights) {
     const PSID sid = EntrySid(header);
     // Every documented entry layout has the access mask right after the header.
     const DWORD mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask;
-    rights.list.entries.push_back(AccessEntry{TrusteeOf(sid, rights.owner), header->AceType, mask});
+    rights.list.entries.push_back(
+        AccessEntry{TrusteeOf(sid, rights.owner), header->AceType, mask, header->AceFlags});
     rights.sids.push_back(sid);
   }
   return ERROR_SUCCESS;
@@ -122,25 +123,38 @@ std::string Who(const ReadRights& rights, const ForeignWriter& writer) {
   return sid ? AccountName(sid) : "?";
 }
 
-}  // namespace
+using Finder = std::optional<ForeignWriter> (*)(const AccessList&);
 
-bool OnlyAdministratorsCanWrite(const std::vector<std::string>& paths, const LineSink& report) {
+// `missingIsFine`: what is not there cannot be started or trusted; a folder that nobody else
+// can write keeps it that way.
+bool NoForeignWriter(const std::vector<std::string>& paths, Finder find, bool missingIsFine,
+                     const LineSink& report) {
   for (const std::string& path : paths) {
     ReadRights rights;
     const DWORD error = Read(ToWide(path), rights);
-    // What is not there cannot be started or trusted; a folder that nobody else can write
-    // keeps it that way.
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+    if (missingIsFine && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+      continue;
+    }
     if (error != ERROR_SUCCESS) {
       report(Format(text::kAccessUnknown, path.c_str(), static_cast<int>(error)));
       return false;
     }
-    if (const std::optional<ForeignWriter> writer = FindForeignWriter(rights.list)) {
+    if (const std::optional<ForeignWriter> writer = find(rights.list)) {
       report(Format(text::kWritableByOthers, path.c_str(), Who(rights, *writer).c_str()));
       return false;
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool OnlyAdministratorsCanWrite(const std::vector<std::string>& paths, const LineSink& report) {
+  return NoForeignWriter(paths, FindForeignWriter, true, report);
+}
+
+bool OnlyAdministratorsCanMove(const std::vector<std::string>& folders, const LineSink& report) {
+  return NoForeignWriter(folders, FindForeignMover, false, report);
 }
 
 }  // namespace qardex::setup

@@ -14,4 +14,10 @@ namespace qardex::setup {
 // the first one that can (and by whom), or whose rights cannot be read, goes to `report`.
 bool OnlyAdministratorsCanWrite(const std::vector<std::string>& paths, const LineSink& report);
 
+// True when no one but the administrators can rename, delete, replace or re-permission any of
+// `folders` (the folders above the installation folder, AncestorFolders): whoever could, could
+// put a folder of their own in the installation folder's place after the check. Otherwise the
+// first one that someone else can (and who), or whose rights cannot be read, goes to `report`.
+bool OnlyAdministratorsCanMove(const std::vector<std::string>& folders, const LineSink& report);
+
 }  // namespace qardex::setup

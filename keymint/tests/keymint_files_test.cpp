@@ -136,6 +136,9 @@ TEST_F(KeyMintRun, WritesNoKeyButTheServers) {
     for (const auto& block : PemBlocks(ReadFile(File(name))))
       EXPECT_EQ(block.label, "CERTIFICATE") << name;
   }
+  // Natively the key file is its owner's alone (on Windows: SYSTEM's and Administrators').
+  const fs::perms others = fs::perms::group_all | fs::perms::others_all;
+  EXPECT_EQ(fs::status(File(kServerKeyFile)).permissions() & others, fs::perms::none);
   const std::string keyText = ReadFile(File(kServerKeyFile));
   const auto keyBlocks = PemBlocks(keyText);
   ASSERT_EQ(keyBlocks.size(), 1u);

@@ -16,10 +16,18 @@
 //   installer_probe grant SID MASK PATH
 //                                     adds an entry that allows SID (text form) the rights MASK
 //                                     (hexadecimal) to the access list of PATH
+//   installer_probe listen PORT SECONDS
+//                                     listens on 127.0.0.1:PORT, says "listening" and holds it
+//                                     for SECONDS (or until ended)
+//   installer_probe hold PATH SECONDS opens PATH for reading, sharing it for reading only (no
+//                                     writer, no deletion), says "held" and keeps it so for
+//                                     SECONDS (or until ended)
 //   installer_probe run NAME=VALUE... PROGRAM
 //                                     runs PROGRAM with those variables set in its environment
 //                                     (Wine takes COMSPEC, TEMP and TMP from its registry, not
 //                                     from the Unix environment); exit code: the program's
+#include <winsock2.h>
+// After winsock2.h, which must come first.
 #include <windows.h>
 // After windows.h, which they need.
 #include <aclapi.h>
@@ -247,6 +255,41 @@ int Run(int count, wchar_t** args) {
   return static_cast<int>(exitCode);
 }
 
+// Says `what` and keeps whatever the caller holds for `seconds`.
+int HoldFor(const char* what, const wchar_t* seconds) {
+  std::printf("%s\n", what);
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(std::wcstol(seconds, nullptr, 10)) * 1000);
+  return 0;
+}
+
+int Listen(const wchar_t* port, const wchar_t* seconds) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 2;
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(std::wcstol(port, nullptr, 10)));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (listener == INVALID_SOCKET ||
+      bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 4) != 0) {
+    std::fprintf(stderr, "listen: error %d\n", WSAGetLastError());
+    return 2;
+  }
+  return HoldFor("listening", seconds);
+}
+
+int Hold(const wchar_t* path, const wchar_t* seconds) {
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "hold: error %lu\n", GetLastError());
+    return 2;
+  }
+  return HoldFor("held", seconds);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -259,12 +302,15 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wcscmp(argv[1], L"grant") == 0) return Grant(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::wcscmp(argv[1], L"roots") == 0) return Roots(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"dacl") == 0) return Dacl(argv[2]);
+  if (argc == 4 && std::wcscmp(argv[1], L"listen") == 0) return Listen(argv[2], argv[3]);
+  if (argc == 4 && std::wcscmp(argv[1], L"hold") == 0) return Hold(argv[2], argv[3]);
   if (argc == 3 && std::wcscmp(argv[1], L"root") == 0 && std::wcslen(argv[2]) == 40) {
     return Root(argv[2]);
   }
   std::fprintf(
       stderr,
       "usage: installer_probe service NAME | wait-gone NAME SECONDS | purge NAME | root SHA1HEX"
-      " | grant SID MASK PATH | roots TEXT | dacl PATH | run NAME=VALUE... PROGRAM\n");
+      " | grant SID MASK PATH | roots TEXT | dacl PATH | listen PORT SECONDS | hold PATH SECONDS"
+      " | run NAME=VALUE... PROGRAM\n");
   return 2;
 }

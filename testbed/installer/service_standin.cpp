@@ -1,7 +1,10 @@
 // Test-bed stand-in for the local service program (installed as mQARDEXService.exe): a Windows
-// service that reports running until it is told to stop. Beside its program it appends "start"
+// service that listens on the local service's port (127.0.0.1:QX_LOCAL_PORT), as the installer
+// insists, and reports running until it is told to stop. Beside its program it appends "start"
 // and "stop" lines to mQARDEXService.log, and a file mQARDEXService.stop-delay holding a
 // number of milliseconds makes it take that long to stop.
+#include <winsock2.h>
+// After winsock2.h, which must come first.
 #include <windows.h>
 
 #include <cstdio>
@@ -56,14 +59,37 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
   return NO_ERROR;
 }
 
+// The listening socket, or INVALID_SOCKET; the stand-in retries as the service does.
+SOCKET Listen() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return INVALID_SOCKET;
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(QX_LOCAL_PORT);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listener != INVALID_SOCKET &&
+        bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listener, 4) == 0) {
+      return listener;
+    }
+    closesocket(listener);
+    Sleep(500);
+  }
+  return INVALID_SOCKET;
+}
+
 void WINAPI ServiceMain(DWORD, wchar_t**) {
   g_status = RegisterServiceCtrlHandlerExW(kName, Control, nullptr);
   if (!g_status) return;
+  const SOCKET listener = Listen();
   Report(SERVICE_RUNNING);
   Note("start");
   WaitForSingleObject(g_stopRequested, INFINITE);
   Sleep(StopDelay());
   Note("stop");
+  closesocket(listener);
   Report(SERVICE_STOPPED);
 }
 

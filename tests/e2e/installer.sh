@@ -296,6 +296,34 @@ check "console ends with the start failure" \
 check "log ends with the start failure, no end entry" \
   log_matches "${log_start}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"StartService mQARDEX failed \\([1-9][0-9]*\\)"$'\n$'
 
+scenario "the tool's key from before, held open by another program without delete sharing"
+mint
+cp "$QI_APP/cert/mint/ZELServerCert.key" "$QI_APP/cert/ZELServerCert.key"
+set_hosts --keep
+hold_meanwhile held hold "$QI_APP_WIN\\cert\\ZELServerCert.key" 60
+run_setup
+release_held
+refused="$QI_APP_WIN\\cert\\ZELServerCert.key cannot be deleted, error: [0-9]+: stopped."
+check "exit code -1 (255), the console's last line: the key cannot be deleted" \
+  eval 'status_is 255 && tr -d "\r" <"$QI_OUT" | tail -n 1 | grep -qxE "${refused//\\/\\\\}"'
+check "the install log's last line likewise" eval 'tail -n 1 "$QI_LOG" | grep -qxE "${refused//\\/\\\\}"'
+check "no copy made from it, the service not replaced" \
+  eval 'absent ZELServerCert.key && ! grep -q CreateService "$QI_OUT"'
+
+scenario "a program holds the service's port when the service starts"
+mint
+set_hosts --keep
+probe purge "$QI_SERVICE" >/dev/null
+hold_meanwhile listening listen "$service_port" 120
+run_setup
+release_held
+held="127.0.0.1:$service_port is held by installer_probe.exe \\(process [1-9][0-9]*\\), not by the service mQARDEX: stopped."
+check "exit code -1 (255) after the service gave up on the port (${QI_ELAPSED} s)" \
+  eval 'status_is 255 && ((QI_ELAPSED >= 30))'
+check "console: created and started, then the program that holds the port" \
+  eval 'tr -d "\r" <"$QI_OUT" | tail -n 2 | tr "\n" "|" | grep -qxE "Service start pending\\.\\.\\.\\|$held\\|"'
+check "the install log's last line likewise" eval 'tail -n 1 "$QI_LOG" | grep -qxE "$held"'
+
 scenario "cardremove after an install"
 mint
 set_hosts --keep

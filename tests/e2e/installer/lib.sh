@@ -11,6 +11,8 @@
 #   run_setup [VAR=VALUE...]    # cardsetup.exe from the installation folder; QI_STATUS, QI_OUT
 #                               # (win:VAR=VALUE: set inside Wine, e.g. COMSPEC or TMP)
 #   run_remove [VAR=VALUE...]   # cardremove.exe likewise
+#   hold_meanwhile SAYS ARGS... # installer_probe ARGS... in the background until release_held,
+#                               # once it has said SAYS (a port, a file held open)
 #   check DESCRIPTION COMMAND...; finish
 #
 # Environment: QARDEX_E2E_DIR (default build/e2e of the checkout); QARDEX_E2E_FRESH=1 makes
@@ -209,6 +211,24 @@ run_program() {
   (cd "$QI_APP" && env "${unix[@]}" "${command[@]}" >"$QI_OUT" 2>"$QI_FILES/$name.err")
   QI_STATUS=$?
   QI_ELAPSED=$((SECONDS - start))
+}
+
+# hold_meanwhile SAYS ARGS...: the probe holds something (listen PORT SECONDS, hold PATH
+# SECONDS) in the background; returns once it has said SAYS, within 15 s.
+hold_meanwhile() {
+  local says=$1 out=$QI_FILES/held.out deadline=$((SECONDS + 15))
+  shift
+  wine "$QI_TOOLS/installer_probe.exe" "$@" >"$out" 2>"$QI_FILES/held.err" &
+  QI_HELD=$!
+  until tr -d '\r' <"$out" | grep -qx "$says"; do
+    [[ $SECONDS -lt $deadline ]] || die "the probe did not hold ($*): $(cat "$QI_FILES/held.err")"
+    sleep 0.2
+  done
+}
+release_held() {
+  kill "$QI_HELD" 2>/dev/null
+  wait "$QI_HELD" 2>/dev/null
+  true
 }
 
 run_setup() { run_program cardsetup.exe "$@"; }

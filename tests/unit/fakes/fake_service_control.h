@@ -1,13 +1,17 @@
 // A scripted Service Control Manager for the installer's and the uninstaller's sequences. It
 // keeps the rules the real one follows: a deleted service stays (marked for deletion) until it
-// has stopped and its last handle is closed; a stop takes `stopPauses` pauses to complete.
+// has stopped and its last handle is closed; a stop takes `stopPauses` pauses to complete, a
+// start `startPauses`. A running service listens on `listenPort` of 127.0.0.1, which
+// FakeListenerTable reports beside the sockets of other programs.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "setup/port_holder.h"
 #include "setup/service_manager.h"
 
 namespace qardex::setup::testing {
@@ -19,6 +23,9 @@ struct FakeRecord {
   int stopPauses = 0;        // pauses a stop takes; -1: never stops
   bool ignoresStop = false;  // still reports running right after a stop request
   int pausesLeft = 0;
+  int startPausesLeft = 0;
+  std::uint32_t processId = 0;
+  std::uint32_t serviceExitCode = 0;  // set when it stopped with one
   int openHandles = 0;
   std::optional<FailurePolicy> failurePolicy;
 };
@@ -31,9 +38,28 @@ class FakeServiceControl : public ServiceControl {
       failures;  // "open-full", "open-delete", "delete", "create", "close", "start", "policy"
   std::vector<std::string> calls;
   int pausedMilliseconds = 0;
+  // How the next start goes: the pauses it takes (-1: it never completes), then running, or
+  // stopped with `startExit` as its own exit code.
+  int startPauses = 0;
+  std::optional<std::uint32_t> startExit;
+  std::uint32_t nextProcessId = 4000;
+  std::uint16_t listenPort = 14443;  // 0: a running service listens nowhere
 
   ConnectedManager Connect() override;
   void Pause(int milliseconds) override;
+  std::chrono::steady_clock::time_point Now() override {
+    return std::chrono::steady_clock::time_point() + std::chrono::milliseconds(pausedMilliseconds);
+  }
+  void Started(FakeRecord& record) {
+    record.processId = nextProcessId++;
+    record.startPausesLeft = startPauses;
+    record.state = ServiceState::kPending;
+    if (startPauses == 0) Completed(record);
+  }
+  void Completed(FakeRecord& record) {
+    record.state = startExit ? ServiceState::kStopped : ServiceState::kRunning;
+    record.serviceExitCode = startExit.value_or(0);
+  }
 
   // Removes services that are marked, stopped and no longer open.
   void Collect();
@@ -66,9 +92,17 @@ class FakeService : public Service {
     }
     return kNoError;
   }
-  std::optional<ServiceState> State() override {
+  std::optional<ServiceStatus> Status() override {
     control_.calls.push_back("query");
-    return Record().state;
+    const FakeRecord& record = Record();
+    ServiceStatus status;
+    status.state = record.state;
+    if (record.state == ServiceState::kRunning) status.processId = record.processId;
+    if (record.serviceExitCode != 0) {
+      status.exitCode = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
+      status.serviceExitCode = record.serviceExitCode;
+    }
+    return status;
   }
   SystemError Delete() override {
     control_.calls.push_back("delete");
@@ -80,7 +114,7 @@ class FakeService : public Service {
   SystemError Start() override {
     control_.calls.push_back("start");
     if (const SystemError error = control_.Failure("start")) return error;
-    Record().state = ServiceState::kRunning;
+    control_.Started(Record());
     return kNoError;
   }
   SystemError SetFailurePolicy(const FailurePolicy& policy) override {
@@ -147,8 +181,11 @@ inline void FakeServiceControl::Pause(int milliseconds) {
   pausedMilliseconds += milliseconds;
   for (auto& entry : services) {
     FakeRecord& record = entry.second;
-    if (record.state == ServiceState::kPending && record.pausesLeft > 0 &&
-        --record.pausesLeft == 0) {
+    if (record.state == ServiceState::kPending && record.startPausesLeft > 0 &&
+        --record.startPausesLeft == 0) {
+      Completed(record);
+    } else if (record.state == ServiceState::kPending && record.pausesLeft > 0 &&
+               --record.pausesLeft == 0) {
       record.state = ServiceState::kStopped;
     }
   }
@@ -165,5 +202,34 @@ inline void FakeServiceControl::Collect() {
     }
   }
 }
+
+// The running services' sockets and those of other programs; names known for some processes.
+class FakeListenerTable : public ListenerTable {
+ public:
+  explicit FakeListenerTable(FakeServiceControl& control) : control_(control) {}
+  std::vector<ListeningSocket> others;
+  std::map<std::uint32_t, std::string> programs;
+  SystemError error = kNoError;
+
+  Listeners Read() override {
+    if (error) return {{}, error};
+    Listeners listeners{others, kNoError};
+    for (const auto& entry : control_.services) {
+      if (entry.second.state == ServiceState::kRunning && control_.listenPort != 0) {
+        listeners.sockets.push_back(
+            {kLoopbackAddress, control_.listenPort, entry.second.processId});
+      }
+    }
+    return listeners;
+  }
+  std::optional<std::string> ProgramName(std::uint32_t processId) override {
+    const auto found = programs.find(processId);
+    if (found == programs.end()) return std::nullopt;
+    return found->second;
+  }
+
+ private:
+  FakeServiceControl& control_;
+};
 
 }  // namespace qardex::setup::testing

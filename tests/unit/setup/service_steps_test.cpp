@@ -10,6 +10,7 @@
 namespace qardex::setup {
 namespace {
 
+using testing::FakeListenerTable;
 using testing::FakeRecord;
 using testing::FakeServiceControl;
 
@@ -22,12 +23,18 @@ struct Outcome {
   std::string log;
 };
 
-Outcome Replace(FakeServiceControl& control) {
+Outcome Replace(FakeServiceControl& control, FakeListenerTable& listeners) {
   Outcome run;
   run.result = ReplaceAndStartService(
-      control, kName, kProgram, [&run](const std::string& line) { run.console += line; },
+      control, listeners, kName, {kProgram, 14443},
+      [&run](const std::string& line) { run.console += line; },
       [&run](const std::string& line) { run.log += line; });
   return run;
+}
+
+Outcome Replace(FakeServiceControl& control) {
+  FakeListenerTable listeners(control);
+  return Replace(control, listeners);
 }
 
 FakeRecord Running(int stopPauses = 0) {
@@ -64,9 +71,10 @@ TEST(ServiceReplacement, EarlierServiceIsStoppedDeletedAndMadeAgain) {
   EXPECT_EQ(run.console,
             "OpenSCManager() looks OK.\nService deleted successfully\n" + kCreatedAndStarted);
   EXPECT_EQ(control.services[kName].program, kProgram);
-  EXPECT_EQ(control.calls, (std::vector<std::string>{
-                               "connect", "open-full", "stop", "query", "open-delete", "delete",
-                               "open-query", "create", "policy", "close", "open-full", "start"}));
+  EXPECT_EQ(control.calls,
+            (std::vector<std::string>{"connect", "open-full", "stop", "query", "open-delete",
+                                      "delete", "open-query", "create", "policy", "close",
+                                      "open-full", "start", "query"}));
   ASSERT_TRUE(control.services[kName].failurePolicy);
   const auto& steps = control.services[kName].failurePolicy->steps;
   EXPECT_EQ(steps.back().response, FailureResponse::kNone) << "a service failing at every start "
@@ -179,6 +187,108 @@ TEST(ServiceReplacement, AFailedFailurePolicyIsReportedAndTheRunGoesOn) {
             "CreateService() for mQARDEX looks OK.\n" +
                 line + "CloseServiceHandle() is OK.\nService start pending...\n");
   EXPECT_EQ(run.log, line);
+}
+
+// After the start: the service must come to run within the bound and hold 127.0.0.1:14443
+// itself; anything else ends the run with one line naming what holds the port, if anyone does.
+TEST(ServiceReplacement, TheStartedServiceMustRunAndHoldItsPort) {
+  constexpr std::uint32_t kSquatter = 77;
+  struct Case {
+    const char* what;
+    int startPauses;
+    std::optional<std::uint32_t> startExit;
+    std::vector<ListeningSocket> others;
+    bool nameKnown;
+    int result;
+    std::string lastLine;  // empty: none after "Service start pending..."
+    int pausedMilliseconds;
+  };
+  const ListeningSocket squatting{kLoopbackAddress, 14443, kSquatter};
+  const std::string held =
+      "127.0.0.1:14443 is held by squatter.exe (process 77), not by the "
+      "service mQARDEX: stopped.\n";
+  const Case cases[] = {
+      {"runs after a while", 12, std::nullopt, {}, true, 0, "", 3000},
+      {"never runs",
+       -1,
+       std::nullopt,
+       {},
+       true,
+       -1,
+       "Service mQARDEX did not run within 40 s: stopped.\n",
+       40000},
+      {"stops with its exit code",
+       4,
+       4u,
+       {},
+       true,
+       -1,
+       "Service mQARDEX stopped while starting, exit code 1066 (service-specific 4): stopped.\n",
+       1000},
+      {"gives up on a port another holds", 4, 4u, {squatting}, true, -1, held, 1000},
+      {"another holds it while it runs", 0, std::nullopt, {squatting}, true, -1, held, 0},
+      {"another holds every address",
+       0,
+       std::nullopt,
+       {{kAnyAddress, 14443, kSquatter}},
+       true,
+       -1,
+       held,
+       0},
+      {"the holder's name unreadable",
+       0,
+       std::nullopt,
+       {squatting},
+       false,
+       -1,
+       "127.0.0.1:14443 is held by process 77, not by the service mQARDEX: stopped.\n",
+       0},
+      {"owner unknown (0)",
+       0,
+       std::nullopt,
+       {{kLoopbackAddress, 14443, 0}},
+       true,
+       -1,
+       "127.0.0.1:14443 is held by process 0, not by the service mQARDEX: stopped.\n",
+       0},
+      {"others on other ports and addresses",
+       0,
+       std::nullopt,
+       {{kLoopbackAddress, 8080, kSquatter}, {0x7f000002, 14443, kSquatter}},
+       true,
+       0,
+       "",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeServiceControl control;
+    control.startPauses = c.startPauses;
+    control.startExit = c.startExit;
+    FakeListenerTable listeners(control);
+    listeners.others = c.others;
+    if (c.nameKnown) listeners.programs[kSquatter] = "squatter.exe";
+    const Outcome run = Replace(control, listeners);
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.console, "OpenSCManager() looks OK.\nOpenService failed (1060)\n" +
+                               kCreatedAndStarted + c.lastLine);
+    EXPECT_EQ(run.log, c.lastLine);
+    EXPECT_EQ(control.pausedMilliseconds, c.pausedMilliseconds);
+  }
+}
+
+TEST(ServiceReplacement, ARunningServiceThatListensNowhereOrAnUnreadableTableEndTheRun) {
+  FakeServiceControl control;
+  control.listenPort = 0;
+  EXPECT_EQ(Replace(control).log,
+            "Service mQARDEX (process 4000) runs but does not listen on 127.0.0.1:14443: "
+            "stopped.\n");
+  FakeServiceControl other;
+  FakeListenerTable listeners(other);
+  listeners.error = 122;
+  const Outcome run = Replace(other, listeners);
+  EXPECT_EQ(run.result, -1);
+  EXPECT_EQ(run.log, "GetExtendedTcpTable() failed, error: 122.\n");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "setup/guarded_paths.h"
+
 namespace qardex::setup {
 namespace {
 
@@ -37,6 +39,63 @@ TEST(WriteAccess, OnlyAdministratorsMayWriteDeleteOrChangeTheAccessList) {
       EXPECT_EQ(writer->entry, list.entries.size() - 1);
     }
   }
+}
+
+// A folder above the installation folder: only entries that apply to it count, and adding
+// files and folders beside it is allowed.
+TEST(WriteAccess, NoOneElseMayMoveAFolderAboveTheInstallation) {
+  constexpr std::uint8_t kInheritOnly = 0x0b;  // object and container inherit, inherit only
+  const AccessEntry kSystemAll{TrusteeOfSid("S-1-5-18"), 0, 0x1f01ff, 0x03};
+  const AccessEntry kUsersReadAll{TrusteeOfSid("S-1-5-32-545"), 0, 0x1200a9, 0x03};
+  const AccessEntry kAuthenticatedModifyBelow{TrusteeOfSid("S-1-5-11"), 0, 0xe0010000,
+                                              kInheritOnly};
+  const AccessEntry kAuthenticatedAddFolder{TrusteeOfSid("S-1-5-11"), 0, 0x4, 0};
+  const AccessList root{false,
+                        true,
+                        {kAdmins,
+                         kSystemAll,
+                         kUsersReadAll,
+                         kAuthenticatedModifyBelow,
+                         kAuthenticatedAddFolder,
+                         {Trustee::kOther, 0, 0x2, 0}}};
+  const auto with = [&root](AccessEntry entry) {
+    AccessList list = root;
+    list.entries.push_back(entry);
+    return list;
+  };
+  AccessList userOwned = root;
+  userOwned.ownerIsAdministrator = false;
+  const std::pair<AccessList, std::optional<Kind>> cases[] = {
+      {root, std::nullopt},  // C:\ as Windows sets it up
+      {userOwned, Kind::kOwner},
+      {with({TrusteeOfSid("S-1-5-32-545"), 0, 0x40, 0}), Kind::kEntry},  // delete child
+      {with({TrusteeOfSid("S-1-5-11"), 0, 0x40000, 0}), Kind::kEntry},   // write access list
+      {with({Trustee::kOther, 0, 0x10000000, 0x02}), Kind::kEntry},      // generic all
+      {with({Trustee::kOther, 0, 0x10000000, kInheritOnly}), std::nullopt},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const auto& [list, kind] = cases[i];
+    const std::optional<ForeignWriter> mover = FindForeignMover(list);
+    ASSERT_EQ(mover.has_value(), kind.has_value());
+    if (mover) {
+      EXPECT_EQ(mover->kind, *kind);
+    }
+  }
+}
+
+TEST(WriteAccess, FoldersAboveTheInstallationReachTheVolumeRoot) {
+  using Folders = std::vector<std::string>;
+  const std::pair<const char*, Folders> cases[] = {
+      {"C:\\Program Files\\QARDEX", {"C:\\Program Files", "C:\\"}},
+      {"D:\\apps\\q\\", {"D:\\apps", "D:\\"}},
+      {"\\\\srv\\share\\q\\x", {"\\\\srv\\share\\q", "\\\\srv\\share\\"}},
+      {"\\\\?\\C:\\q", {"\\\\?\\C:\\"}},
+      {"\\\\?\\UNC\\srv\\share\\q", {"\\\\?\\UNC\\srv\\share\\"}},
+      {"C:\\", {}},
+  };
+  for (const auto& [folder, ancestors] : cases)
+    EXPECT_EQ(AncestorFolders(folder), ancestors) << folder;
 }
 
 }  // namespace
