@@ -71,9 +71,14 @@ class WinService final : public Service {
     if (!ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
       return LastError();
     }
+    // A manager that does not know the flag (Wine 8 answers ERROR_INVALID_LEVEL) still takes
+    // the actions after a crash; that is all it can do.
     SERVICE_FAILURE_ACTIONS_FLAG onExit{policy.onFailureExit};
-    return Outcome(
-        ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onExit));
+    if (!ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onExit) &&
+        GetLastError() != ERROR_INVALID_LEVEL) {
+      return LastError();
+    }
+    return kNoError;
   }
 
  private:

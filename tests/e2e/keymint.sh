@@ -54,6 +54,9 @@ check "the four files beside the program, nothing else" only_the_set
 check "server certificate verifies for $host and 127.0.0.1 under the root" server_verifies
 check "ZELServerCert.crt starts with the root (the certificate the installer imports)" crt_starts_with_root
 check "ZELServerCert.key is the server certificate's key" key_fits_server
+# Wine keeps no access list; it turns the key's protected one into Unix modes: nothing for others.
+check "ZELServerCert.key for SYSTEM and Administrators only, the certificates for all to read" \
+  eval '[[ $(stat -c %a "$app/ZELServerCert.key") == ?[0-7]0 && $(stat -c %a "$app/ZELServerCert.crt") == ?[0-7]4 ]]'
 
 QX_SCENARIO="KeyMint.exe run again"
 qx_say "== $QX_SCENARIO"

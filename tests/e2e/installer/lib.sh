@@ -218,6 +218,7 @@ run_program() {
 hold_meanwhile() {
   local says=$1 out=$QI_FILES/held.out deadline=$((SECONDS + 15))
   shift
+  : >"$out"
   wine "$QI_TOOLS/installer_probe.exe" "$@" >"$out" 2>"$QI_FILES/held.err" &
   QI_HELD=$!
   until tr -d '\r' <"$out" | grep -qx "$says"; do
