@@ -209,10 +209,8 @@ class FakeListenerTable : public ListenerTable {
   explicit FakeListenerTable(FakeServiceControl& control) : control_(control) {}
   std::vector<ListeningSocket> others;
   std::map<std::uint32_t, std::string> programs;
-  SystemError error = kNoError;
 
   Listeners Read() override {
-    if (error) return {{}, error};
     Listeners listeners{others, kNoError};
     for (const auto& entry : control_.services) {
       if (entry.second.state == ServiceState::kRunning && control_.listenPort != 0) {
