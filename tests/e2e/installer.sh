@@ -286,10 +286,11 @@ check "exit code 0, service installed, no log" \
   eval 'status_is 0 && grep -q "Service start pending" "$QI_OUT" && service_as_installed && [[ ! -e $QI_LOG ]]'
 
 scenario "install logs others made first"
-# What Wine shows (measured): the number of names and a folder; a Unix symbolic link it follows
-# without a word (no reparse point), so that case is left to the unit tests. Each is moved aside
-# beside the log, and a new log holds the reason and then a whole run; what a link led to is left
-# as it was.
+# What Wine shows (measured): the number of names, a folder and another Unix account's file as
+# another owner; a Unix symbolic link it follows without a word (no reparse point), and the
+# protected descriptor of the new log it does not keep (it reports one made from the Unix
+# mode), so those are left to the unit tests. Each is moved aside beside the log, and a new log
+# holds the reason and then a whole run; what a link led to is left as it was.
 elsewhere=$QI_PREFIX/drive_c/elsewhere.txt # a hard link stays on its volume
 for kind in hard-link folder other-owner; do
   mint
