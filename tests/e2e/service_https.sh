@@ -269,4 +269,21 @@ rm "$app/ZELServerCert.key"
 code=$?
 check "without ZELServerCert.key: exit code 3" is "$code" 3
 check "... and a line naming the file" grep -q "mQARDEXService: cannot read .*ZELServerCert.key" "$dir/err2"
+
+QX_SCENARIO="a log folder and a log others made first"
+qx_say "== $QX_SCENARIO"
+programdata=$WINEPREFIX/drive_c/ProgramData
+elsewhere=$programdata/elsewhere.txt # a hard link stays on its volume
+rm -rf "$programdata/QARDEX" "$programdata"/QARDEX.*.aside
+printf 'planted\n' >"$programdata/QARDEX"
+(cd "$app" && wine ./mQARDEXService.exe --console </dev/null >"$dir/out3" 2>"$dir/err3")
+check "a file where the log folder belongs: moved aside, a folder made, the log written there" \
+  eval '[[ $(cat "$programdata"/QARDEX.*.aside) == planted && -d $programdata/QARDEX ]] &&
+    grep -q "service not started" "$service_log"'
+printf 'planted\n' >"$elsewhere"
+rm -f "$service_log" && ln "$elsewhere" "$service_log"
+(cd "$app" && wine ./mQARDEXService.exe --console </dev/null >"$dir/out4" 2>"$dir/err4")
+check "a hard link as the log: moved aside, what it led to untouched, a new log says so" \
+  eval '[[ $(cat "$elsewhere") == planted ]] && grep -q "service log: .*hard link.*moved aside" "$service_log"'
+rm -rf "$elsewhere" "$programdata"/QARDEX.*.aside "$service_log".*.aside
 finish
