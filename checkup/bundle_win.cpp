@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,8 @@
 #include "diag/temp_directory.h"
 #include "engine/session.h"
 #include "setup/install_layout.h"
+#include "setup/log_file_win.h"
+#include "setup/narrow_text_win.h"
 
 namespace qardex::checkup {
 
@@ -29,22 +30,74 @@ constexpr std::uintmax_t kLargestFile = 4 * 1024 * 1024;
 constexpr char kDailyLogPrefix[] = "QARDEX.err.";
 constexpr char kDailyLogSuffix[] = ".log";
 
-std::optional<std::string> ReadTail(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return std::nullopt;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  if (size > kLargestFile) file.seekg(static_cast<std::streamoff>(size - kLargestFile));
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
+// The file's last kLargestFile bytes, read through the handle.
+std::optional<std::string> ReadTail(HANDLE file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) return std::nullopt;
+  const auto whole = static_cast<std::uintmax_t>(size.QuadPart);
+  LARGE_INTEGER start{};
+  start.QuadPart = static_cast<LONGLONG>(whole > kLargestFile ? whole - kLargestFile : 0);
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
+  std::string text(static_cast<std::size_t>(whole - static_cast<std::uintmax_t>(start.QuadPart)),
+                   '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    DWORD read = 0;
+    if (!ReadFile(file, text.data() + got, static_cast<DWORD>(text.size() - got), &read, nullptr)) {
+      return std::nullopt;
+    }
+    if (read == 0) break;  // it shrank meanwhile
+    got += read;
+  }
+  text.resize(got);
   return text;
+}
+
+std::optional<std::string> ReadTail(const std::filesystem::path& path) {
+  const setup::KernelHandle file = setup::AdoptFileHandle(CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  return ReadTail(file.get());
 }
 
 void AddFile(std::vector<ZipEntry>& entries, std::string name, const std::filesystem::path& path) {
   const std::optional<std::string> text = ReadTail(path);
   entries.push_back(
       {std::move(name), text ? *text : "(cannot be read: " + path.u8string() + ")\r\n"});
+}
+
+// The installer logs to the temporary folder of whoever ran it: this user, or LocalSystem (the
+// system's own, where any user may create files) for the Windows Installer package. A log is
+// taken only as the installer would have written it; the entry says why one was not.
+void AddInstallLog(std::vector<ZipEntry>& entries, const std::optional<std::string>& userTemp) {
+  struct Place {
+    std::string folder;
+    setup::OwnerRule rule;
+  };
+  std::vector<Place> places;
+  if (userTemp) places.push_back({*userTemp, setup::OwnerRule::kAdministratorsOrRunAccount});
+  char windows[MAX_PATH + 1] = {};
+  const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
+  if (windowsLength > 0 && windowsLength < MAX_PATH) {
+    places.push_back(
+        {std::string(windows, windowsLength) + "\\Temp\\", setup::OwnerRule::kAdministrators});
+  }
+  std::string refusals;
+  for (const Place& place : places) {
+    setup::Overflow overflow;
+    const std::optional<std::string> path = setup::InstallLogPath(place.folder, &overflow);
+    if (!path || !std::filesystem::exists(*path)) continue;
+    const setup::ReadLog log = setup::OpenLogForReading(setup::ToWide(*path), place.rule);
+    const std::optional<std::string> text =
+        log.file ? ReadTail(log.file.get()) : std::optional<std::string>();
+    if (text) {
+      entries.push_back({setup::kInstallLogName, *text});
+      return;
+    }
+    refusals += "(" + *path + " " + (log.file ? "cannot be read" : log.refusal) + ")\r\n";
+  }
+  if (!refusals.empty()) entries.push_back({setup::kInstallLogName, refusals});
 }
 
 // The newest daily logs by their names (the date is in the name), oldest first.
@@ -114,23 +167,7 @@ int WriteBundle(const std::filesystem::path& zip,
   entries.push_back({"versions.txt", VersionText()});
   entries.push_back({"policies.txt", PolicyText()});
   const std::optional<std::string> temp = diag::TempDirectory();
-  // The installer logs to the temporary folder of whoever ran it: this user, or LocalSystem
-  // (the system's own) for the Windows Installer package.
-  char windows[MAX_PATH + 1] = {};
-  const UINT windowsLength = GetWindowsDirectoryA(windows, MAX_PATH);
-  std::vector<std::string> installFolders;
-  if (temp) installFolders.push_back(*temp);
-  if (windowsLength > 0 && windowsLength < MAX_PATH) {
-    installFolders.push_back(std::string(windows, windowsLength) + "\\Temp\\");
-  }
-  for (const std::string& folder : installFolders) {
-    setup::Overflow overflow;
-    const std::optional<std::string> installLog = setup::InstallLogPath(folder, &overflow);
-    if (installLog && std::filesystem::exists(*installLog)) {
-      AddFile(entries, setup::kInstallLogName, *installLog);
-      break;
-    }
-  }
+  AddInstallLog(entries, temp);
   if (serviceLog && std::filesystem::exists(*serviceLog)) {
     AddFile(entries, serviceLog->filename().u8string(), *serviceLog);
   }

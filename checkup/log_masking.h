@@ -1,9 +1,8 @@
-// The daily log with the card's data masked, for a support bundle. The log writes card data in
-// three entries, each as the card's bytes (the system's ANSI code page) between brackets:
-//   HC ID [<card identifier>]
-//   basic [<card number><name><ID number><birth date><sex><issue date>]
-//   hc card data [<card data>]
-// Every field keeps its length and its first and last byte; the bytes between become '*'.
+// The daily log with everything the card or the authentication server said masked, for a
+// support bundle. Each line of the log begins " YYYYMMDD hhmmss " and then the entry's text;
+// the entries that carry a card answer, a server reply or a result are listed in one table in
+// log_masking.cpp. Card fields keep their length and their first and last byte; the final
+// reply keeps its head up to "OK" and nothing of its result.
 #pragma once
 
 #include <string>

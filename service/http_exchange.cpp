@@ -13,7 +13,8 @@ std::string HttpExchange::Receive(std::string_view bytes, const Abandoned& aband
     if (status != RequestParser::Status::Complete) {
       response = router_.Refuse(parser_.FailureStatus(), parser_.Request());
     } else if (caller_.refusal != CallerRefusal::None) {
-      response = router_.RefuseCaller(parser_.Request(), caller_);
+      response = router_.RefuseCaller(parser_.Request(), caller_, refused_);
+      refused_ = true;
     } else {
       response = router_.Handle(parser_.Request(), caller_.caller, abandoned);
     }

@@ -35,6 +35,7 @@ class HttpExchange {
   const CallerCheck caller_;
   RequestParser parser_;
   bool closing_ = false;
+  bool refused_ = false;  // this connection's refusal is in the log already
   std::shared_ptr<EventFeed> events_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "engine/session.h"
@@ -69,17 +70,24 @@ std::vector<std::string_view> Segments(std::string_view path) {
 }  // namespace
 
 Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
-               std::chrono::milliseconds sessionCallWait)
+               std::chrono::milliseconds sessionCallWait, SteadyClock clock)
     : provider_(provider),
       sessions_(sessions),
-      log_(log),
+      refusals_(log, std::move(clock)),
       sessionCallWait_(sessionCallWait),
       hostHeader_(ServiceHostHeader()) {}
 
-HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check) {
+HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check,
+                                  bool repeat) {
   HttpResponse response = AnswerFor(request, CheckOrigin(request.Header("origin")));
-  log_.Write("refused a request from process " + std::to_string(check.caller.processId) + ": " +
-             RefusalText(check.refusal));
+  const std::string_view cause = RefusalText(check.refusal);
+  if (repeat) {
+    refusals_.Repeated(cause);
+  } else {
+    refusals_.Refused(cause, "refused a request from process " +
+                                 std::to_string(check.caller.processId) + ": " +
+                                 std::string(cause));
+  }
   return WithError(std::move(response), 403, u"caller not allowed");
 }
 

@@ -11,6 +11,8 @@
 #include "service/http_response.h"
 #include "service/method_binding.h"
 #include "service/reader_stream.h"
+#include "service/refusal_log.h"
+#include "service/service_clock.h"
 #include "service/service_log.h"
 #include "service/session_table.h"
 
@@ -26,7 +28,8 @@ inline constexpr int kBusyRetryAfterSeconds = 5;
 class Router {
  public:
   Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
-         std::chrono::milliseconds sessionCallWait = kSessionCallWait);
+         std::chrono::milliseconds sessionCallWait = kSessionCallWait,
+         SteadyClock clock = std::chrono::steady_clock::now);
 
   // Never throws: a failure inside a method becomes a 500 answer.
   // `abandoned` tells a waiting method call that its caller has gone.
@@ -34,8 +37,12 @@ class Router {
                       const Abandoned& abandoned = {});
 
   // The answer to any request from a caller the service does not work for (403), with the CORS
-  // headers an approved origin gets so the page can tell; the refusal goes to the log.
-  HttpResponse RefuseCaller(const HttpRequest& request, const CallerCheck& check);
+  // headers an approved origin gets so the page can tell. The connection's first refusal goes to
+  // the log (within RefusalLog's limits); a `repeat` is only counted.
+  HttpResponse RefuseCaller(const HttpRequest& request, const CallerCheck& check,
+                            bool repeat = false);
+  // The summaries of refusals held back (housekeeping; `stopping` when the service stops).
+  void FlushRefusals(bool stopping = false) { refusals_.Flush(stopping); }
 
   // The answer to a request the parser refused (400, 413, 431); the connection
   // closes after it. An approved origin still gets the CORS headers.
@@ -52,7 +59,7 @@ class Router {
 
   MethodProvider& provider_;
   SessionTable& sessions_;
-  ServiceLog& log_;
+  RefusalLog refusals_;
   const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
   WatcherSeats watchers_;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "service/security_descriptor_win.h"
+#include "setup/log_file_win.h"
 
 namespace qardex::service {
 
@@ -40,8 +41,65 @@ std::string WithError(std::string what, DWORD error) {
   return what + " (error " + std::to_string(error) + ")";
 }
 
-// Makes the folder, or takes over one that exists: owner and protected DACL of kFolderSddl, so
-// no user can write there or change that. Nothing when it cannot.
+struct Descriptor {
+  LocalMemory<void> memory;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+};
+
+std::optional<Descriptor> FolderDescriptor() {
+  Descriptor made{SecurityDescriptorFromSddl(kFolderSddl)};
+  BOOL defaulted = FALSE;
+  BOOL present = FALSE;
+  if (!made.memory || !GetSecurityDescriptorOwner(made.memory.get(), &made.owner, &defaulted) ||
+      !GetSecurityDescriptorDacl(made.memory.get(), &present, &made.dacl, &defaulted) || !present) {
+    return std::nullopt;
+  }
+  return made;
+}
+
+// The folder itself, never what a link there points to.
+setup::KernelHandle OpenFolder(const std::filesystem::path& folder) {
+  return setup::AdoptFileHandle(CreateFileW(
+      folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | DELETE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool IsPlainFolder(HANDLE folder) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  return GetFileInformationByHandle(folder, &information) &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The folder, made or opened; what is there under its name and is not a plain folder (a
+// junction, a file) is moved aside first and a new folder made.
+setup::KernelHandle MakeFolder(const std::filesystem::path& folder, SECURITY_ATTRIBUTES& security,
+                               std::string& problem) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      problem = WithError("cannot make " + folder.u8string(), GetLastError());
+      return nullptr;
+    }
+    setup::KernelHandle handle = OpenFolder(folder);
+    if (!handle) {
+      problem = WithError("cannot open " + folder.u8string(), GetLastError());
+      return nullptr;
+    }
+    if (IsPlainFolder(handle.get())) return handle;
+    if (!setup::MoveAside(handle.get(), folder.wstring())) {
+      problem = WithError(folder.u8string() + " is not a plain folder and cannot be moved aside",
+                          GetLastError());
+      return nullptr;
+    }
+  }
+  problem = folder.u8string() + " is not a plain folder";
+  return nullptr;
+}
+
+// Makes the folder, or takes over one that exists: owner and protected DACL of kFolderSddl, set
+// through the opened folder, so no user can write there or change that. Nothing when it cannot.
 std::optional<std::filesystem::path> SafeLogFolder(std::string& problem) {
   const std::optional<std::filesystem::path> programData = ProgramDataFolder();
   if (!programData) {
@@ -49,33 +107,18 @@ std::optional<std::filesystem::path> SafeLogFolder(std::string& problem) {
     return std::nullopt;
   }
   const std::filesystem::path folder = *programData / kFolderName;
-  const LocalMemory<void> descriptor = SecurityDescriptorFromSddl(kFolderSddl);
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  BOOL defaulted = FALSE;
-  BOOL present = FALSE;
-  if (!descriptor || !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) ||
-      !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) {
+  const std::optional<Descriptor> descriptor = FolderDescriptor();
+  if (!descriptor) {
     problem = WithError("cannot make the log folder's security descriptor", GetLastError());
     return std::nullopt;
   }
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
-  if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    problem = WithError("cannot make " + folder.u8string(), GetLastError());
-    return std::nullopt;
-  }
-  // A link planted there would lead the writes elsewhere.
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    problem = folder.u8string() + " is not a plain folder";
-    return std::nullopt;
-  }
-  std::wstring name = folder.wstring();
-  const DWORD set = SetNamedSecurityInfoW(
-      name.data(), SE_FILE_OBJECT,
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor->memory.get(), FALSE};
+  const setup::KernelHandle handle = MakeFolder(folder, security, problem);
+  if (!handle) return std::nullopt;
+  const DWORD set = SetSecurityInfo(
+      handle.get(), SE_FILE_OBJECT,
       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-      owner, nullptr, dacl, nullptr);
+      descriptor->owner, nullptr, descriptor->dacl, nullptr);
   if (set != ERROR_SUCCESS) {
     problem = WithError("cannot restrict " + folder.u8string() + " to administrators", set);
     return std::nullopt;
@@ -83,19 +126,8 @@ std::optional<std::filesystem::path> SafeLogFolder(std::string& problem) {
   return folder;
 }
 
-KernelHandle OpenForAppend(const std::filesystem::path& path, DWORD disposition) {
-  return AdoptFileHandle(
-      CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-// A plain file with one name: not a link to a file elsewhere.
-bool IsPlainFile(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  return GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
-         !(information.dwFileAttributes &
-           (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+std::filesystem::path Generation(const std::filesystem::path& path, int generation) {
+  return path.wstring() + L"." + std::to_wstring(generation);
 }
 
 std::string LocalTimestamp() {
@@ -121,21 +153,21 @@ std::string Line(std::string_view event) {
 
 }  // namespace
 
-FileServiceLog::FileServiceLog(std::filesystem::path file)
-    : path_(std::move(file)), previous_(path_.wstring() + L".1") {}
+FileServiceLog::FileServiceLog(std::filesystem::path file) : path_(std::move(file)) {}
 
 bool FileServiceLog::Reopen() {
-  file_ = OpenForAppend(path_, OPEN_ALWAYS);
-  if (file_ && IsPlainFile(file_.get())) return true;
-  // Left from before the folder was safe: replace it by a file of our own.
-  file_.reset();
-  DeleteFileW(path_.c_str());
-  file_ = OpenForAppend(path_, CREATE_NEW);
-  if (file_ && IsPlainFile(file_.get())) return true;
-  file_.reset();
-  return false;
+  // A file left from before the folder was safe is moved aside, and the log starts anew.
+  setup::AppendLog log = setup::OpenLogForAppend(path_.wstring());
+  file_ = std::move(log.file);
+  if (file_ && !log.note.empty()) {
+    const std::string line = Line("service log: " + log.note);
+    DWORD written = 0;
+    WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+  return file_ != nullptr;
 }
 
+// The oldest generation goes; each other moves one up, the log becomes .1.
 void FileServiceLog::RotateWhenFull() {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file_.get(), &size) ||
@@ -143,7 +175,11 @@ void FileServiceLog::RotateWhenFull() {
     return;
   }
   file_.reset();
-  MoveFileExW(path_.c_str(), previous_.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (int generation = kServiceLogGenerations; generation > 1; --generation) {
+    MoveFileExW(Generation(path_, generation - 1).c_str(), Generation(path_, generation).c_str(),
+                MOVEFILE_REPLACE_EXISTING);
+  }
+  MoveFileExW(path_.c_str(), Generation(path_, 1).c_str(), MOVEFILE_REPLACE_EXISTING);
   Reopen();
 }
 

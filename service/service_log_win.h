@@ -1,6 +1,6 @@
 // The service's log file, %ProgramData%\QARDEX\mQARDEXService.log: a folder only SYSTEM and
-// Administrators may write to (users may read), one line per event with the local time, and one
-// older file (.1) kept when the log grows past its bound.
+// Administrators may write to (users may read), one line per event with the local time, and
+// older files .1 (newest) to .4 kept when the log grows past its bound.
 #pragma once
 
 #include <filesystem>
@@ -9,11 +9,12 @@
 #include <optional>
 
 #include "service/service_log.h"
-#include "service/win_handles.h"
+#include "setup/win_handles.h"
 
 namespace qardex::service {
 
 inline constexpr std::uintmax_t kServiceLogRotateBytes = 1024 * 1024;
+inline constexpr int kServiceLogGenerations = 4;
 
 class FileServiceLog final : public ServiceLog {
  public:
@@ -27,8 +28,7 @@ class FileServiceLog final : public ServiceLog {
 
   std::mutex lock_;
   const std::filesystem::path path_;
-  const std::filesystem::path previous_;
-  KernelHandle file_;
+  setup::KernelHandle file_;
 };
 
 // The service's log; when its folder cannot be made safe, a log that drops everything, and one

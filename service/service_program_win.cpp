@@ -171,6 +171,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
           }
           serving->sessions.ExpireIdle();
           serving->pool.RetireIdle();
+          serving->router.FlushRefusals();
         },
         kHousekeepingPeriod);
     const RunningRegistration registration(housekeeping);
@@ -181,6 +182,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
   }
   // The listener has drained: calls still running end with their workers.
   serving->pool.StopAll();
+  serving->router.FlushRefusals(true);
   serving->log->Write("service stopped");
   return kExitOk;
 }

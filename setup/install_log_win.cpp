@@ -2,15 +2,21 @@
 
 #include <windows.h>
 
+#include "setup/log_file_win.h"
+#include "setup/narrow_text_win.h"
+
 namespace qardex::setup {
 
-// "N": programs the installer starts do not inherit the log.
-InstallLog::InstallLog(const std::string& path) : file_(std::fopen(path.c_str(), "abN")) {}
+InstallLog::InstallLog(const std::string& path) {
+  AppendLog log = OpenLogForAppend(ToWide(path));
+  file_ = std::move(log.file);
+  note_ = std::move(log.note);
+}
 
 void InstallLog::Write(const std::string& entry) {
   if (!file_) return;
-  std::fwrite(entry.data(), 1, entry.size(), file_.get());
-  std::fflush(file_.get());
+  DWORD written = 0;
+  WriteFile(file_.get(), entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
 }
 
 LocalStamp LocalTimeNow() {

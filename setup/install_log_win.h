@@ -1,12 +1,12 @@
 // The install log: opened for appending in raw mode at the start of a run and held until its
-// end. A log that cannot be opened is simply absent.
+// end. A file that is not safely ours is moved aside first (setup/log_file_win.h); a log that
+// cannot be opened is simply absent.
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
 #include "setup/install_texts.h"
+#include "setup/win_handles.h"
 
 namespace qardex::setup {
 
@@ -15,12 +15,12 @@ class InstallLog {
   explicit InstallLog(const std::string& path);
   void Write(const std::string& entry);
   void Close() { file_.reset(); }
+  // What was found in the log's place and done about it; empty when nothing was wrong.
+  const std::string& Note() const { return note_; }
 
  private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  KernelHandle file_;
+  std::string note_;
 };
 
 // The local date and time now.

@@ -34,6 +34,8 @@ std::string LogStart(const LocalStamp& stamp);
 std::string LogEnd(const LocalStamp& stamp);
 inline constexpr char kLogKeyMint[] = "KeyMint %d \n";
 inline constexpr char kLogFoxTrust[] = "FoxTrust %d \n";
+// On the console and in the new log, when the log's place held something not safely ours.
+inline constexpr char kLogReplaced[] = "install log: %s\n";
 
 // --- Hosts file ------------------------------------------------------------------------------
 inline constexpr char kReadFileSize[] = "read file size %d\n";

@@ -42,6 +42,12 @@ std::optional<InstallLog> OpenInstallLog() {
   const std::optional<std::string> path = InstallLogPath(temp, &overflow);
   if (!path) return std::nullopt;
   std::optional<InstallLog> log(std::in_place, *path);
+  // Its own line, before the start entry that the next entries continue.
+  if (!log->Note().empty()) {
+    const std::string line = Format(text::kLogReplaced, log->Note().c_str());
+    ToConsole(line);
+    log->Write(line);
+  }
   log->Write(text::LogStart(LocalTimeNow()));
   return log;
 }

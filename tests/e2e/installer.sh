@@ -293,6 +293,34 @@ run_setup "win:TMP=$temp" "win:TEMP=$temp"
 check "exit code 0, service installed, no log" \
   eval 'status_is 0 && grep -q "Service start pending" "$QI_OUT" && service_as_installed && [[ ! -e $QI_LOG ]]'
 
+scenario "install logs others made first"
+# What Wine shows (measured): the number of names, a folder and another Unix account's file as
+# another owner; a Unix symbolic link it follows without a word (no reparse point), and the
+# protected descriptor of the new log it does not keep (it reports one made from the Unix
+# mode), so those are left to the unit tests. Each is moved aside beside the log, and a new log
+# holds the reason and then a whole run; what a link led to is left as it was.
+elsewhere=$QI_PREFIX/drive_c/elsewhere.txt # a hard link stays on its volume
+for kind in hard-link folder other-owner; do
+  mint
+  set_hosts --keep
+  printf 'planted\n' >"$elsewhere"
+  rm -rf "$QI_LOG" "$QI_LOG".*.aside
+  case $kind in
+    hard-link) ln "$elsewhere" "$QI_LOG" ;;
+    folder) mkdir "$QI_LOG" ;;
+    other-owner) printf 'planted\n' >"$QI_LOG" && chown 4321 "$QI_LOG" ;;
+  esac
+  run_setup
+  check "$kind: exit code 0, the reason on the console" \
+    eval 'status_is 0 && grep -q "^install log: .* was .*, moved aside to .*\.aside" "$QI_OUT"'
+  check "... the file it led to untouched" test "$(cat "$elsewhere")" == planted
+  check "... a new log: the reason, then a whole run" \
+    log_matches "^install log: [^"$'\n'"]*moved aside[^"$'\n'"]*"$'\n'"${log_start#^}KeyMint 0 "$'\n'"FoxTrust 0 "$'\n'"$log_end"
+  ls -d "$QI_LOG".*.aside >"$QI_FILES/aside-$kind" 2>/dev/null
+  check "... what was there kept beside it" test "$(wc -l <"$QI_FILES/aside-$kind")" == 1
+done
+rm -rf "$elsewhere" "$QI_LOG".*.aside
+
 scenario "service program missing"
 mint
 rm "$QI_APP/mQARDEXService.exe"

@@ -115,12 +115,15 @@ imported_root() {
 }
 
 # call METHOD: a new session's answer to METHOD without arguments, as the page would get it.
+# call METHOD [ARGS]: the method's answer in a new session; ARGS a JSON array (default []),
+# trusted through $call_root.
+call_root=$work/root-first.pem
 call() {
   local session
-  session=$(curl -sS --max-time 5 --cacert "$work/root-first.pem" -H "Origin: $origin" -X POST \
+  session=$(curl -sS --max-time 5 --cacert "$call_root" -H "Origin: $origin" -X POST \
     "https://$host:$port/v1/session" 2>>"$work/curl.err" | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
-  curl -sS --max-time 30 --cacert "$work/root-first.pem" -H "Origin: $origin" \
-    -H 'Content-Type: application/json' --data '{"args":[]}' \
+  curl -sS --max-time 30 --cacert "$call_root" -H "Origin: $origin" \
+    -H 'Content-Type: application/json' --data "{\"args\":${2:-[]}}" \
     "https://$host:$port/v1/session/$session/$1" 2>>"$work/curl.err"
 }
 served_certificate() {
@@ -380,6 +383,12 @@ start_pcscd || die "pcscd did not show the reader and the card again"
 
 stop_authserver
 check "server down: FAIL AUTH_SERVER" diagnosed no-server "FAIL AUTH_SERVER"
+start_authserver --modes normal >/dev/null
+call_root=$work/root-second.pem
+call H_Sign '["12345678901234567890"]' >"$work/h_sign.json"
+stop_authserver
+signed=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["result"])' "$work/h_sign.json" 2>/dev/null)
+check "an H_Sign through the service: the server's 256 characters" is "${#signed}" 256
 
 # --- The support bundle --------------------------------------------------------------------------
 QX_SCENARIO="mQARDEXService --bundle"
@@ -391,6 +400,7 @@ logs_hold_card_data() {
   for value in "${holder[@]}"; do grep -qaF "$value" "${daily_logs[@]}" || return 1; done
 }
 check "the daily log holds the card's identifier, name, ID number and birth date" logs_hold_card_data
+check "... and the H_Sign result" grep -qaF "${signed:0:200}" "${daily_logs[@]}"
 (cd "$app" && wine "$app_win\\mQARDEXService.exe" --bundle 'C:\bundle.zip' >"$work/bundle.out" 2>&1)
 status=$?
 check "bundle written, exit code 0" status_is 0 bundle
@@ -409,6 +419,11 @@ for value in sys.argv[2:]:
             sys.exit("found " + repr(form))' "$@"
 }
 check "no card data in the bundle, in any of those encodings" no_card_data "$work/bundle.all" "${holder[@]}"
+# No piece of 12 of the result's characters, anywhere in the bundle.
+result_pieces=()
+for ((i = 0; i + 12 <= 256; i += 4)); do result_pieces+=("${signed:i:12}"); done
+check "none of the H_Sign result's 256 characters in the bundle" no_card_data "$work/bundle.all" "${result_pieces[@]}"
+check "... its final reply there, masked" grep -qaE "04<st=2>OK\*{246}" "$work/bundle.all"
 check "... the daily log's entries are there, masked" \
   grep -qaF "basic [0**********6W****************** B********60*****2M1*****1]" "$work/bundle.all"
 

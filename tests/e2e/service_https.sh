@@ -50,16 +50,33 @@ is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2' $(head -c 200 "
 # --- Start ---------------------------------------------------------------------------------------
 QX_SCENARIO="console mode starts"
 qx_say "== $QX_SCENARIO"
-rm -f "$dir/stdin" && mkfifo "$dir/stdin"
-(cd "$app" && exec wine ./mQARDEXService.exe --console <"$dir/stdin" >"$dir/out" 2>"$dir/err") &
-service_pid=$!
-exec 3>"$dir/stdin"
-ready=""
-for _ in $(seq 600); do
-  grep -q "listening" "$dir/out" 2>/dev/null && { ready=1; break; }
-  kill -0 "$service_pid" 2>/dev/null || break
-  sleep 0.1
-done
+# start_console: the service in console mode, its standard input held on descriptor 3; $ready
+# set once it says it listens (within 60 s).
+start_console() {
+  rm -f "$dir/stdin" && mkfifo "$dir/stdin"
+  (cd "$app" && exec wine ./mQARDEXService.exe --console <"$dir/stdin" >"$dir/out" 2>"$dir/err") &
+  service_pid=$!
+  exec 3>"$dir/stdin"
+  ready=""
+  for _ in $(seq 600); do
+    grep -q "listening" "$dir/out" 2>/dev/null && { ready=1; break; }
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+}
+# stop_console: closes its standard input; $stopped and $code tell how it ended (within 20 s).
+stop_console() {
+  exec 3>&-
+  stopped=""
+  for _ in $(seq 200); do
+    kill -0 "$service_pid" 2>/dev/null || { stopped=1; break; }
+    sleep 0.1
+  done
+  wait "$service_pid"
+  code=$?
+  service_pid=""
+}
+start_console
 check "one line 'listening on https://$host:$port'" \
   is "$(tr -d '\r' <"$dir/out")" "listening on https://$host:$port"
 [[ -n $ready ]] || { qx_say "    stderr: $(head -c 500 "$dir/err")"; finish; }
@@ -191,16 +208,40 @@ for fd in "${idle[@]}"; do exec {fd}>&-; done
 # --- Stop ----------------------------------------------------------------------------------------
 QX_SCENARIO="stop and missing files"
 qx_say "== $QX_SCENARIO"
-exec 3>&-
-stopped=""
-for _ in $(seq 200); do
-  kill -0 "$service_pid" 2>/dev/null || { stopped=1; break; }
-  sleep 0.1
-done
-wait "$service_pid"
-code=$?
-service_pid=""
+stop_console
 check "stops when standard input closes, exit code 0" is "${stopped:-running}:$code" 1:0
+
+QX_SCENARIO="a flood of refused callers"
+qx_say "== $QX_SCENARIO"
+# Wine's own iphlpapi names no owner for a Unix client's connection: every caller is refused.
+system32=$WINEPREFIX/drive_c/windows/system32
+service_log=$WINEPREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log
+rm -f "$WINEPREFIX/.tcp-owner" # the stand-in goes back below, also after a broken run
+cp "$system32/iphlpwine.dll" "$system32/iphlpapi.dll.new" && mv -f "$system32/iphlpapi.dll.new" "$system32/iphlpapi.dll"
+cp "$service_log" "$dir/log.before"
+start_console
+# 20 keep-alive connections of 500 requests each, side by side.
+flood_started=$SECONDS
+flooders=()
+for i in $(seq 20); do
+  curl -s --max-time 120 --cacert "$app/ZELRootCA.pem" -H "Origin: $origin" -w 'code=%{http_code}\n' \
+    "https://$host:$port/v1/version?[1-500]" >"$dir/flood-$i.out" 2>/dev/null &
+  flooders+=($!)
+done
+wait "${flooders[@]}"
+flood_seconds=$((SECONDS - flood_started))
+stop_console
+e2e_tcp_owner "$dir/tcp-owner.log"
+refused=$(cat "$dir"/flood-*.out | grep -o 'code=403' | wc -l)
+check "10,000 requests refused 403 ($refused in $flood_seconds s)" is "$refused" 10000
+check "the log's earlier lines in place" eval 'cmp -s "$dir/log.before" <(head -c "$(stat -c %s "$dir/log.before")" "$service_log")'
+tail -c +"$(($(stat -c %s "$dir/log.before") + 1))" "$service_log" | tr -d '\r' >"$dir/log.flood"
+# Each started minute: at most three lines and a summary per cause; together they count all.
+check "... a few lines a minute, counting every refusal ($(wc -l <"$dir/log.flood") lines in all)" \
+  awk -v minutes=$((flood_seconds / 60 + 1)) '
+    /refused a request/ { lines++ }
+    / more refused requests / { summed += $3 }
+    END { exit !(lines + summed == 10000 && lines <= 3 * minutes && NR <= 4 * minutes + 2) }' "$dir/log.flood"
 
 QX_SCENARIO="under the service manager"
 qx_say "== $QX_SCENARIO"
@@ -228,4 +269,21 @@ rm "$app/ZELServerCert.key"
 code=$?
 check "without ZELServerCert.key: exit code 3" is "$code" 3
 check "... and a line naming the file" grep -q "mQARDEXService: cannot read .*ZELServerCert.key" "$dir/err2"
+
+QX_SCENARIO="a log folder and a log others made first"
+qx_say "== $QX_SCENARIO"
+programdata=$WINEPREFIX/drive_c/ProgramData
+elsewhere=$programdata/elsewhere.txt # a hard link stays on its volume
+rm -rf "$programdata/QARDEX" "$programdata"/QARDEX.*.aside
+printf 'planted\n' >"$programdata/QARDEX"
+(cd "$app" && wine ./mQARDEXService.exe --console </dev/null >"$dir/out3" 2>"$dir/err3")
+check "a file where the log folder belongs: moved aside, a folder made, the log written there" \
+  eval '[[ $(cat "$programdata"/QARDEX.*.aside) == planted && -d $programdata/QARDEX ]] &&
+    grep -q "service not started" "$service_log"'
+printf 'planted\n' >"$elsewhere"
+rm -f "$service_log" && ln "$elsewhere" "$service_log"
+(cd "$app" && wine ./mQARDEXService.exe --console </dev/null >"$dir/out4" 2>"$dir/err4")
+check "a hard link as the log: moved aside, what it led to untouched, a new log says so" \
+  eval '[[ $(cat "$elsewhere") == planted ]] && grep -q "service log: .*hard link.*moved aside" "$service_log"'
+rm -rf "$elsewhere" "$programdata"/QARDEX.*.aside "$service_log".*.aside
 finish

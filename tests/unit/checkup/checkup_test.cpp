@@ -156,6 +156,35 @@ TEST(Checkup, DailyLogMaskingKeepsLengthsAndOuterBytesOnly) {
                 " 20261208 101013 HC ID [0********6");
 }
 
+// Every entry that carries what the card or the server said is masked; the others are kept.
+TEST(Checkup, DailyLogMaskingCoversEveryCarryingEntry) {
+  const std::string head = " 20261208 101014 ";
+  const std::string result(256, 'R');
+  const std::string finalReply = "04<st=2>OK<rs=256>" + result;
+  const std::string cut = finalReply.substr(0, 256);
+  const struct {
+    std::string entry;
+    std::string masked;  // empty: kept as it is
+  } cases[] = {
+      {head + cut + "\n", head + "04<st=2>OK" + std::string(246, '*') + "\n"},
+      // A line feed inside the result does not end the entry.
+      {head + cut.substr(0, 100) + "\nR" + cut.substr(102) + "\n",
+       head + "04<st=2>OK" + std::string(90, '*') + "\n" + std::string(155, '*') + "\n"},
+      {head + "QX Local 00 00\r\n: No error\n", ""},
+      {head + "Select HC OK!\r\n: No error\n", ""},
+      {head + "Remote InSAM_HC_AUTH OK!\r\n: No error\n", ""},
+      {head + "Server key 0a1b is not in the pin list\r\n: No error\n", ""},
+      {head + "Unsupported authentication type: ntlm: No error\n", ""},
+      {head + "Ret = 0\r\n: No error\n", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MaskDailyLog(c.entry), c.masked.empty() ? c.entry : c.masked) << c.entry;
+  }
+  // The newest part of a long log begins inside an entry: that piece is masked whole.
+  EXPECT_EQ(MaskDailyLog("G0650412M1]\r\n: No error\n" + head + "Ret = 0\n"),
+            "***********\r\n**********\n" + head + "Ret = 0\n");
+}
+
 TEST(Checkup, StoredZipOpensWithUnzip) {
   const std::string big(70000, 'x');
   const std::string archive =

@@ -236,6 +236,43 @@ TEST_F(RouterTest, CallsWithoutAResultAnswerWhyAndRefusedCallersGet403) {
   EXPECT_TRUE(log.Has(RefusalText(CallerRefusal::SystemSession)));
 }
 
+// A flood of refused requests leaves a few lines a minute per cause: one per connection at
+// most, the rest summed up once the minute is over.
+TEST(RefusalLog, RefusalsAreWrittenOncePerConnectionAndSummedUpEachMinute) {
+  testing::LogLines log;
+  std::chrono::steady_clock::time_point now{};
+  SessionTable sessions{[] { return std::chrono::steady_clock::time_point{}; },
+                        [](unsigned char*, std::size_t) { return true; }};
+  testing::FakeStarter starter;
+  WorkerPool pool{starter, log, [] { return std::chrono::steady_clock::time_point{}; }};
+  WorkerProvider provider{pool};
+  Router router{provider, sessions, log, 100ms, [&now] { return now; }};
+  const CallerCheck noOwner{CallerRefusal::NoOwner, {7, 1, ""}};
+  const CallerCheck service{CallerRefusal::SystemSession, {4, 0, "S-1-5-18"}};
+  const std::string get = "GET /v1/version HTTP/1.1\r\nHost: " + kHost + "\r\n" + kPage + "\r\n";
+  const auto lines = [&log] {
+    std::lock_guard<std::mutex> hold(log.lock);
+    return std::count(log.text.begin(), log.text.end(), '\n');
+  };
+  for (int connection = 0; connection < 5; ++connection) {
+    HttpExchange exchange(router, noOwner);
+    exchange.Receive(get + get + get + get);
+  }
+  HttpExchange(router, service).Receive(get);
+  EXPECT_EQ(lines(), 4);  // three of one cause, one of the other
+  now += 59s;
+  router.FlushRefusals();
+  EXPECT_EQ(lines(), 4);
+  now += 1s;
+  router.FlushRefusals();
+  EXPECT_TRUE(log.Has("17 more refused requests (" +
+                      std::string(RefusalText(CallerRefusal::NoOwner)) + ") in the last minute"));
+  EXPECT_EQ(lines(), 5);
+  HttpExchange(router, noOwner).Receive(get + get);  // a new minute: written again
+  router.FlushRefusals(true);
+  EXPECT_EQ(lines(), 7);
+}
+
 TEST_F(RouterTest, KeepAliveAnswersPipelinedRequestsInOrder) {
   HttpExchange exchange(router, kAlice);
   const std::string get = "GET /v1/version HTTP/1.1\r\nHost: " + ServiceHostHeader() +
