@@ -72,7 +72,10 @@ if len(sys.argv) > 5 and sys.argv[4] == "--send":
         incoming.write(data)
         try:
             while True:
-                answer += tls.read(65536)
+                text = tls.read(65536)
+                if not text:  # the service's close_notify
+                    break
+                answer += text
         except (ssl.SSLWantReadError, ssl.SSLZeroReturnError):
             pass
     closed = time.monotonic() - start
