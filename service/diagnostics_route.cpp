@@ -51,10 +51,6 @@ DiagnosticsAnswer GatherDiagnostics(MethodProvider& provider, const Caller& call
   return {CallStatus::Ok, std::move(body)};
 }
 
-}  // namespace qardex::service
-
-namespace qardex::service {
-
 DiagnosticsProbe::DiagnosticsProbe(SteadyClock clock, std::chrono::milliseconds wait)
     : clock_(std::move(clock)), wait_(wait) {}
 

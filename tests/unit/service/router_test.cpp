@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 
 #include "service/http_exchange.h"
 #include "service/origin_lock.h"
@@ -290,59 +288,42 @@ TEST_F(RouterTest, EventsStreamTheReadersToAtMostFourWatchersOfASession) {
 namespace qardex::service {
 namespace {
 
-// A provider whose sessions answer the three diagnostics calls; a probe can be held at its start.
+// Sessions that answer the three diagnostics calls; `during` runs inside the first probe.
 struct ProbeCounter final : MethodProvider {
-  std::mutex lock;
-  std::condition_variable changed;
-  int probes = 0;
-  bool hold = false;
-  struct Session final : MethodSession {
+  struct Answers final : MethodSession {
     CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>&,
                      const Abandoned&) override {
-      if (method.result == ipc::Value::Kind::Text)
-        return {CallStatus::Ok, ipc::Value::Text(u"R"), 0};
-      return {CallStatus::Ok, ipc::Value::Number(0), 0};
+      return {CallStatus::Ok, ipc::Value{method.result, u"R", 0}, 0};
     }
   };
+  std::function<void()> during;
+  int probes = 0;
   std::unique_ptr<MethodSession> OpenSession(const Caller&) override {
-    std::unique_lock<std::mutex> held(lock);
-    ++probes;
-    changed.notify_all();
-    changed.wait_for(held, 5s, [&] { return !hold; });
-    return std::make_unique<Session>();
+    if (++probes == 1 && during) during();
+    return std::make_unique<Answers>();
   }
 };
 
-// One probe at a time for the whole service; its answer is reused for two seconds by the same
-// user of the same Windows session only.
+// One probe at a time for the whole service; its answer is given again for two seconds to the
+// same user of the same Windows session only.
 TEST(DiagnosticsProbe, OneProbeAtATimeAndAnAnswerReusedForTwoSeconds) {
   std::chrono::steady_clock::time_point now{};
   ProbeCounter provider;
   DiagnosticsProbe probe([&] { return now; }, 100ms);
   const Caller alice = kAlice.caller, bob{12, 2, "S-1-5-21-1002"};
-  provider.hold = true;
-  auto first = std::async(std::launch::async, [&] { return probe.Gather(provider, alice); });
-  {
-    std::unique_lock<std::mutex> held(provider.lock);
-    provider.changed.wait_for(held, 5s, [&] { return provider.probes == 1; });
-  }
-  EXPECT_EQ(probe.Gather(provider, bob).status, CallStatus::Busy) << "waits its limit, no probe";
-  {
-    std::lock_guard<std::mutex> held(provider.lock);
-    provider.hold = false;
-    provider.changed.notify_all();
-  }
-  const DiagnosticsAnswer answer = first.get();
-  ASSERT_EQ(answer.status, CallStatus::Ok);
-  const struct {
-    std::chrono::milliseconds later;
-    Caller caller;
-    int probes;
-  } cases[] = {{1999ms, alice, 1}, {0ms, bob, 2}, {1ms, alice, 3}};
-  for (const auto& c : cases) {
-    now += c.later;
-    EXPECT_EQ(probe.Gather(provider, c.caller).body, answer.body);
-    EXPECT_EQ(provider.probes, c.probes) << c.later.count();
+  CallStatus meanwhile = CallStatus::Ok;
+  provider.during = [&] {
+    meanwhile =
+        std::async(std::launch::async, [&] { return probe.Gather(provider, bob).status; }).get();
+  };
+  const std::string body = probe.Gather(provider, alice).body;
+  EXPECT_EQ(meanwhile, CallStatus::Busy) << "bob waited his limit for alice's probe";
+  const std::tuple<std::chrono::milliseconds, Caller, int> cases[] = {
+      {1999ms, alice, 1}, {0ms, bob, 2}, {1ms, alice, 3}};
+  for (const auto& [later, caller, probes] : cases) {
+    now += later;
+    EXPECT_EQ(probe.Gather(provider, caller).body, body);
+    EXPECT_EQ(provider.probes, probes) << later.count();
   }
 }
 
