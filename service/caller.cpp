@@ -25,7 +25,8 @@ CallerCheck IdentifyCaller(SystemView& system, std::uint16_t peerPort, std::uint
   if (!owner || *owner == 0) return check;
   check.caller.processId = *owner;
 
-  const std::optional<std::uint32_t> session = system.SessionOfProcess(*owner);
+  const ProcessIdentity identity = system.IdentityOfProcess(*owner);
+  const std::optional<std::uint32_t>& session = identity.windowsSession;
   if (!session) return check;
   check.caller.windowsSession = *session;
   if (*session == 0) {
@@ -33,7 +34,7 @@ CallerCheck IdentifyCaller(SystemView& system, std::uint16_t peerPort, std::uint
     return check;
   }
 
-  const std::optional<std::string> user = system.UserOfProcess(*owner);
+  const std::optional<std::string>& user = identity.userSid;
   if (!user || user->empty()) return check;
   check.caller.userSid = *user;
 

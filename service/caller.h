@@ -32,14 +32,21 @@ struct CallerCheck {
 // A short English text for the service's own log.
 const char* RefusalText(CallerRefusal refusal);
 
+// A process's Windows session and user, read together from one handle to it (by process id
+// twice, the second read could meet another process that took over the id); each is nothing
+// when the process does not tell.
+struct ProcessIdentity {
+  std::optional<std::uint32_t> windowsSession;
+  std::optional<std::string> userSid;
+};
+
 class SystemView {
  public:
   virtual ~SystemView() = default;
   // The process that owns the TCP connection from 127.0.0.1:peerPort to 127.0.0.1:servicePort.
   virtual std::optional<std::uint32_t> OwnerOfConnection(std::uint16_t peerPort,
                                                          std::uint16_t servicePort) = 0;
-  virtual std::optional<std::uint32_t> SessionOfProcess(std::uint32_t processId) = 0;
-  virtual std::optional<std::string> UserOfProcess(std::uint32_t processId) = 0;
+  virtual ProcessIdentity IdentityOfProcess(std::uint32_t processId) = 0;
   // The user signed in to that session, or nothing when nobody is.
   virtual std::optional<std::string> UserOfSession(std::uint32_t windowsSession) = 0;
 };

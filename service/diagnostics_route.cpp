@@ -1,6 +1,7 @@
 #include "service/diagnostics_route.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace qardex::service {
@@ -48,6 +49,40 @@ DiagnosticsAnswer GatherDiagnostics(MethodProvider& provider, const Caller& call
   body += Bool(server.result.number == 0);
   body += '}';
   return {CallStatus::Ok, std::move(body)};
+}
+
+DiagnosticsProbe::DiagnosticsProbe(SteadyClock clock, std::chrono::milliseconds wait)
+    : clock_(std::move(clock)), wait_(wait) {}
+
+std::string DiagnosticsProbe::Reusable(const Key& key) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const auto found = kept_.find(key);
+  if (found == kept_.end() || clock_() - found->second.at >= kDiagnosticsReuse) return {};
+  return found->second.body;
+}
+
+DiagnosticsAnswer DiagnosticsProbe::Gather(MethodProvider& provider, const Caller& caller,
+                                           const Abandoned& abandoned) {
+  const Key key{caller.windowsSession, caller.userSid};
+  if (std::string body = Reusable(key); !body.empty()) return {CallStatus::Ok, std::move(body)};
+  std::unique_lock<std::timed_mutex> turn(probing_, std::defer_lock);
+  const auto until = std::chrono::steady_clock::now() + wait_;
+  while (!turn.try_lock_until(std::min(until, std::chrono::steady_clock::now() + kAbandonPoll))) {
+    if (std::chrono::steady_clock::now() >= until || (abandoned && abandoned())) {
+      return {CallStatus::Busy, {}};
+    }
+  }
+  // The probe this request waited for may have been for the same user.
+  if (std::string body = Reusable(key); !body.empty()) return {CallStatus::Ok, std::move(body)};
+  DiagnosticsAnswer answer = GatherDiagnostics(provider, caller);
+  if (answer.status != CallStatus::Ok) return answer;
+  std::lock_guard<std::mutex> hold(lock_);
+  const auto now = clock_();
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    it = now - it->second.at >= kDiagnosticsReuse ? kept_.erase(it) : std::next(it);
+  }
+  kept_[key] = Kept{now, answer.body};
+  return answer;
 }
 
 }  // namespace qardex::service

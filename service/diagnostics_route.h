@@ -4,14 +4,25 @@
 // the caller, through a session of their own that ends with the request.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "service/caller.h"
 #include "service/method_binding.h"
+#include "service/service_clock.h"
 
 namespace qardex::service {
 
 inline constexpr char kDiagnosticsPath[] = "/v1/diagnostics";
+// An answer is given again for this long instead of asking the card anew.
+inline constexpr std::chrono::seconds kDiagnosticsReuse{2};
+// How long a request waits for the probe another request runs (its ServiceStatus may wait on
+// the network).
+inline constexpr std::chrono::milliseconds kDiagnosticsWait{30'000};
 
 struct DiagnosticsAnswer {
   CallStatus status = CallStatus::Ok;  // of the first call that gave no result
@@ -19,5 +30,32 @@ struct DiagnosticsAnswer {
 };
 
 DiagnosticsAnswer GatherDiagnostics(MethodProvider& provider, const Caller& caller);
+
+// Runs one probe at a time for the whole service, so that requests in a loop cannot keep the
+// cards and the workers busy; an answer younger than kDiagnosticsReuse is given again to the
+// same user of the same Windows session (another session sees other readers). A request that
+// waits longer than its limit for the running probe, or whose client leaves, gets Busy.
+class DiagnosticsProbe {
+ public:
+  explicit DiagnosticsProbe(SteadyClock clock, std::chrono::milliseconds wait = kDiagnosticsWait);
+
+  DiagnosticsAnswer Gather(MethodProvider& provider, const Caller& caller,
+                           const Abandoned& abandoned = {});
+
+ private:
+  using Key = std::pair<std::uint32_t, std::string>;  // Windows session, user
+  struct Kept {
+    std::chrono::steady_clock::time_point at;
+    std::string body;
+  };
+  // A kept answer for `key` still young enough; empty when there is none.
+  std::string Reusable(const Key& key);
+
+  const SteadyClock clock_;
+  const std::chrono::milliseconds wait_;
+  std::timed_mutex probing_;
+  std::mutex lock_;  // over kept_
+  std::map<Key, Kept> kept_;
+};
 
 }  // namespace qardex::service

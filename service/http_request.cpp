@@ -52,6 +52,21 @@ bool HasToken(std::string_view list, std::string_view token) {
 constexpr std::string_view kSingleHeaders[] = {"host", "origin", "content-length",
                                                "access-control-request-method"};
 
+// A Content-Length of at most `largest`, read digit by digit: a longer value is refused before
+// it could overflow the size type (on the 32-bit build 4294967297 would read as 1 and the rest
+// of its body as a second request). Nothing for anything but digits, or a value above `largest`.
+std::optional<std::size_t> BodyLength(std::string_view text, std::size_t largest) {
+  if (text.empty()) return std::nullopt;
+  std::size_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::size_t>(c - '0');
+    if (digit > largest || value > (largest - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
 }  // namespace
 
 std::optional<std::string_view> HttpRequest::Header(std::string_view lowerName) const {
@@ -182,20 +197,12 @@ RequestParser::Status RequestParser::ParseHead() {
 
   bodyLength_ = 0;
   if (const std::optional<std::string_view> length = request_.Header("content-length")) {
-    if (length->empty() || length->size() > 18) return Fail(length->empty() ? 400 : 413);
-    for (const char c : *length) {
-      if (c < '0' || c > '9') return Fail(400);
-      bodyLength_ = bodyLength_ * 10 + static_cast<std::size_t>(c - '0');
-    }
+    const std::optional<std::size_t> parsed = BodyLength(*length, limits_.drain);
+    if (!parsed) return Fail(400);
+    bodyLength_ = *parsed;
   }
   remaining_ = bodyLength_;
-  if (bodyLength_ <= limits_.body) {
-    phase_ = Phase::Body;
-  } else if (bodyLength_ <= limits_.drain) {
-    phase_ = Phase::Drain;
-  } else {
-    return Fail(413);
-  }
+  phase_ = bodyLength_ <= limits_.body ? Phase::Body : Phase::Drain;
   return Status::NeedMore;  // the caller goes on with the body
 }
 

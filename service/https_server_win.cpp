@@ -51,7 +51,8 @@ bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline, c
 
 // When the first bytes of a request arrived, and how long the request may take from then.
 // TLS records can be trickled a byte at a time, so the request's clock starts with the first
-// bytes on the socket, not with the first decrypted ones; from then on the connection is busy.
+// bytes on the socket, not with the first decrypted ones; from then on the connection is
+// receiving a request (evictable once that stalls).
 struct FirstBytes {
   Clock::time_point at{};
   Clock::duration limit{};
@@ -80,8 +81,8 @@ bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const Halt& hal
     }
     if (!WaitForSocket(socket, wanted == SSL_ERROR_WANT_WRITE, deadline, halt)) return false;
     if (first != nullptr && wanted == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
-      if (!first->slot->Busy()) return false;
       first->at = Clock::now();
+      if (!first->slot->Receiving(first->at)) return false;
       deadline = std::min(deadline, first->at + first->limit);
     }
     wanted = 0;
@@ -187,7 +188,8 @@ HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, CallerLookup identify,
                          ConnectionLimits limits, std::shared_ptr<const void> keepAlive)
     : context_(std::make_shared<const Context>(
           Context{tls, router, std::move(identify), limits, std::move(keepAlive)})),
-      connections_(std::make_shared<ConnectionRegistry>(limits.maxConnections)) {}
+      connections_(std::make_shared<ConnectionRegistry>(limits.maxConnections,
+                                                        limits.maxPerWindowsSession)) {}
 
 bool HttpsServer::Listen(unsigned short port, std::string& error) {
   auto listener = std::make_unique<SocketHandle>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -233,7 +235,7 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
       started =
           StartUnwatched([owned, slot, &stop, context = context_, connections = connections_] {
             try {
-              ServeConnection(owned->Release(), *context, stop, *slot);
+              ServeConnection(owned->Release(), *context, stop, *connections, *slot);
             } catch (...) {
               // Nothing leaves the thread; the connection is closed.
             }
@@ -250,7 +252,7 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
 }
 
 void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std::atomic<bool>& stop,
-                                  ConnectionRegistry::Slot& slot) {
+                                  ConnectionRegistry& connections, ConnectionRegistry::Slot& slot) {
   const ConnectionLimits& limits = context.limits;
   const Halt halt{stop, &slot};
   SocketHandle socket(raw);
@@ -270,7 +272,10 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
     return;
   }
   // Only now: a peer that never completes a handshake costs no look-up of the system's tables.
-  HttpExchange exchange(context.router, IdentifyPeer(socket.get(), context.identify));
+  CallerCheck caller = IdentifyPeer(socket.get(), context.identify);
+  // A caller that is not known counts in session 0, with the services.
+  if (!connections.Assign(slot, caller.caller.windowsSession, Clock::now())) return;
+  HttpExchange exchange(context.router, std::move(caller));
   Clock::time_point deadline = Clock::now() + limits.idle;
   Clock::time_point requestStart{};
   char buffer[16384];
@@ -293,11 +298,10 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
       return;  // closed by the client, failed, too slow, evicted, or the service stops
     }
     const auto now = Clock::now();
-    if (betweenRequests) {
-      // Bytes TLS held already begin a request too.
-      if (!slot.Busy()) return;
-      requestStart = first.at == Clock::time_point{} ? now : first.at;
-    }
+    // Bytes TLS held already begin a request too. While they are parsed (and a request they
+    // complete is answered) the connection is busy, never evicted.
+    if (!slot.Busy()) return;
+    if (betweenRequests) requestStart = first.at == Clock::time_point{} ? now : first.at;
     const std::string answers = exchange.Receive(input, gone);
     if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, halt)) {
       return;
@@ -312,6 +316,7 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
       return;
     }
     if (exchange.InRequest()) {
+      if (!slot.Receiving(requestStart)) return;
       deadline = requestStart + limits.request;
     } else {
       slot.Idle(Clock::now());

@@ -28,6 +28,10 @@ struct ConnectionLimits {
   // A newcomer beyond takes the place of the connection idle the longest; with none idle, it is
   // closed as soon as it is accepted.
   std::size_t maxConnections = 64;
+  // Of those, what the callers of one Windows session may hold (a newcomer beyond takes the place
+  // of that session's connection idle the longest): a browser keeps about six per host, a second
+  // browser and event streams as many again; four full sessions still leave room for others.
+  std::size_t maxPerWindowsSession = 16;
   std::chrono::milliseconds handshake{10000};
   std::chrono::milliseconds request{10000};  // from a request's first byte to its last
   std::chrono::milliseconds idle{30000};     // between requests on a kept connection
@@ -80,7 +84,7 @@ class HttpsServer {
     std::shared_ptr<const void> keepAlive;
   };
   static void ServeConnection(SOCKET socket, const Context& context, const std::atomic<bool>& stop,
-                              ConnectionRegistry::Slot& slot);
+                              ConnectionRegistry& connections, ConnectionRegistry::Slot& slot);
 
   std::shared_ptr<const Context> context_;
   std::unique_ptr<SocketHandle> listener_;

@@ -129,10 +129,11 @@ void ReaderHub::Detach() {
   switch_ = nullptr;
 }
 
-void ReaderHub::Apply(const ipc::ReaderEvent& event) {
+bool ReaderHub::Apply(const ipc::ReaderEvent& event) {
   using Kind = ipc::ReaderEvent::Kind;
+  if (event.reader.size() > kMaxReaderNameUnits) return false;
   std::lock_guard<std::mutex> hold(lock_);
-  if (watchers_.empty() || closed_) return;  // a report from a watch being switched off
+  if (watchers_.empty() || closed_) return true;  // a report from a watch being switched off
   if (event.kind == Kind::Synced) {
     synced_ = true;
     const std::string state = StateJson();
@@ -141,12 +142,13 @@ void ReaderHub::Apply(const ipc::ReaderEvent& event) {
       watcher->Push(state);
       watcher->started_ = true;
     }
-    return;
+    return true;
   }
   const auto found = std::find_if(readers_.begin(), readers_.end(), [&](const Reader& reader) {
     return reader.name == event.reader;
   });
   if (event.kind == Kind::ReaderAdded && found == readers_.end()) {
+    if (readers_.size() >= kMaxReaders) return false;
     const std::size_t at = std::min<std::size_t>(std::max(event.index, 0), readers_.size());
     readers_.insert(readers_.begin() + static_cast<std::ptrdiff_t>(at), Reader{event.reader});
   } else if (found != readers_.end()) {
@@ -154,11 +156,12 @@ void ReaderHub::Apply(const ipc::ReaderEvent& event) {
     if (event.kind == Kind::CardInserted) *found = Reader{found->name, true, event.hc};
     if (event.kind == Kind::CardRemoved) *found = Reader{found->name, false, false};
   }
-  if (!synced_) return;
+  if (!synced_) return true;
   const std::string json = EventJson(event);
   for (ReaderWatcher* watcher : watchers_) {
     if (watcher->started_) watcher->Push(json);
   }
+  return true;
 }
 
 std::string ReaderHub::StateJson() const {

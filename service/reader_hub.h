@@ -22,6 +22,10 @@ namespace qardex::service {
 
 // Changes one watcher may have waiting before it is taken for stuck and ended.
 inline constexpr std::size_t kMaxQueuedReaderEvents = 64;
+// What one worker may report: more readers than a machine has, or names longer than PC/SC gives
+// a reader, come from a worker that is not ours any more.
+inline constexpr std::size_t kMaxReaders = 64;
+inline constexpr std::size_t kMaxReaderNameUnits = 256;
 
 class ReaderHub;
 
@@ -57,8 +61,9 @@ class ReaderHub : public std::enable_shared_from_this<ReaderHub> {
 
   // A new watcher; null when the worker cannot be told to watch.
   std::shared_ptr<ReaderWatcher> Subscribe();
-  // A report from the worker (its reading thread).
-  void Apply(const ipc::ReaderEvent& event);
+  // A report from the worker (its reading thread); false, and nothing kept, when it names a
+  // reader beyond kMaxReaderNameUnits or one reader more than kMaxReaders.
+  bool Apply(const ipc::ReaderEvent& event);
   // The worker ended: every watcher ends, and the worker is never told anything again.
   void Close();
   // The worker's connection goes away: no switch runs after this returns. Never call it from

@@ -4,26 +4,48 @@
 
 namespace qardex::service {
 
-WatcherSeats::WatcherSeats(std::size_t perSession, std::size_t overall)
-    : perSessionLimit_(perSession), overallLimit_(overall) {}
+namespace {
 
-std::unique_ptr<WatcherSeats::Seat> WatcherSeats::Take(std::string_view session) {
+template <class Map, class Key>
+std::size_t HeldBy(const Map& counts, const Key& key) {
+  const auto found = counts.find(key);
+  return found == counts.end() ? 0 : found->second;
+}
+
+// Gives one seat of `key` back; a key that holds none is forgotten.
+template <class Map, class Key>
+void GiveBack(Map& counts, const Key& key) {
+  const auto found = counts.find(key);
+  if (found != counts.end() && --found->second == 0) counts.erase(found);
+}
+
+}  // namespace
+
+WatcherSeats::WatcherSeats(std::size_t perSession, std::size_t overall,
+                           std::size_t perWindowsSession)
+    : perSessionLimit_(perSession),
+      overallLimit_(overall),
+      perWindowsSessionLimit_(perWindowsSession) {}
+
+std::unique_ptr<WatcherSeats::Seat> WatcherSeats::Take(std::string_view session,
+                                                       std::uint32_t windowsSession) {
   std::lock_guard<std::mutex> hold(counts_->lock);
-  const auto found = counts_->perSession.find(session);
-  const std::size_t held = found == counts_->perSession.end() ? 0 : found->second;
-  if (held >= perSessionLimit_ || counts_->overall >= overallLimit_) return nullptr;
-  auto seat = std::make_unique<Seat>(counts_, std::string(session));
+  if (HeldBy(counts_->perSession, session) >= perSessionLimit_ ||
+      HeldBy(counts_->perWindowsSession, windowsSession) >= perWindowsSessionLimit_ ||
+      counts_->overall >= overallLimit_) {
+    return nullptr;
+  }
+  auto seat = std::make_unique<Seat>(counts_, std::string(session), windowsSession);
   ++counts_->perSession[std::string(session)];
+  ++counts_->perWindowsSession[windowsSession];
   ++counts_->overall;
   return seat;
 }
 
 WatcherSeats::Seat::~Seat() {
   std::lock_guard<std::mutex> hold(counts_->lock);
-  const auto found = counts_->perSession.find(session_);
-  if (found != counts_->perSession.end() && --found->second == 0) {
-    counts_->perSession.erase(found);
-  }
+  GiveBack(counts_->perSession, session_);
+  GiveBack(counts_->perWindowsSession, windowsSession_);
   --counts_->overall;
 }
 

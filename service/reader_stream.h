@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +21,8 @@ namespace qardex::service {
 // together: each holds one of the service's connections for as long as it watches.
 inline constexpr std::size_t kMaxWatchersPerSession = 4;
 inline constexpr std::size_t kMaxWatchers = 32;
+// Of those, what one Windows session may hold over all its service sessions: a quarter.
+inline constexpr std::size_t kMaxWatchersPerWindowsSession = 8;
 // A stream with nothing to say says this often that it is alive (and finds out whether the page
 // is still there, and whether its session still is).
 inline constexpr std::chrono::milliseconds kHeartbeat{15'000};
@@ -27,28 +30,31 @@ inline constexpr std::chrono::milliseconds kHeartbeat{15'000};
 class WatcherSeats {
  public:
   explicit WatcherSeats(std::size_t perSession = kMaxWatchersPerSession,
-                        std::size_t overall = kMaxWatchers);
+                        std::size_t overall = kMaxWatchers,
+                        std::size_t perWindowsSession = kMaxWatchersPerWindowsSession);
 
   // Held while a stream runs; gives its place back when destroyed.
   class Seat;
-  // Null when the session or the service has no seat left.
-  std::unique_ptr<Seat> Take(std::string_view session);
+  // Null when the session, its Windows session or the service has no seat left.
+  std::unique_ptr<Seat> Take(std::string_view session, std::uint32_t windowsSession);
 
  private:
   struct Counts {
     std::mutex lock;
     std::map<std::string, std::size_t, std::less<>> perSession;
+    std::map<std::uint32_t, std::size_t> perWindowsSession;
     std::size_t overall = 0;
   };
   const std::size_t perSessionLimit_;
   const std::size_t overallLimit_;
+  const std::size_t perWindowsSessionLimit_;
   const std::shared_ptr<Counts> counts_ = std::make_shared<Counts>();
 };
 
 class WatcherSeats::Seat {
  public:
-  Seat(std::shared_ptr<Counts> counts, std::string session)
-      : counts_(std::move(counts)), session_(std::move(session)) {}
+  Seat(std::shared_ptr<Counts> counts, std::string session, std::uint32_t windowsSession)
+      : counts_(std::move(counts)), session_(std::move(session)), windowsSession_(windowsSession) {}
   ~Seat();
   Seat(const Seat&) = delete;
   Seat& operator=(const Seat&) = delete;
@@ -56,6 +62,7 @@ class WatcherSeats::Seat {
  private:
   const std::shared_ptr<Counts> counts_;
   const std::string session_;
+  const std::uint32_t windowsSession_;
 };
 
 class ReaderStream final : public EventFeed {

@@ -7,7 +7,6 @@
 
 #include "engine/session.h"
 #include "service/call_values.h"
-#include "service/diagnostics_route.h"
 #include "service/json_text.h"
 #include "service/origin_lock.h"
 
@@ -75,7 +74,8 @@ Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log
       sessions_(sessions),
       refusals_(log, std::move(clock)),
       sessionCallWait_(sessionCallWait),
-      hostHeader_(ServiceHostHeader()) {}
+      hostHeader_(ServiceHostHeader()),
+      diagnostics_([] { return std::chrono::steady_clock::now(); }) {}
 
 HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check,
                                   bool repeat) {
@@ -140,7 +140,7 @@ HttpResponse Router::Route(const HttpRequest& request, const SessionOwner& owner
   }
   if (path == kDiagnosticsPath) {
     if (method != "GET") return NotAllowed(std::move(response), "GET, OPTIONS");
-    DiagnosticsAnswer answer = GatherDiagnostics(provider_, caller);
+    DiagnosticsAnswer answer = diagnostics_.Gather(provider_, caller, abandoned);
     if (answer.status != CallStatus::Ok) return Unanswered(std::move(response), answer.status);
     response.body = std::move(answer.body);
     return response;
@@ -184,7 +184,7 @@ HttpResponse Router::WatchReaders(std::string_view sessionId, const SessionOwner
                                   HttpResponse response) {
   const std::shared_ptr<SessionSlot> slot = sessions_.Find(sessionId, owner);
   if (!slot) return WithError(std::move(response), 404, u"unknown session");
-  std::unique_ptr<WatcherSeats::Seat> seat = watchers_.Take(sessionId);
+  std::unique_ptr<WatcherSeats::Seat> seat = watchers_.Take(sessionId, owner.windowsSession);
   if (!seat) return WithError(std::move(response), 429, u"too many watchers");
   std::shared_ptr<ReaderWatcher> watcher = slot->session->WatchReaders();
   if (!watcher) return Unanswered(std::move(response), CallStatus::Unavailable);

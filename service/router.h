@@ -7,6 +7,7 @@
 #include <string>
 
 #include "service/caller.h"
+#include "service/diagnostics_route.h"
 #include "service/http_request.h"
 #include "service/http_response.h"
 #include "service/method_binding.h"
@@ -63,6 +64,7 @@ class Router {
   const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
   WatcherSeats watchers_;
+  DiagnosticsProbe diagnostics_;
 };
 
 }  // namespace qardex::service

@@ -1,14 +1,18 @@
 #include "service/session_table.h"
 
+#include <algorithm>
+
 namespace qardex::service {
 
 SessionTable::SessionTable(SteadyClock clock, RandomSource random, std::size_t capacity,
-                           std::chrono::steady_clock::duration idleLimit, std::size_t perOwner)
+                           std::chrono::steady_clock::duration idleLimit, std::size_t perOwner,
+                           std::size_t perWindowsSession)
     : clock_(std::move(clock)),
       random_(std::move(random)),
       capacity_(capacity),
       idleLimit_(idleLimit),
-      perOwner_(perOwner) {}
+      perOwner_(perOwner),
+      perWindowsSession_(perWindowsSession) {}
 
 void SessionTable::DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped) {
   for (auto it = entries_.begin(); it != entries_.end();) {
@@ -32,6 +36,12 @@ std::size_t SessionTable::CountOf(const SessionOwner& owner) const {
   return count;
 }
 
+std::size_t SessionTable::CountIn(std::uint32_t windowsSession) const {
+  return static_cast<std::size_t>(std::count_if(
+      entries_.begin(), entries_.end(),
+      [&](const auto& entry) { return entry.second.owner.windowsSession == windowsSession; }));
+}
+
 SessionTable::Opened SessionTable::Open(
     const SessionOwner& owner, const std::function<std::unique_ptr<MethodSession>()>& make) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -39,7 +49,10 @@ SessionTable::Opened SessionTable::Open(
   std::lock_guard<std::mutex> hold(lock_);
   const auto now = clock_();
   DropExpired(now, dropped);
-  if (entries_.size() >= capacity_ || CountOf(owner) >= perOwner_) return {OpenStatus::Full, {}};
+  if (entries_.size() >= capacity_ || CountIn(owner.windowsSession) >= perWindowsSession_ ||
+      CountOf(owner) >= perOwner_) {
+    return {OpenStatus::Full, {}};
+  }
 
   std::string id;
   do {

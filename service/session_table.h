@@ -26,6 +26,9 @@ using RandomSource = std::function<bool(unsigned char* bytes, std::size_t count)
 inline constexpr std::size_t kMaxSessions = 256;
 // Per origin and Windows session, so that one page cannot take the room of another.
 inline constexpr std::size_t kMaxSessionsPerOwner = 16;
+// Per Windows session whatever the origins, so that one user cannot take the room of all: a
+// quarter of the table.
+inline constexpr std::size_t kMaxSessionsPerWindowsSession = 64;
 inline constexpr std::chrono::minutes kSessionIdleLimit{10};
 inline constexpr std::size_t kSessionIdBytes = 16;  // shown as 32 hex digits
 
@@ -50,7 +53,8 @@ class SessionTable {
  public:
   SessionTable(SteadyClock clock, RandomSource random, std::size_t capacity = kMaxSessions,
                std::chrono::steady_clock::duration idleLimit = kSessionIdleLimit,
-               std::size_t perOwner = kMaxSessionsPerOwner);
+               std::size_t perOwner = kMaxSessionsPerOwner,
+               std::size_t perWindowsSession = kMaxSessionsPerWindowsSession);
 
   enum class OpenStatus { Opened, Full, Unavailable };
   struct Opened {
@@ -58,8 +62,8 @@ class SessionTable {
     std::string id;
   };
   // Makes a session with `make` when there is room (after dropping expired ones). Full: the
-  // table, or the owner's origin in its Windows session, has no room left. Unavailable: no
-  // random id could be drawn, or `make` gave nothing.
+  // table, the owner's Windows session, or the owner's origin in it has no room left. Unavailable:
+  // no random id could be drawn, or `make` gave nothing.
   Opened Open(const SessionOwner& owner,
               const std::function<std::unique_ptr<MethodSession>()>& make);
 
@@ -86,12 +90,14 @@ class SessionTable {
   // since ending one tells its worker.
   void DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped);
   std::size_t CountOf(const SessionOwner& owner) const;
+  std::size_t CountIn(std::uint32_t windowsSession) const;
 
   SteadyClock clock_;
   RandomSource random_;
   std::size_t capacity_;
   std::chrono::steady_clock::duration idleLimit_;
   std::size_t perOwner_;
+  std::size_t perWindowsSession_;
   std::mutex lock_;
   std::map<std::string, Entry, std::less<>> entries_;
 };

@@ -71,19 +71,14 @@ std::optional<std::uint32_t> WindowsSystemView::OwnerOfConnection(std::uint16_t 
   return OwnerOfLoopbackConnection(*table, peerPort, servicePort);
 }
 
-std::optional<std::uint32_t> WindowsSystemView::SessionOfProcess(std::uint32_t processId) {
-  DWORD session = 0;
-  if (!ProcessIdToSessionId(processId, &session)) return std::nullopt;
-  return session;
-}
-
-std::optional<std::string> WindowsSystemView::UserOfProcess(std::uint32_t processId) {
+// The process is opened once; its token tells both its session and its user.
+ProcessIdentity WindowsSystemView::IdentityOfProcess(std::uint32_t processId) {
   const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  if (!process) return std::nullopt;
+  if (!process) return {};
   HANDLE raw = nullptr;
-  if (!OpenProcessToken(process.get(), TOKEN_QUERY, &raw)) return std::nullopt;
+  if (!OpenProcessToken(process.get(), TOKEN_QUERY, &raw)) return {};
   const KernelHandle token(raw);
-  return UserSidOfToken(token.get());
+  return {SessionOfToken(token.get()), UserSidOfToken(token.get())};
 }
 
 std::optional<std::string> WindowsSystemView::UserOfSession(std::uint32_t windowsSession) {

@@ -13,8 +13,7 @@ class WindowsSystemView final : public SystemView {
 
   std::optional<std::uint32_t> OwnerOfConnection(std::uint16_t peerPort,
                                                  std::uint16_t servicePort) override;
-  std::optional<std::uint32_t> SessionOfProcess(std::uint32_t processId) override;
-  std::optional<std::string> UserOfProcess(std::uint32_t processId) override;
+  ProcessIdentity IdentityOfProcess(std::uint32_t processId) override;
   std::optional<std::string> UserOfSession(std::uint32_t windowsSession) override;
 
  private:

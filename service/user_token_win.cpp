@@ -34,6 +34,15 @@ std::optional<std::string> UserSidOfToken(HANDLE token) {
   return sid;
 }
 
+std::optional<std::uint32_t> SessionOfToken(HANDLE token) {
+  DWORD session = 0;
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenSessionId, &session, sizeof session, &size)) {
+    return std::nullopt;
+  }
+  return session;
+}
+
 std::optional<std::uint32_t> OwnSession() {
   DWORD session = 0;
   if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) return std::nullopt;

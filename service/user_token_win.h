@@ -14,6 +14,9 @@ namespace qardex::service {
 // The token user's SID as text ("S-1-5-21-..."); nothing when the token does not tell.
 std::optional<std::string> UserSidOfToken(HANDLE token);
 
+// The Windows session the token belongs to.
+std::optional<std::uint32_t> SessionOfToken(HANDLE token);
+
 // This process's Windows session.
 std::optional<std::uint32_t> OwnSession();
 

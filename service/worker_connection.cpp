@@ -148,7 +148,8 @@ const char* WorkerConnection::Take(const ipc::Message& message) {
       std::lock_guard<std::mutex> hold(lock_);
       if (!greeted_) return "ended: its first message was not a Hello";
     }
-    hub_->Apply(*event);  // outside lock_: a watcher leaving may end this worker meanwhile
+    // Outside lock_: a watcher leaving may end this worker meanwhile.
+    if (!hub_->Apply(*event)) return "ended: it reported too many readers or too long a name";
     return nullptr;
   }
   std::lock_guard<std::mutex> hold(lock_);

@@ -1,7 +1,8 @@
 // One running worker as the service sees it: its pipe, the thread that reads the worker's
 // messages, and the calls waiting for their replies. A worker that breaks the rules of the pipe
 // (no proper Hello first, a message that does not decode or is too large, a message only the
-// service sends, a reply to a call it was not given) is ended; the service goes on.
+// service sends, a reply to a call it was not given, readers beyond the hub's bounds) is ended;
+// the service goes on.
 #pragma once
 
 #include <atomic>

@@ -55,9 +55,12 @@ bool IsSidText(const std::string& sid) {
                      [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
 }
 
-// Full access for SYSTEM and the caller's user; nobody else may open the pipe.
+// Read and write (FILE_GENERIC_READ | FILE_GENERIC_WRITE, what the worker opens it with) for
+// SYSTEM and the caller's user, nothing inherited; nobody else may open the pipe, and nobody may
+// change its descriptor or owner. The create-instance right within FILE_GENERIC_WRITE gives
+// nothing: the pipe is made with one instance, as its first.
 LocalMemory<void> PipeDescriptor(const std::string& userSid) {
-  return SecurityDescriptorFromSddl(L"D:P(A;;GA;;;SY)(A;;GA;;;" +
+  return SecurityDescriptorFromSddl(L"D:P(A;;FRFW;;;SY)(A;;FRFW;;;" +
                                     std::wstring(userSid.begin(), userSid.end()) + L")");
 }
 

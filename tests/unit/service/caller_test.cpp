@@ -14,6 +14,7 @@ struct FakeSystem final : SystemView {
   explicit FakeSystem(Answers answers) : answers(std::move(answers)) {}
   Answers answers;
   std::uint16_t askedPeer = 0, askedService = 0;
+  int processReads = 0;
 
   std::optional<std::uint32_t> OwnerOfConnection(std::uint16_t peer,
                                                  std::uint16_t service) override {
@@ -21,8 +22,10 @@ struct FakeSystem final : SystemView {
     askedService = service;
     return answers.owner;
   }
-  std::optional<std::uint32_t> SessionOfProcess(std::uint32_t) override { return answers.session; }
-  std::optional<std::string> UserOfProcess(std::uint32_t) override { return answers.user; }
+  ProcessIdentity IdentityOfProcess(std::uint32_t) override {
+    ++processReads;
+    return {answers.session, answers.user};
+  }
   std::optional<std::string> UserOfSession(std::uint32_t) override { return answers.sessionUser; }
 };
 
@@ -50,6 +53,7 @@ TEST(Caller, OnlyTheSignedInUserOfAUserSessionIsServed) {
     const CallerCheck check = IdentifyCaller(system, 50123, 14443);
     EXPECT_EQ(check.refusal, c.refusal) << RefusalText(c.refusal);
     EXPECT_TRUE(system.askedPeer == 50123 && system.askedService == 14443);
+    EXPECT_LE(system.processReads, 1) << "the process is read once, session and user together";
     if (c.refusal == CallerRefusal::None) {
       EXPECT_EQ(check.caller.userSid, alice);
     }

@@ -17,7 +17,7 @@ const Clock::time_point t0{};
 Clock::time_point At(int seconds) { return t0 + std::chrono::seconds(seconds); }
 
 TEST(ConnectionRegistry, ANewcomerBeyondTheLimitEvictsTheLongestIdle) {
-  ConnectionRegistry registry(3);
+  ConnectionRegistry registry(3, 3);
   const auto a = registry.Admit(At(0)), b = registry.Admit(At(1)), c = registry.Admit(At(2));
   ASSERT_TRUE(a->Busy());
   a->Idle(At(10));  // answered a request: idle again, but only since then
@@ -29,7 +29,7 @@ TEST(ConnectionRegistry, ANewcomerBeyondTheLimitEvictsTheLongestIdle) {
 }
 
 TEST(ConnectionRegistry, BusyConnectionsAreNeverEvicted) {
-  ConnectionRegistry registry(2);
+  ConnectionRegistry registry(2, 2);
   const auto a = registry.Admit(At(0)), b = registry.Admit(At(1));
   ASSERT_TRUE(a->Busy() && b->Busy());
   EXPECT_EQ(registry.Admit(At(2)), nullptr);
@@ -40,7 +40,7 @@ TEST(ConnectionRegistry, BusyConnectionsAreNeverEvicted) {
 }
 
 TEST(ConnectionRegistry, OnlyConnectionsIdlePastTheGraceAreEvicted) {
-  ConnectionRegistry registry(1);
+  ConnectionRegistry registry(1, 1);
   const auto a = registry.Admit(At(0));
   EXPECT_EQ(registry.Admit(At(0) + ConnectionRegistry::kEvictionGrace / 2), nullptr);
   EXPECT_FALSE(a->Evicted()) << "a burst of newcomers must not evict each other's handshakes";
@@ -49,7 +49,7 @@ TEST(ConnectionRegistry, OnlyConnectionsIdlePastTheGraceAreEvicted) {
 }
 
 TEST(ConnectionRegistry, EvictedConnectionsHoldAPlaceUntilTheyLeave) {
-  ConnectionRegistry registry(1);
+  ConnectionRegistry registry(1, 1);
   const auto a = registry.Admit(At(0));
   const auto b = registry.Admit(At(1));  // evicts a
   ASSERT_TRUE(a->Evicted() && b != nullptr);
@@ -58,6 +58,37 @@ TEST(ConnectionRegistry, EvictedConnectionsHoldAPlaceUntilTheyLeave) {
   registry.Leave(a);
   EXPECT_NE(registry.Admit(At(3)), nullptr);
   EXPECT_TRUE(b->Evicted());
+}
+
+// A request still incomplete 2 s after its first byte gives its place up like an idle connection;
+// one that arrived whole (its call running) never does.
+TEST(ConnectionRegistry, AStalledRequestIsEvictableAfterTwoSeconds) {
+  using std::chrono::milliseconds;
+  const struct {
+    bool arrived;
+    milliseconds later;
+  } cases[] = {
+      {false, milliseconds(1999)}, {false, milliseconds(2000)}, {true, milliseconds(9000)}};
+  for (const auto& c : cases) {
+    ConnectionRegistry registry(1, 1);
+    const auto a = registry.Admit(At(0));
+    ASSERT_TRUE(a->Receiving(At(1)) && (!c.arrived || a->Busy()));
+    const bool evicts = !c.arrived && c.later >= ConnectionRegistry::kStalledRequestGrace;
+    EXPECT_EQ(registry.Admit(At(1) + c.later) != nullptr, evicts) << c.later.count();
+    EXPECT_EQ(a->Evicted(), evicts) << c.later.count();
+  }
+}
+
+// Beyond its share a newcomer of a Windows session takes the place of that session's own
+// evictable connection, or is refused; other sessions are not touched.
+TEST(ConnectionRegistry, AWindowsSessionHoldsItsShareOnly) {
+  ConnectionRegistry registry(8, 2);
+  const auto a = registry.Admit(At(0)), b = registry.Admit(At(0)), other = registry.Admit(At(0));
+  ASSERT_TRUE(registry.Assign(*a, 1, At(0)) && registry.Assign(*b, 1, At(0)) &&
+              registry.Assign(*other, 2, At(0)) && a->Busy() && b->Receiving(At(1)));
+  EXPECT_FALSE(registry.Assign(*registry.Admit(At(2)), 1, At(2))) << "b stalled only 1 s";
+  EXPECT_TRUE(registry.Assign(*registry.Admit(At(3)), 1, At(3)));
+  EXPECT_TRUE(b->Evicted() && !a->Evicted() && !other->Evicted());
 }
 
 TEST(ConnectionOwners, OnlyTheRowFromThePeerToTheServiceOnLoopbackCounts) {

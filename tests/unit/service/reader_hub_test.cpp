@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "service/reader_hub.h"
+#include "service/reader_stream.h"
 
 namespace qardex::service {
 namespace {
@@ -65,6 +66,35 @@ TEST(ReaderHub, AWatcherEndsWhenItFallsBehindOrItsWorkerEnds) {
   hub->Close();
   EXPECT_EQ(other->Next(json, std::chrono::milliseconds(0)), Status::Ended);
   EXPECT_EQ(hub->Subscribe(), nullptr);
+}
+
+// A worker cannot grow the hub: a name beyond the bound, or one reader beyond the count, is
+// refused (its connection then ends the worker).
+TEST(ReaderHub, ReportsBeyondTheBoundsAreRefused) {
+  const auto hub = std::make_shared<ReaderHub>([](bool) { return true; });
+  const auto watcher = hub->Subscribe();
+  const auto added = [&](std::u16string name) {
+    return hub->Apply({Kind::ReaderAdded, 0, false, name});
+  };
+  EXPECT_FALSE(added(std::u16string(kMaxReaderNameUnits + 1, u'n')));
+  for (std::size_t i = 0; i < kMaxReaders; ++i) ASSERT_TRUE(added(std::u16string(i + 1, u'x')));
+  EXPECT_TRUE(added(u"x")) << "a reader reported again adds nothing";
+  EXPECT_FALSE(added(u"one more"));
+}
+
+// Watchers are bounded per service session, per Windows session and overall.
+TEST(WatcherSeats, EachBoundHoldsAndSeatsComeBack) {
+  WatcherSeats seats(2, 5, 3);
+  std::vector<std::unique_ptr<WatcherSeats::Seat>> held;
+  const auto take = [&](const char* session, std::uint32_t windowsSession) {
+    held.push_back(seats.Take(session, windowsSession));
+    return held.back() != nullptr;
+  };
+  EXPECT_TRUE(take("a", 1) && take("a", 1) && !take("a", 1) && take("b", 1));
+  EXPECT_FALSE(take("c", 1)) << "the Windows session's bound over its service sessions";
+  EXPECT_TRUE(take("d", 2) && take("e", 3) && !take("f", 4));
+  held.front().reset();
+  EXPECT_TRUE(take("c", 1));
 }
 
 }  // namespace

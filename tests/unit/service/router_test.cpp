@@ -321,3 +321,48 @@ TEST_F(RouterTest, EventsStreamTheReadersToAtMostFourWatchersOfASession) {
 
 }  // namespace
 }  // namespace qardex::service
+
+namespace qardex::service {
+namespace {
+
+// Sessions that answer the three diagnostics calls; `during` runs inside the first probe.
+struct ProbeCounter final : MethodProvider {
+  struct Answers final : MethodSession {
+    CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>&,
+                     const Abandoned&) override {
+      return {CallStatus::Ok, ipc::Value{method.result, u"R", 0}, 0};
+    }
+  };
+  std::function<void()> during;
+  int probes = 0;
+  std::unique_ptr<MethodSession> OpenSession(const Caller&) override {
+    if (++probes == 1 && during) during();
+    return std::make_unique<Answers>();
+  }
+};
+
+// One probe at a time for the whole service; its answer is given again for two seconds to the
+// same user of the same Windows session only.
+TEST(DiagnosticsProbe, OneProbeAtATimeAndAnAnswerReusedForTwoSeconds) {
+  std::chrono::steady_clock::time_point now{};
+  ProbeCounter provider;
+  DiagnosticsProbe probe([&] { return now; }, 100ms);
+  const Caller alice = kAlice.caller, bob{12, 2, "S-1-5-21-1002"};
+  CallStatus meanwhile = CallStatus::Ok;
+  provider.during = [&] {
+    meanwhile =
+        std::async(std::launch::async, [&] { return probe.Gather(provider, bob).status; }).get();
+  };
+  const std::string body = probe.Gather(provider, alice).body;
+  EXPECT_EQ(meanwhile, CallStatus::Busy) << "bob waited his limit for alice's probe";
+  const std::tuple<std::chrono::milliseconds, Caller, int> cases[] = {
+      {1999ms, alice, 1}, {0ms, bob, 2}, {1ms, alice, 3}};
+  for (const auto& [later, caller, probes] : cases) {
+    now += later;
+    EXPECT_EQ(probe.Gather(provider, caller).body, body);
+    EXPECT_EQ(provider.probes, probes) << later.count();
+  }
+}
+
+}  // namespace
+}  // namespace qardex::service

@@ -72,5 +72,19 @@ TEST(SessionTable, AtMost256AndExpiredOnesMakeRoom) {
   EXPECT_EQ(f.table.Count(), 1u);
 }
 
+// One Windows session fills at most its share of the table, over any number of origins.
+TEST(SessionTable, AWindowsSessionTakesAtMostItsShare) {
+  Fixture f;
+  const auto pageOf = [](std::uint32_t session, std::size_t n) {
+    return SessionOwner{"https://p" + std::to_string(n / kMaxSessionsPerOwner) + ".example",
+                        session, "S-1"};
+  };
+  std::size_t opened = 0;
+  for (std::size_t n = 0; n <= kMaxSessionsPerWindowsSession; ++n)
+    opened += !f.Open(pageOf(1, n)).empty();
+  EXPECT_EQ(opened, kMaxSessionsPerWindowsSession);
+  EXPECT_FALSE(f.Open(pageOf(2, 0)).empty()) << "another Windows session still has room";
+}
+
 }  // namespace
 }  // namespace qardex::service
