@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "sitelock/localhost_ports.h"
+
 namespace qardex::keymint {
 
 namespace {
@@ -50,6 +52,20 @@ std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
     }
   }
   return origins;
+}
+
+PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins) {
+  PolicyOrigins split;
+  for (const std::string& origin : origins) {
+    const std::size_t separator = origin.find("://");
+    const std::string host = separator == std::string::npos ? origin : origin.substr(separator + 3);
+    if (!sitelock::IsLocalhostName(std::wstring(host.begin(), host.end()))) {
+      split.anyPort.push_back(origin);
+    } else if (host == "localhost") {
+      split.listedPortsOnly.push_back(origin);
+    }
+  }
+  return split;
 }
 
 }  // namespace qardex::keymint

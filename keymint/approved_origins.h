@@ -16,4 +16,14 @@ namespace qardex::keymint {
 std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
                                           std::size_t count);
 
+// The origins as the browser policies list them. A page on this machine's own name reaches the
+// local service only on the ports of the LocalhostPorts policy (sitelock/localhost_ports.h), so
+// "http://localhost" is listed once per such port, read when the script runs; a name under
+// "localhost" is never approved and never listed.
+struct PolicyOrigins {
+  std::vector<std::string> anyPort;
+  std::vector<std::string> listedPortsOnly;
+};
+PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins);
+
 }  // namespace qardex::keymint

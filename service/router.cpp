@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "engine/session.h"
 #include "service/call_values.h"
 #include "service/diagnostics_route.h"
 #include "service/json_text.h"
-#include "service/origin_lock.h"
 
 namespace qardex::service {
 
@@ -69,22 +69,28 @@ std::vector<std::string_view> Segments(std::string_view path) {
 }  // namespace
 
 Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
-               std::chrono::milliseconds sessionCallWait)
+               std::chrono::milliseconds sessionCallWait, LocalhostPortsSource localhostPorts)
     : provider_(provider),
       sessions_(sessions),
       log_(log),
       sessionCallWait_(sessionCallWait),
-      hostHeader_(ServiceHostHeader()) {}
+      hostHeader_(ServiceHostHeader()),
+      localhostPorts_(std::move(localhostPorts)) {}
+
+OriginCheck Router::CheckOriginOf(const HttpRequest& request) const {
+  return CheckOrigin(request.Header("origin"),
+                     localhostPorts_ ? localhostPorts_() : sitelock::LocalhostPorts{});
+}
 
 HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check) {
-  HttpResponse response = AnswerFor(request, CheckOrigin(request.Header("origin")));
+  HttpResponse response = AnswerFor(request, CheckOriginOf(request).verdict);
   log_.Write("refused a request from process " + std::to_string(check.caller.processId) + ": " +
              RefusalText(check.refusal));
   return WithError(std::move(response), 403, u"caller not allowed");
 }
 
 HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
-  HttpResponse response = AnswerFor(partial, CheckOrigin(partial.Header("origin")));
+  HttpResponse response = AnswerFor(partial, CheckOriginOf(partial).verdict);
   response.close = true;
   return WithError(std::move(response), status,
                    status == 413 ? u"request body too large" : u"malformed request");
@@ -92,12 +98,12 @@ HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
 
 HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
                             const Abandoned& abandoned) {
-  const OriginVerdict verdict = CheckOrigin(request.Header("origin"));
-  HttpResponse response = AnswerFor(request, verdict);
+  const OriginCheck origin = CheckOriginOf(request);
+  HttpResponse response = AnswerFor(request, origin.verdict);
   if (request.Header("host") != std::optional<std::string_view>(hostHeader_)) {
     return WithError(std::move(response), 421, u"wrong host");
   }
-  if (verdict != OriginVerdict::Approved) {
+  if (origin.verdict != OriginVerdict::Approved) {
     return WithError(std::move(response), 403, u"origin not approved");
   }
   if (request.method == "OPTIONS") {
@@ -108,8 +114,7 @@ HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
     return response;
   }
   try {
-    const SessionOwner owner{std::string(*request.Header("origin")), caller.windowsSession,
-                             caller.userSid};
+    const SessionOwner owner{origin.origin, caller.windowsSession, caller.userSid};
     return Route(request, owner, caller, response, abandoned);
   } catch (...) {
     return WithError(std::move(response), 500, u"internal error");
