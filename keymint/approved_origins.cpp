@@ -26,8 +26,7 @@ bool NarrowFrom(const wchar_t* wide, const char* allowed, std::string* narrow) {
 
 }  // namespace
 
-std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
-                                          std::size_t count) {
+std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites, std::size_t count) {
   std::vector<std::string> origins;
   for (std::size_t i = 0; i < count; ++i) {
     const sitelock::ApprovedSite& site = sites[i];

@@ -13,8 +13,7 @@ namespace qardex::keymint {
 // In table order, without repeats. Throws std::invalid_argument for a fixed host that is not a
 // plain ASCII name or address, or a scheme other than http and https: the policy scripts are
 // made from these texts and must not carry anything else.
-std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
-                                          std::size_t count);
+std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites, std::size_t count);
 
 // The origins as the browser policies list them. A page on this machine's own name reaches the
 // local service only on the ports of the LocalhostPorts policy (sitelock/localhost_ports.h), so

@@ -2,7 +2,7 @@
 // the approved-site list where the template says "@APPROVED_ORIGINS@" (those listed as they
 // are) and "@LOCALHOST_ORIGINS@" (those listed with the ports of the LocalhostPorts policy), and
 // the shared routines where it says "@POLICY_ROUTINES@"; our policy key, the LocalhostPorts
-// value's name and its text limit come from the same headers the service reads. Lines end in
+// value's name and its bound come from the same headers the service reads. Lines end in
 // CR LF, as the command interpreter expects.
 //
 //   policy_script_generator TEMPLATE ROUTINES OUTPUT
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     Replace(&script, "@POLICY_KEY@", std::string("HKLM\\") + qardex::common::kPolicyKeyPath);
     Replace(&script, "@LOCALHOST_PORTS_VALUE@", qardex::common::kLocalhostPortsValue);
     Replace(&script, "@LOCALHOST_PORTS_LIMIT@",
-            std::to_string(qardex::sitelock::kLocalhostPortsTextLimit));
+            std::to_string(qardex::sitelock::kLocalhostPortsLimit));
     std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
     out << WithCrLf(script);
     out.close();

@@ -21,8 +21,8 @@ namespace qardex::service {
 struct PolicyText {
   enum class State { Absent, Text, Unreadable };
   State state = State::Absent;
-  std::string text;          // State::Text: the value, characters above 127 as '?'
-  std::uint32_t error = 0;   // State::Unreadable: why (a Windows error number)
+  std::string text;         // State::Text: the value, characters above 127 as '?'
+  std::uint32_t error = 0;  // State::Unreadable: why (a Windows error number)
 };
 using PolicyTextReader = std::function<PolicyText()>;
 

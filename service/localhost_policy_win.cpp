@@ -18,10 +18,9 @@ PolicyText ReadLocalhostPortsPolicy() {
   // One character more than a list may hold, so a longer text reads as one and is refused.
   wchar_t buffer[sitelock::kLocalhostPortsTextLimit + 2] = {};
   DWORD size = sizeof buffer - sizeof buffer[0];
-  const LSTATUS status =
-      RegGetValueW(HKEY_LOCAL_MACHINE, Wide(common::kPolicyKeyPath).c_str(),
-                   Wide(common::kLocalhostPortsValue).c_str(), RRF_RT_REG_SZ | RRF_NOEXPAND,
-                   nullptr, buffer, &size);
+  const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, Wide(common::kPolicyKeyPath).c_str(),
+                                      Wide(common::kLocalhostPortsValue).c_str(),
+                                      RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer, &size);
   PolicyText read;
   if (status == ERROR_FILE_NOT_FOUND) return read;
   if (status == ERROR_MORE_DATA) {

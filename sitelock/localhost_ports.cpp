@@ -37,6 +37,7 @@ std::optional<LocalhostPorts> ParseLocalhostPorts(std::string_view text) {
     if (value > kHighestPort) return std::nullopt;
     list.ports.push_back(static_cast<std::uint16_t>(value));
   }
+  if (list.ports.size() > kLocalhostPortsLimit) return std::nullopt;
   std::sort(list.ports.begin(), list.ports.end());
   list.ports.erase(std::unique(list.ports.begin(), list.ports.end()), list.ports.end());
   return list;

@@ -16,16 +16,17 @@
 
 namespace qardex::sitelock {
 
-// The administrator's list. The policy text: decimal port numbers (1 to 65535, no leading
-// zero) separated by commas or blanks, e.g. "8081, 8443". FoxTrust.cmd reads the same value by
-// the same rule.
+// The administrator's list. The policy text: at most kLocalhostPortsLimit decimal port numbers
+// (1 to 65535, no leading zero) separated by commas or blanks, e.g. "8081, 8443". FoxTrust.cmd
+// reads the same value by the same rule.
 struct LocalhostPorts {
   std::vector<std::uint16_t> ports;  // ascending, each once
 
   bool Lists(std::uint16_t port) const;
 };
 
-// A longer text is not an administrator's list.
+inline constexpr std::size_t kLocalhostPortsLimit = 32;
+// A longer text is not an administrator's list (the service reads no more).
 inline constexpr std::size_t kLocalhostPortsTextLimit = 1024;
 
 // The ports of a policy text; nothing when any part of it breaks the rule (a list that is half

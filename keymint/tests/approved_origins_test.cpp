@@ -28,10 +28,11 @@ TEST(FixedNameOrigins, TakesAllowedFixedHostsInOrderOnce) {
 }
 
 TEST(FixedNameOrigins, LocalhostOnlyWithTheListedPorts) {
-  const PolicyOrigins split = ByLocalhostRule(
-      {"http://localhost", "https://www.agency.example", "http://dev.localhost", "https://a.local"});
+  const PolicyOrigins split = ByLocalhostRule({"http://localhost", "https://www.agency.example",
+                                               "http://dev.localhost", "https://a.local"});
   EXPECT_EQ(split.listedPortsOnly, std::vector<std::string>{"http://localhost"});
-  EXPECT_EQ(split.anyPort, (std::vector<std::string>{"https://www.agency.example", "https://a.local"}));
+  EXPECT_EQ(split.anyPort,
+            (std::vector<std::string>{"https://www.agency.example", "https://a.local"}));
 }
 
 TEST(FixedNameOrigins, RefusesWhatAScriptMustNotCarry) {

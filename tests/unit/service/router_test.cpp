@@ -39,7 +39,9 @@ class RouterTest : public ::testing::Test {
                           std::fill(bytes, bytes + count, next++);
                           return true;
                         }};
-  Router router{provider, sessions, log, 100ms, [] { return sitelock::LocalhostPorts{{80, 3000}}; }};
+  Router router{provider, sessions, log, 100ms, [] {
+                  return sitelock::LocalhostPorts{{80, 3000}};
+                }};
 
   Answer Send(const std::string& method, const std::string& target, const std::string& body = "",
               const std::string& extra = kPage, const std::string& host = kHost,

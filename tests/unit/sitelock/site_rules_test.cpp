@@ -100,6 +100,11 @@ TEST(SiteRules, CapitalsTrailingDotsAndEmptyHostsGainNothing) {
 // The LocalhostPorts policy text, read by the same rule as FoxTrust.cmd reads it.
 TEST(SiteRules, LocalhostPortsText) {
   using Ports = std::vector<std::uint16_t>;
+  const auto Ones = [](std::size_t count) {
+    std::string text;
+    while (count-- > 0) text += "1,";
+    return text;
+  };
   const struct {
     std::string text;
     std::optional<Ports> ports;
@@ -117,6 +122,8 @@ TEST(SiteRules, LocalhostPortsText) {
       {"8081\t8082", std::nullopt},
       {"8081,-1", std::nullopt},
       {"8081," + std::string(kLocalhostPortsTextLimit, ' '), std::nullopt},
+      {Ones(kLocalhostPortsLimit), Ports{1}},
+      {Ones(kLocalhostPortsLimit + 1), std::nullopt},  // more numbers than a list may have
   };
   for (const auto& c : cases) {
     const std::optional<LocalhostPorts> parsed = ParseLocalhostPorts(c.text);
