@@ -67,4 +67,14 @@ PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins) {
   return split;
 }
 
+std::vector<std::string> ListedOrigins(const PolicyOrigins& origins,
+                                       const std::vector<std::uint16_t>& ports) {
+  std::vector<std::string> listed;
+  for (const std::string& origin : origins.listedPortsOnly) {
+    for (const std::uint16_t port : ports) listed.push_back(origin + ":" + std::to_string(port));
+  }
+  listed.insert(listed.end(), origins.anyPort.begin(), origins.anyPort.end());
+  return listed;
+}
+
 }  // namespace qardex::keymint

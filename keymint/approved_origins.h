@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,10 @@ struct PolicyOrigins {
   std::vector<std::string> listedPortsOnly;
 };
 PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins);
+
+// What FoxTrust.cmd lists with those ports: each origin of `listedPortsOnly` with each port,
+// then `anyPort`.
+std::vector<std::string> ListedOrigins(const PolicyOrigins& origins,
+                                       const std::vector<std::uint16_t>& ports);
 
 }  // namespace qardex::keymint

@@ -17,13 +17,7 @@
 
 namespace qardex::service {
 
-// What the registry holds for the policy value.
-struct PolicyText {
-  enum class State { Absent, Text, Unreadable };
-  State state = State::Absent;
-  std::string text;         // State::Text: the value, characters above 127 as '?'
-  std::uint32_t error = 0;  // State::Unreadable: why (a Windows error number)
-};
+using sitelock::PolicyText;
 using PolicyTextReader = std::function<PolicyText()>;
 
 inline constexpr std::chrono::seconds kLocalhostPolicyReread{5};
@@ -48,8 +42,5 @@ class LocalhostPolicy {
   std::optional<PolicyText> last_;  // what was read last, so that only a change is logged
   sitelock::LocalhostPorts ports_;
 };
-
-// The value under HKLM\SOFTWARE\Policies\QARDEX (Windows).
-PolicyText ReadLocalhostPortsPolicy();
 
 }  // namespace qardex::service

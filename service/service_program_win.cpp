@@ -100,7 +100,7 @@ struct Serving {
         pool(starter, *log, SteadyNow, PoolLimits(options)),
         provider(pool),
         sessions(SteadyNow, CryptoRandom),
-        localhostPorts(ReadLocalhostPortsPolicy, SteadyNow, *log),
+        localhostPorts(sitelock::ReadLocalhostPortsPolicy, SteadyNow, *log),
         router(provider, sessions, *log, kSessionCallWait,
                [this] { return localhostPorts.Current(); }) {}
   TlsContext tls;

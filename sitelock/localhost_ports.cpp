@@ -43,6 +43,11 @@ std::optional<LocalhostPorts> ParseLocalhostPorts(std::string_view text) {
   return list;
 }
 
+LocalhostPorts LocalhostPortsOf(const PolicyText& read) {
+  if (read.state != PolicyText::State::Text) return {};
+  return ParseLocalhostPorts(read.text).value_or(LocalhostPorts{});
+}
+
 bool IsApprovedOrigin(const PageAddress& page, std::uint16_t port, const LocalhostPorts& ports) {
   for (const wchar_t c : page.host) {
     if (static_cast<unsigned long>(c) > 127) return false;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +33,21 @@ inline constexpr std::size_t kLocalhostPortsTextLimit = 1024;
 // The ports of a policy text; nothing when any part of it breaks the rule (a list that is half
 // wrong lists nothing, so that a typing error cannot approve a port nobody meant).
 std::optional<LocalhostPorts> ParseLocalhostPorts(std::string_view text);
+
+// What the registry holds for the policy value.
+struct PolicyText {
+  enum class State { Absent, Text, Unreadable };
+  State state = State::Absent;
+  std::string text;         // State::Text: the value, characters above 127 as '?'
+  std::uint32_t error = 0;  // State::Unreadable: why (a Windows error number)
+};
+
+// The value LocalhostPorts under HKLM\SOFTWARE\Policies\QARDEX (Windows), for the service and
+// the set-up check.
+PolicyText ReadLocalhostPortsPolicy();
+
+// The ports of what was read: none unless it is a list by the rule.
+LocalhostPorts LocalhostPortsOf(const PolicyText& read);
 
 // "localhost" or a name under it, in any letter case, with or without the root's trailing dot.
 inline bool IsLocalhostName(std::wstring_view host) {

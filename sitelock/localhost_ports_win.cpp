@@ -4,9 +4,9 @@
 #include <string>
 
 #include "common/policy_values.h"
-#include "service/localhost_policy.h"
+#include "sitelock/localhost_ports.h"
 
-namespace qardex::service {
+namespace qardex::sitelock {
 
 namespace {
 
@@ -16,7 +16,7 @@ std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::s
 
 PolicyText ReadLocalhostPortsPolicy() {
   // One character more than a list may hold, so a longer text reads as one and is refused.
-  wchar_t buffer[sitelock::kLocalhostPortsTextLimit + 2] = {};
+  wchar_t buffer[kLocalhostPortsTextLimit + 2] = {};
   DWORD size = sizeof buffer - sizeof buffer[0];
   const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, Wide(common::kPolicyKeyPath).c_str(),
                                       Wide(common::kLocalhostPortsValue).c_str(),
@@ -25,7 +25,7 @@ PolicyText ReadLocalhostPortsPolicy() {
   if (status == ERROR_FILE_NOT_FOUND) return read;
   if (status == ERROR_MORE_DATA) {
     read.state = PolicyText::State::Text;
-    read.text.assign(sitelock::kLocalhostPortsTextLimit + 1, '?');
+    read.text.assign(kLocalhostPortsTextLimit + 1, '?');
     return read;
   }
   if (status != ERROR_SUCCESS) {
@@ -40,4 +40,4 @@ PolicyText ReadLocalhostPortsPolicy() {
   return read;
 }
 
-}  // namespace qardex::service
+}  // namespace qardex::sitelock
