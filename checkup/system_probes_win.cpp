@@ -22,6 +22,7 @@
 #include "setup/install_layout.h"
 #include "setup/win_handles.h"
 #include "sitelock/approved_sites.h"
+#include "sitelock/localhost_ports.h"
 
 namespace qardex::checkup {
 
@@ -191,8 +192,11 @@ PolicyFacts ProbePolicies() {
     // No folder: nothing can be ours.
   }
   try {
-    facts.expectedOrigins =
-        keymint::FixedNameOrigins(sitelock::kApprovedSites, sitelock::kApprovedSiteCount);
+    // As FoxTrust.cmd lists them: http://localhost with the ports of LocalhostPorts only.
+    facts.expectedOrigins = keymint::ListedOrigins(
+        keymint::ByLocalhostRule(
+            keymint::FixedNameOrigins(sitelock::kApprovedSites, sitelock::kApprovedSiteCount)),
+        sitelock::LocalhostPortsOf(sitelock::ReadLocalhostPortsPolicy()).ports);
   } catch (const std::exception&) {
     // The build refuses such a table; nothing to expect then.
   }

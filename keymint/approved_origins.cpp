@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "sitelock/localhost_ports.h"
+
 namespace qardex::keymint {
 
 namespace {
@@ -24,8 +26,7 @@ bool NarrowFrom(const wchar_t* wide, const char* allowed, std::string* narrow) {
 
 }  // namespace
 
-std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
-                                          std::size_t count) {
+std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites, std::size_t count) {
   std::vector<std::string> origins;
   for (std::size_t i = 0; i < count; ++i) {
     const sitelock::ApprovedSite& site = sites[i];
@@ -50,6 +51,30 @@ std::vector<std::string> FixedNameOrigins(const sitelock::ApprovedSite* sites,
     }
   }
   return origins;
+}
+
+PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins) {
+  PolicyOrigins split;
+  for (const std::string& origin : origins) {
+    const std::size_t separator = origin.find("://");
+    const std::string host = separator == std::string::npos ? origin : origin.substr(separator + 3);
+    if (!sitelock::IsLocalhostName(std::wstring(host.begin(), host.end()))) {
+      split.anyPort.push_back(origin);
+    } else if (host == "localhost") {
+      split.listedPortsOnly.push_back(origin);
+    }
+  }
+  return split;
+}
+
+std::vector<std::string> ListedOrigins(const PolicyOrigins& origins,
+                                       const std::vector<std::uint16_t>& ports) {
+  std::vector<std::string> listed;
+  for (const std::string& origin : origins.listedPortsOnly) {
+    for (const std::uint16_t port : ports) listed.push_back(origin + ":" + std::to_string(port));
+  }
+  listed.insert(listed.end(), origins.anyPort.begin(), origins.anyPort.end());
+  return listed;
 }
 
 }  // namespace qardex::keymint

@@ -1,6 +1,9 @@
 // Build step: makes a browser-policy script from its template, putting the approved origins of
-// the approved-site list where the template says "@APPROVED_ORIGINS@" and the shared routines
-// where it says "@POLICY_ROUTINES@"; lines end in CR LF, as the command interpreter expects.
+// the approved-site list where the template says "@APPROVED_ORIGINS@" (those listed as they
+// are) and "@LOCALHOST_ORIGINS@" (those listed with the ports of the LocalhostPorts policy), and
+// the shared routines where it says "@POLICY_ROUTINES@"; our policy key, the LocalhostPorts
+// value's name and its bound come from the same headers the service reads. Lines end in
+// CR LF, as the command interpreter expects.
 //
 //   policy_script_generator TEMPLATE ROUTINES OUTPUT
 #include <cstdio>
@@ -9,8 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "common/policy_values.h"
 #include "keymint/approved_origins.h"
+#include "sitelock/localhost_ports.h"
 
 namespace {
 
@@ -22,10 +28,17 @@ std::string ReadText(const char* path) {
   return text.str();
 }
 
-void ReplaceOnce(std::string* text, const std::string& placeholder, const std::string& value) {
-  const std::size_t at = text->find(placeholder);
-  if (at == std::string::npos) return;
-  text->replace(at, placeholder.size(), value);
+void Replace(std::string* text, const std::string& placeholder, const std::string& value) {
+  for (std::size_t at = text->find(placeholder); at != std::string::npos;
+       at = text->find(placeholder, at + value.size())) {
+    text->replace(at, placeholder.size(), value);
+  }
+}
+
+std::string Joined(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (const std::string& text : texts) joined += (joined.empty() ? "" : " ") + text;
+  return joined;
 }
 
 std::string WithCrLf(const std::string& text) {
@@ -48,14 +61,16 @@ int main(int argc, char** argv) {
   try {
     using qardex::sitelock::kApprovedSiteCount;
     using qardex::sitelock::kApprovedSites;
-    std::string origins;
-    for (const std::string& origin :
-         qardex::keymint::FixedNameOrigins(kApprovedSites, kApprovedSiteCount)) {
-      origins += (origins.empty() ? "" : " ") + origin;
-    }
+    const qardex::keymint::PolicyOrigins origins = qardex::keymint::ByLocalhostRule(
+        qardex::keymint::FixedNameOrigins(kApprovedSites, kApprovedSiteCount));
     std::string script = ReadText(argv[1]);
-    ReplaceOnce(&script, "@POLICY_ROUTINES@", ReadText(argv[2]));
-    ReplaceOnce(&script, "@APPROVED_ORIGINS@", origins);
+    Replace(&script, "@POLICY_ROUTINES@", ReadText(argv[2]));
+    Replace(&script, "@APPROVED_ORIGINS@", Joined(origins.anyPort));
+    Replace(&script, "@LOCALHOST_ORIGINS@", Joined(origins.listedPortsOnly));
+    Replace(&script, "@POLICY_KEY@", std::string("HKLM\\") + qardex::common::kPolicyKeyPath);
+    Replace(&script, "@LOCALHOST_PORTS_VALUE@", qardex::common::kLocalhostPortsValue);
+    Replace(&script, "@LOCALHOST_PORTS_LIMIT@",
+            std::to_string(qardex::sitelock::kLocalhostPortsLimit));
     std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
     out << WithCrLf(script);
     out.close();

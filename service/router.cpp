@@ -8,7 +8,6 @@
 #include "engine/session.h"
 #include "service/call_values.h"
 #include "service/json_text.h"
-#include "service/origin_lock.h"
 
 namespace qardex::service {
 
@@ -69,17 +68,24 @@ std::vector<std::string_view> Segments(std::string_view path) {
 }  // namespace
 
 Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
-               std::chrono::milliseconds sessionCallWait, SteadyClock clock)
+               std::chrono::milliseconds sessionCallWait, SteadyClock clock,
+               LocalhostPortsSource localhostPorts)
     : provider_(provider),
       sessions_(sessions),
       refusals_(log, std::move(clock)),
       sessionCallWait_(sessionCallWait),
       hostHeader_(ServiceHostHeader()),
+      localhostPorts_(std::move(localhostPorts)),
       diagnostics_([] { return std::chrono::steady_clock::now(); }) {}
+
+OriginCheck Router::CheckOriginOf(const HttpRequest& request) const {
+  return CheckOrigin(request.Header("origin"),
+                     localhostPorts_ ? localhostPorts_() : sitelock::LocalhostPorts{});
+}
 
 HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check,
                                   bool repeat) {
-  HttpResponse response = AnswerFor(request, CheckOrigin(request.Header("origin")));
+  HttpResponse response = AnswerFor(request, CheckOriginOf(request).verdict);
   const std::string_view cause = RefusalText(check.refusal);
   if (repeat) {
     refusals_.Repeated(cause);
@@ -92,7 +98,7 @@ HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck&
 }
 
 HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
-  HttpResponse response = AnswerFor(partial, CheckOrigin(partial.Header("origin")));
+  HttpResponse response = AnswerFor(partial, CheckOriginOf(partial).verdict);
   response.close = true;
   return WithError(std::move(response), status,
                    status == 413 ? u"request body too large" : u"malformed request");
@@ -100,12 +106,12 @@ HttpResponse Router::Refuse(int status, const HttpRequest& partial) {
 
 HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
                             const Abandoned& abandoned) {
-  const OriginVerdict verdict = CheckOrigin(request.Header("origin"));
-  HttpResponse response = AnswerFor(request, verdict);
+  const OriginCheck origin = CheckOriginOf(request);
+  HttpResponse response = AnswerFor(request, origin.verdict);
   if (request.Header("host") != std::optional<std::string_view>(hostHeader_)) {
     return WithError(std::move(response), 421, u"wrong host");
   }
-  if (verdict != OriginVerdict::Approved) {
+  if (origin.verdict != OriginVerdict::Approved) {
     return WithError(std::move(response), 403, u"origin not approved");
   }
   if (request.method == "OPTIONS") {
@@ -116,8 +122,7 @@ HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
     return response;
   }
   try {
-    const SessionOwner owner{std::string(*request.Header("origin")), caller.windowsSession,
-                             caller.userSid};
+    const SessionOwner owner{origin.origin, caller.windowsSession, caller.userSid};
     return Route(request, owner, caller, response, abandoned);
   } catch (...) {
     return WithError(std::move(response), 500, u"internal error");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "service/caller.h"
@@ -11,6 +12,7 @@
 #include "service/http_request.h"
 #include "service/http_response.h"
 #include "service/method_binding.h"
+#include "service/origin_lock.h"
 #include "service/reader_stream.h"
 #include "service/refusal_log.h"
 #include "service/service_clock.h"
@@ -26,11 +28,16 @@ inline constexpr std::chrono::milliseconds kSessionCallWait{30'000};
 // When a page is told to try a busy card again.
 inline constexpr int kBusyRetryAfterSeconds = 5;
 
+// The ports the administrator lists for pages on http://localhost, as they are now.
+using LocalhostPortsSource = std::function<sitelock::LocalhostPorts()>;
+
 class Router {
  public:
+  // Without `localhostPorts`, no port is listed.
   Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log,
          std::chrono::milliseconds sessionCallWait = kSessionCallWait,
-         SteadyClock clock = std::chrono::steady_clock::now);
+         SteadyClock clock = std::chrono::steady_clock::now,
+         LocalhostPortsSource localhostPorts = {});
 
   // Never throws: a failure inside a method becomes a 500 answer.
   // `abandoned` tells a waiting method call that its caller has gone.
@@ -57,12 +64,14 @@ class Router {
   HttpResponse CallMethod(const HttpRequest& request, const SessionOwner& owner,
                           std::string_view sessionId, std::string_view methodName,
                           HttpResponse response, const Abandoned& abandoned);
+  OriginCheck CheckOriginOf(const HttpRequest& request) const;
 
   MethodProvider& provider_;
   SessionTable& sessions_;
   RefusalLog refusals_;
   const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
+  const LocalhostPortsSource localhostPorts_;
   WatcherSeats watchers_;
   DiagnosticsProbe diagnostics_;
 };

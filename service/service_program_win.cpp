@@ -26,6 +26,7 @@
 #include "service/housekeeping.h"
 #include "service/https_server_win.h"
 #include "service/listen_retry.h"
+#include "service/localhost_policy.h"
 #include "service/service_log_win.h"
 #include "service/session_table.h"
 #include "service/system_view_win.h"
@@ -99,7 +100,9 @@ struct Serving {
         pool(starter, *log, SteadyNow, PoolLimits(options)),
         provider(pool),
         sessions(SteadyNow, CryptoRandom),
-        router(provider, sessions, *log) {}
+        localhostPorts(sitelock::ReadLocalhostPortsPolicy, SteadyNow, *log),
+        router(provider, sessions, *log, kSessionCallWait, SteadyNow,
+               [this] { return localhostPorts.Current(); }) {}
   TlsContext tls;
   WindowsSystemView system;
   PipeWorkerStarter starter;
@@ -107,6 +110,7 @@ struct Serving {
   WorkerPool pool;
   WorkerProvider provider;
   SessionTable sessions;
+  LocalhostPolicy localhostPorts;
   Router router;
 };
 
@@ -175,6 +179,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
         },
         kHousekeepingPeriod);
     const RunningRegistration registration(housekeeping);
+    serving->localhostPorts.Current();  // the policy in force at start goes to the log
     serving->log->Write("service started (version " QARDEX_PRODUCT_VERSION ", port " +
                         std::to_string(build::kLocalServicePort) + ")");
     ready();

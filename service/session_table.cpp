@@ -1,8 +1,25 @@
 #include "service/session_table.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "service/origin_lock.h"
 
 namespace qardex::service {
+
+namespace {
+
+// Sessions are bound to and counted by the canonical origin: a variant of an origin with its
+// default port written out, or in other letter case, is the same page.
+SessionOwner Keyed(SessionOwner owner) {
+  if (std::optional<std::string> canonical = CanonicalOrigin(owner.origin)) {
+    owner.origin = std::move(*canonical);
+  }
+  return owner;
+}
+
+}  // namespace
 
 SessionTable::SessionTable(SteadyClock clock, RandomSource random, std::size_t capacity,
                            std::chrono::steady_clock::duration idleLimit, std::size_t perOwner,
@@ -43,8 +60,9 @@ std::size_t SessionTable::CountIn(std::uint32_t windowsSession) const {
 }
 
 SessionTable::Opened SessionTable::Open(
-    const SessionOwner& owner, const std::function<std::unique_ptr<MethodSession>()>& make) {
+    const SessionOwner& caller, const std::function<std::unique_ptr<MethodSession>()>& make) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const SessionOwner owner = Keyed(caller);
   Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
   const auto now = clock_();
@@ -72,7 +90,8 @@ SessionTable::Opened SessionTable::Open(
   return {OpenStatus::Opened, id};
 }
 
-std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const SessionOwner& owner) {
+std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const SessionOwner& caller) {
+  const SessionOwner owner = Keyed(caller);
   Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
   const auto now = clock_();
@@ -83,7 +102,8 @@ std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const Sessi
   return it->second.slot;
 }
 
-bool SessionTable::Close(std::string_view id, const SessionOwner& owner) {
+bool SessionTable::Close(std::string_view id, const SessionOwner& caller) {
+  const SessionOwner owner = Keyed(caller);
   Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
   DropExpired(clock_(), dropped);

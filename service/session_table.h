@@ -33,7 +33,7 @@ inline constexpr std::chrono::minutes kSessionIdleLimit{10};
 inline constexpr std::size_t kSessionIdBytes = 16;  // shown as 32 hex digits
 
 struct SessionOwner {
-  std::string origin;
+  std::string origin;  // compared in its canonical form (service/origin_lock.h)
   std::uint32_t windowsSession = 0;
   std::string userSid;
 

@@ -27,6 +27,14 @@ TEST(FixedNameOrigins, TakesAllowedFixedHostsInOrderOnce) {
                                       "https://203.0.113.10"}));
 }
 
+TEST(FixedNameOrigins, LocalhostOnlyWithTheListedPorts) {
+  const PolicyOrigins split = ByLocalhostRule({"http://localhost", "https://www.agency.example",
+                                               "http://dev.localhost", "https://a.local"});
+  EXPECT_EQ(split.listedPortsOnly, std::vector<std::string>{"http://localhost"});
+  EXPECT_EQ(split.anyPort,
+            (std::vector<std::string>{"https://www.agency.example", "https://a.local"}));
+}
+
 TEST(FixedNameOrigins, RefusesWhatAScriptMustNotCarry) {
   const ApprovedSite cases[] = {
       {SiteKind::Allow, L"https", L"b\u00fccher.example", sitelock::kNoZoneMarker},

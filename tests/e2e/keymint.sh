@@ -86,7 +86,8 @@ untrust() { run untrust '@call C:\e2e\FoxUntrust.cmd' '@exit /b %errorlevel%'; }
 # admin LINES...: a clean machine, then the administrator's reg.exe commands.
 admin() {
   run admin "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
-    "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' "$@"
+    "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' \
+    "@reg delete $policies\\QARDEX /f" "$@"
   state >"$work/admin.state"
 }
 ours='C:\e2e\certpem\ZELRootCA.pem'
@@ -107,8 +108,8 @@ rm -f "$work/reg.exe"
 check "FoxTrust exit code 0" status_is 0 trust
 check "FoxTrust ran the system's reg.exe, not one in its current folder" test ! -e "$work/ZELRootCA.pem"
 check "Firefox installs our root, and only that" firefox_is "" "$ours"
-check "Chrome lists the approved sites" list_is "$chrome" "${origins[@]}"
-check "Edge lists the approved sites" list_is "$edge" "${origins[@]}"
+check "Chrome lists the approved sites, http://localhost not without LocalhostPorts" list_is "$chrome" "${others[@]}"
+check "Edge lists the approved sites" list_is "$edge" "${others[@]}"
 untrust
 check "FoxUntrust exit code 0" status_is 0 untrust
 check "everything gone, keys included" restored
@@ -151,6 +152,26 @@ admin "@reg add $firefox\\Install /v 1 /t REG_SZ /d C:\\corp.crt /f"
 trust; run later "@reg add $firefox\\Install /v 3 /t REG_SZ /d C:\\later.crt /f"; untrust
 check "Firefox keeps both certificates of the administrator, numbered without a gap" \
   list_is "$firefox\\Install" 'C:\corp.crt' 'C:\later.crt'
+
+QX_SCENARIO="http://localhost with the ports of LocalhostPorts, the policy changed before FoxUntrust"
+qx_say "== $QX_SCENARIO"
+ports_policy() { run ports "@reg add $policies\\QARDEX /v LocalhostPorts /t $1 /d \"$2\" /f"; }
+admin "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f"
+ports_policy REG_SZ "8443, 8081"
+trust
+mapfile -t wanted < <(listed 8443 8081)
+check "Chrome lists http://localhost with each listed port, then the others" \
+  list_is "$chrome" https://admin.example "${wanted[@]}"
+ports_policy REG_SZ 9000
+untrust
+check "FoxUntrust takes back exactly what FoxTrust added" list_is "$chrome" https://admin.example
+check "... and the Edge list it made" test -z "$(values "$edge")"
+for value in "REG_SZ|8081;8082" "REG_SZ|08081" "REG_SZ|8081 65536" "REG_SZ|8081,x" "REG_MULTI_SZ|8081"; do
+  ports_policy "${value%%|*}" "${value#*|}"
+  trust
+  check "LocalhostPorts ${value/|/ } lists no port" list_is "$chrome" https://admin.example "${others[@]}"
+  untrust
+done
 
 QX_SCENARIO="FoxUntrust without FoxTrust"
 qx_say "== $QX_SCENARIO"

@@ -66,7 +66,7 @@ probe purge mQARDEX >/dev/null || die "cannot remove an earlier mQARDEX service"
 cp "$dir/hosts.pristine" "$wine_hosts"
 rm -f "$wine_hosts".mQARDEX.Install.* "$drive/users/$(id -un)/Temp/mQARDEX_Install.log"
 run clean "@reg delete $policies\\Google /f" "@reg delete $policies\\Mozilla /f" \
-  "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f'
+  "@reg delete $policies\\Microsoft /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' "@reg delete $policies\\QARDEX /f"
 QX_WORK=$work QX_FILES=$work
 mkdir -p "$work/sync"
 card_number=000055556666 id_number=B223344556
@@ -157,7 +157,7 @@ serves_second() {
 }
 # browser_setup: the NSS database of a headless Chromium trusting exactly the roots cardsetup put
 # into the Windows store, and the example page with the library and its driver, served on
-# http://localhost:8080 (an approved origin).
+# http://localhost:8080 (an approved origin on the port LocalhostPorts lists).
 browser_setup() {
   local pki=sql:$work/browser-home/.pki/nssdb which
   mkdir -p "$work/pages" "$work/results" "$work/browser-home/.pki/nssdb"
@@ -200,7 +200,8 @@ shows() {
   done
 }
 policies_set() {
-  list_is "$chrome" https://admin.example "${origins[@]}" && list_is "$edge" "${origins[@]}" &&
+  mapfile -t wanted < <(listed 8080)
+  list_is "$chrome" https://admin.example "${wanted[@]}" && list_is "$edge" "${wanted[@]}" &&
     [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x0" ]] &&
     list_is "$firefox\\Install" "$app_win\\certpem\\ZELRootCA.pem" &&
     [[ $(grep -c BEGIN "$app/certpem/ZELRootCA.pem") == 1 ]] &&
@@ -223,7 +224,8 @@ QX_SCENARIO="first install"
 qx_say "== $QX_SCENARIO"
 # An administrator's own settings, which must come back after cardremove.
 run seed "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
-  "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f"
+  "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f" \
+  "@reg add $policies\\QARDEX /v LocalhostPorts /t REG_SZ /d 8080 /f"
 state >"$work/state.admin"
 probe root 0000000000000000000000000000000000000000 >/dev/null # Wine fills the store on first use
 export_root_store before

@@ -22,6 +22,7 @@ service_app
 site_host=www.qardex.example
 site_address=127.0.0.2 # the authentication server has 127.0.0.1:443
 http_port=8080
+localhost_ports "$http_port" # pages on http://localhost are served on listed ports only
 pages=$QX_WORK/site
 results=$QX_WORK/results
 mkdir -p "$pages" "$results" "$QX_WORK/pki" "$QX_WORK/home/.pki/nssdb" "$QX_WORK/chromium-etc/policies/managed"

@@ -5,7 +5,8 @@
 # hostile clients (200 connections, 200 requests at once, plain HTTP, a truncated handshake, a
 # header trickled a byte a second, a silent connection: each closed on its limit while others are
 # served; 64 connections holding half a request head; a Content-Length beyond any size type),
-# stops when its standard input closes, and says clearly when its certificate files are missing.
+# serves pages on http://localhost only on the ports of the LocalhostPorts policy, stops when its
+# standard input closes, and says clearly when its certificate files are missing.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$root/tests/e2e/lib/preamble.sh"
@@ -23,6 +24,8 @@ e2e_private_hosts "$dir/hosts" "$host"
 
 e2e_prefix "$dir/wineprefix"
 e2e_tcp_owner "$dir/tcp-owner.log"
+# The prefix's layer is kept between runs: no LocalhostPorts policy from an earlier one.
+wine reg delete 'HKLM\SOFTWARE\Policies\QARDEX' /v LocalhostPorts /f >/dev/null 2>&1
 service_pid=""
 cleanup() {
   exec 3>&- 2>/dev/null
@@ -183,10 +186,26 @@ check "... meanwhile a request is answered 200 at once ($(ms meanwhile) ms)" \
   test "$(cat "$dir/meanwhile.status")" == 200 -a "$(ms meanwhile)" -le 3000
 check "a request after the hostile clients: 200" is "$(call GET /v1/version -H "Origin: $origin")" 200
 
+# --- Pages on http://localhost ------------------------------------------------------------------
+QX_SCENARIO="pages on http://localhost: the LocalhostPorts policy"
+qx_say "== $QX_SCENARIO"
+service_log=$WINEPREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log
+version_from() { call GET /v1/version -H "Origin: $1"; }
+check "http://localhost:8081 without the policy: 403" is "$(version_from http://localhost:8081)" 403
+wine reg add 'HKLM\SOFTWARE\Policies\QARDEX' /v LocalhostPorts /t REG_SZ /d '8443, 8081' /f >"$dir/reg.log" 2>&1
+start=$SECONDS
+for _ in $(seq 40); do [[ $(version_from http://localhost:8081) == 200 ]] && break; sleep 0.25; done
+waited=$((SECONDS - start))
+check "... with LocalhostPorts '8443, 8081' written while it runs: 200 ($waited s later)" \
+  is "$(version_from http://localhost:8081)" 200
+check "http://foo.localhost:8081 even then: 403" is "$(version_from http://foo.localhost:8081)" 403
+check "http://localhost:8082, not listed: 403" is "$(version_from http://localhost:8082)" 403
+check "the service's log names the ports in force" grep -q "approved on ports: 8081, 8443" "$service_log"
+
 # --- Fair limits ---------------------------------------------------------------------------------
 QX_SCENARIO="fair limits"
 qx_say "== $QX_SCENARIO"
-other_origin=http://localhost:8080
+other_origin=https://www.agency.example
 open_session() { call POST /v1/session -H "Origin: $1"; }
 sessions=()
 for _ in $(seq 16); do
@@ -194,6 +213,7 @@ for _ in $(seq 16); do
 done
 check "one origin opens 16 sessions" is "${#sessions[@]}" 16
 check "... a 17th: 429" is "$(open_session "$origin")" 429
+check "... also with the default port written out: 429" is "$(open_session "$origin:443")" 429
 check "... another origin is still served: 201" is "$(open_session "$other_origin")" 201
 check "a session called from another origin: 404" is "$(call POST "/v1/session/${sessions[0]}/GetVersion" \
   -H "Origin: $other_origin" -H 'Content-Type: application/json' --data '{"args":[]}')" 404

@@ -10,6 +10,8 @@
 #   values KEY            "NAME TYPE DATA" lines of one key
 #   list_is KEY DATA...   the numbered values 1, 2, ... of KEY hold exactly DATA
 #   origins               the approved sites with fixed names ("scheme://host"), table order
+#   listed PORT...        what FoxTrust lists when LocalhostPorts names PORT...: http://localhost
+#                         with each port, then the other fixed names
 
 policies='HKLM\SOFTWARE\Policies'
 firefox="$policies\\Mozilla\\Firefox\\Certificates"
@@ -19,6 +21,8 @@ edge="$policies\\Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls"
 mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$QX_ROOT_DIR/sitelock/approved_sites.h" |
   sed -E 's/.*L"([a-z]+)", L"([^"]+)"/\1:\/\/\2/')
 ((${#origins[@]} > 1)) || e2e_die "no fixed-name approved sites found"
+[[ ${origins[0]} == http://localhost ]] || e2e_die "the approved-site list no longer begins with http://localhost"
+listed() { local port; for port in "$@"; do echo "http://localhost:$port"; done; printf '%s\n' "${origins[@]:1}"; }
 
 run() {
   local name=$1

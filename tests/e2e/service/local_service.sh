@@ -4,6 +4,7 @@
 #
 #   service_app                         # $QX_SERVICE_APP: the program and a KeyMint set
 #   start_service / stop_service        # mQARDEXService.exe --console in the shared prefix
+#   localhost_ports TEXT                # the LocalhostPorts policy (set before start_service)
 #   normalised FILE CONNECTION...       # an answer record made comparable (see below)
 #   same_records DESCRIPTION COUNT WANT GOT   # two normalised records, line by line
 #
@@ -21,6 +22,13 @@ service_app() {
   cp "$QX_NATIVE/KeyMint" "$QX_ROOT/out/win64/mQARDEXService.exe" "$QX_SERVICE_APP/" &&
     (cd "$QX_SERVICE_APP" && ./KeyMint) >"$QX_WORK/keymint.log" 2>&1 ||
     qx_die "no certificate set: $QX_WORK/keymint.log"
+}
+
+# localhost_ports TEXT: the machine policy value LocalhostPorts, the ports on which the service
+# serves pages on http://localhost; the prefix keeps it for later files of the lane.
+localhost_ports() {
+  wine reg add 'HKLM\SOFTWARE\Policies\QARDEX' /v LocalhostPorts /t REG_SZ /d "$1" /f \
+    >"$QX_WORK/localhost-ports.log" 2>&1 || qx_die "cannot set LocalhostPorts: $QX_WORK/localhost-ports.log"
 }
 
 # start_service [ARGS...]: starts the service (--console ARGS) and waits for its "listening" line.

@@ -39,7 +39,8 @@ class RouterTest : public ::testing::Test {
                           std::fill(bytes, bytes + count, next++);
                           return true;
                         }};
-  Router router{provider, sessions, log, 100ms};
+  Router router{provider, sessions, log, 100ms, std::chrono::steady_clock::now,
+              [] { return sitelock::LocalhostPorts{{80, 3000}}; }};
 
   Answer Send(const std::string& method, const std::string& target, const std::string& body = "",
               const std::string& extra = kPage, const std::string& host = kHost,
@@ -124,6 +125,8 @@ TEST_F(RouterTest, OriginAndHostLocks) {
       {"Origin: null\r\n", ServiceHostHeader(), 403, false},
       {"Origin: https://evil.example\r\n", ServiceHostHeader(), 403, false},
       {"Origin: http://localhost:3000\r\n", ServiceHostHeader(), 200, true},
+      {"Origin: http://localhost:3001\r\n", ServiceHostHeader(), 403, false},  // not listed
+      {"Origin: http://dev.localhost:3000\r\n", ServiceHostHeader(), 403, false},
       {"Origin: http://localhost\r\n", "127.0.0.1:14443", 421, true},
       {"Origin: http://localhost\r\n", ServiceHostHeader() + "0", 421, true},
       {"Origin: https://evil.example\r\n", "evil.example", 421, false},
@@ -185,6 +188,7 @@ TEST_F(RouterTest, ASessionExistsOnlyForTheOriginAndWindowsSessionThatOpenedIt) 
     EXPECT_EQ(Send("DELETE", "/v1/session/" + id, "", s.origin, kHost, s.caller).status, 404);
   }
   EXPECT_EQ(CallBasic(id).status, 200);
+  EXPECT_EQ(CallBasic(id, kAlice, "Origin: https://www.qardex.example:443\r\n").status, 200);
   EXPECT_TRUE(starter.workers.size() == 1 && starter.callers[0].windowsSession == 1);
 }
 

@@ -86,5 +86,16 @@ TEST(SessionTable, AWindowsSessionTakesAtMostItsShare) {
   EXPECT_FALSE(f.Open(pageOf(2, 0)).empty()) << "another Windows session still has room";
 }
 
+// A page's origin with its default port written out, or its host in capitals, is the same page.
+TEST(SessionTable, OriginVariantsAreOneOwner) {
+  Fixture f;
+  const std::string id = f.Open({"https://WWW.qardex.example", 1, "S-1"});
+  const SessionOwner variant{"https://www.qardex.example:443", 1, "S-1"};
+  EXPECT_NE(f.table.Find(id, variant), nullptr);
+  for (std::size_t i = 1; i < kMaxSessionsPerOwner; ++i) EXPECT_NE(f.Open(variant), "");
+  EXPECT_EQ(f.Open({"https://www.qardex.example", 1, "S-1"}), "");  // the quota is shared
+  EXPECT_TRUE(f.table.Close(id, variant));
+}
+
 }  // namespace
 }  // namespace qardex::service

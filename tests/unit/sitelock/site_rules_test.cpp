@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "sitelock/localhost_ports.h"
 #include "sitelock/site_rules.h"
 
 namespace qardex::sitelock {
@@ -94,6 +95,40 @@ TEST(SiteRules, CapitalsTrailingDotsAndEmptyHostsGainNothing) {
   EXPECT_FALSE(DomainPatternMatches(L"=exact.example", L"sub.exact.example"));
   // A page that would be refused by a deny entry stays refused in any spelling.
   EXPECT_FALSE(Approved(L"http", L"INTRANET.", kIntranetZone));
+}
+
+// The LocalhostPorts policy text, read by the same rule as FoxTrust.cmd reads it.
+TEST(SiteRules, LocalhostPortsText) {
+  using Ports = std::vector<std::uint16_t>;
+  const auto Ones = [](std::size_t count) {
+    std::string text;
+    while (count-- > 0) text += "1,";
+    return text;
+  };
+  const struct {
+    std::string text;
+    std::optional<Ports> ports;
+  } cases[] = {
+      {"", Ports{}},
+      {" , ", Ports{}},
+      {"8081", Ports{8081}},
+      {"8443, 8081,8081 ", Ports{8081, 8443}},
+      {"1 65535", Ports{1, 65535}},
+      {"65536", std::nullopt},
+      {"123456", std::nullopt},
+      {"0", std::nullopt},
+      {"08081", std::nullopt},
+      {"8081;8082", std::nullopt},
+      {"8081\t8082", std::nullopt},
+      {"8081,-1", std::nullopt},
+      {"8081," + std::string(kLocalhostPortsTextLimit, ' '), std::nullopt},
+      {Ones(kLocalhostPortsLimit), Ports{1}},
+      {Ones(kLocalhostPortsLimit + 1), std::nullopt},  // more numbers than a list may have
+  };
+  for (const auto& c : cases) {
+    const std::optional<LocalhostPorts> parsed = ParseLocalhostPorts(c.text);
+    EXPECT_EQ(parsed ? std::optional<Ports>(parsed->ports) : std::nullopt, c.ports) << c.text;
+  }
 }
 
 }  // namespace
