@@ -73,7 +73,7 @@ export interface QardexCard {
   GetHCConnectNo(options?: CallOptions): Promise<number>;
   /** 0 when the authentication server can be reached, else 4061. */
   ServiceStatus(options?: CallOptions): Promise<number>;
-  /** The holder's name as UTF-8 bytes widened through the ANSI code page (see the README). */
+  /** The holder's name as UTF-8 bytes widened through the ANSI code page (docs/control.md). */
   GetName(options?: CallOptions): Promise<string>;
   /** The message text of a code. */
   ZEL_FormatMessage(sCode: string, options?: CallOptions): Promise<string>;
