@@ -20,6 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 // How often a waiting connection looks at the stop flag and whether it was evicted.
 constexpr std::chrono::milliseconds kStopPoll{250};
+// How often a newcomer beyond its Windows session's share looks for a place again.
+constexpr std::chrono::milliseconds kPlacePoll{100};
 
 // What ends a wait early: the service stops, or the connection gave its place to a newcomer.
 struct Halt {
@@ -273,8 +275,14 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
   }
   // Only now: a peer that never completes a handshake costs no look-up of the system's tables.
   CallerCheck caller = IdentifyPeer(socket.get(), context.identify);
-  // A caller that is not known counts in session 0, with the services.
-  if (!connections.Assign(slot, caller.caller.windowsSession, Clock::now())) return;
+  // A caller that is not known counts in session 0, with the services. Beyond its session's
+  // share, a newcomer waits until one of the session's own requests has stalled long enough to
+  // give its place up, instead of being turned away while they are still fresh.
+  const Clock::time_point placeBy = Clock::now() + ConnectionRegistry::kStalledRequestGrace;
+  while (!connections.Assign(slot, caller.caller.windowsSession, Clock::now())) {
+    if (Clock::now() >= placeBy || halt()) return;
+    Sleep(static_cast<DWORD>(kPlacePoll.count()));
+  }
   HttpExchange exchange(context.router, std::move(caller));
   Clock::time_point deadline = Clock::now() + limits.idle;
   Clock::time_point requestStart{};
