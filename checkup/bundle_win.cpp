@@ -54,7 +54,7 @@ std::optional<std::string> ReadTail(HANDLE file) {
 }
 
 std::optional<std::string> ReadTail(const std::filesystem::path& path) {
-  const setup::KernelHandle file = setup::AdoptFileHandle(CreateFileW(
+  const common::KernelHandle file = common::AdoptFileHandle(CreateFileW(
       path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;

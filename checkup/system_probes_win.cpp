@@ -20,7 +20,7 @@
 #include "keymint/program_folder.h"
 #include "qardex_constants.h"
 #include "setup/install_layout.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 #include "sitelock/approved_sites.h"
 #include "sitelock/localhost_ports.h"
 
@@ -46,26 +46,21 @@ std::optional<std::string> ReadTextFile(const std::filesystem::path& path) {
   return text;
 }
 
-struct KeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-RegistryKey OpenPolicyKey(const wchar_t* path) {
+common::RegistryKey OpenPolicyKey(const wchar_t* path) {
   HKEY key = nullptr;
   const std::wstring full = std::wstring(kPolicyRoot) + path;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
       ERROR_SUCCESS) {
     return nullptr;
   }
-  return RegistryKey(key);
+  return common::RegistryKey(key);
 }
 
 // The string values of a list policy, as ASCII (an entry with other characters is no origin of
 // ours and is passed over).
 std::vector<std::string> ListValues(const wchar_t* path) {
   std::vector<std::string> values;
-  const RegistryKey key = OpenPolicyKey(path);
+  const common::RegistryKey key = OpenPolicyKey(path);
   if (!key) return values;
   for (DWORD index = 0;; ++index) {
     wchar_t name[256];
@@ -139,32 +134,31 @@ CertificateFacts ProbeCertificateFiles() {
 }
 
 std::optional<int> ProbeRootStoreCopies(const std::vector<std::uint8_t>& der) {
-  const HCERTSTORE store =
+  const common::CertStore store(
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                    CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"Root");
-  if (store == nullptr) return std::nullopt;
+                    CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, L"Root"));
+  if (!store) return std::nullopt;
   int copies = 0;
   PCCERT_CONTEXT certificate = nullptr;
-  while ((certificate = CertEnumCertificatesInStore(store, certificate)) != nullptr) {
+  while ((certificate = CertEnumCertificatesInStore(store.get(), certificate)) != nullptr) {
     if (certificate->cbCertEncoded == der.size() &&
         std::memcmp(certificate->pbCertEncoded, der.data(), der.size()) == 0) {
       ++copies;
     }
   }
-  CertCloseStore(store, 0);
   return copies;
 }
 
 ServiceFacts ProbeService() {
   ServiceFacts facts;
   facts.listener = PortListener();
-  const setup::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const common::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return facts;
   wchar_t name[64] = {};
   for (std::size_t i = 0; setup::kServiceName[i] != '\0' && i + 1 < std::size(name); ++i) {
     name[i] = static_cast<wchar_t>(setup::kServiceName[i]);
   }
-  const setup::ScHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+  const common::ScHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
   if (!service) {
     // Any refusal but "no such service" means the service is there.
     facts.installed = GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
@@ -210,7 +204,7 @@ LogFolderFacts ProbeLogFolder() {
   facts.folder = *folder;
   const std::string probe =
       *folder + "QARDEX.check." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  const setup::KernelHandle file = setup::AdoptFileHandle(
+  const common::KernelHandle file = common::AdoptFileHandle(
       CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   DWORD written = 0;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cloud/server_connection.h"
+#include "common/win_handles.h"
 #include "diag/error_log.h"
 
 namespace qardex::cloud {
@@ -52,20 +53,6 @@ void UseAutoDetection(WINHTTP_AUTOPROXY_OPTIONS& options) {
   options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
 }
 
-class EventHandle {
- public:
-  EventHandle() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~EventHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // What WinHTTP's automatic configuration named, when it named anything.
 struct ScriptAnswer {
   bool found = false;
@@ -98,7 +85,7 @@ struct DiscoveryJob {
   WINHTTP_AUTOPROXY_OPTIONS options{};
   ScriptAnswer answer;
   HMODULE module = nullptr;
-  EventHandle done;
+  const common::KernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 std::atomic<bool> helperOut{false};

@@ -8,6 +8,7 @@
 #include "cloud/openssl_session_keys.h"
 #include "cloud/winsock_connector.h"
 #include "common/policy_values.h"
+#include "common/win_handles.h"
 #include "engine/system_platform.h"
 
 namespace qardex::engine {
@@ -77,12 +78,8 @@ class WindowsPlatform final : public Platform {
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
         nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text;
-    if (buffer != nullptr) {
-      text.assign(buffer, length);
-      LocalFree(buffer);
-    }
-    return text;
+    const common::LocalMemory<char> owned(buffer);
+    return buffer != nullptr ? std::string(buffer, length) : std::string();
   }
 
   crypto::CalendarDate UtcDate() override {

@@ -4,6 +4,8 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <sddl.h>
+
+#include "common/win_handles.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <type_traits>
 
 #include "keymint/mint_error.h"
 #include "qardex_constants.h"
@@ -25,14 +26,8 @@ namespace {
 
 #ifdef _WIN32
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using Descriptor = std::unique_ptr<void, LocalFreer>;
+using FileHandle = common::KernelHandle;
+using Descriptor = common::LocalMemory<>;
 
 std::string LastError() { return "error " + std::to_string(GetLastError()); }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/text_conversion.h"
+#include "common/win_handles.h"
 
 namespace qardex::registration {
 
@@ -25,48 +26,40 @@ HKEY RootHandle(RootKey root) {
   return HKEY_CLASSES_ROOT;
 }
 
-// An open registry key, closed when done.
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (handle_) RegCloseKey(handle_);
-  }
-  HKEY* Receive() { return &handle_; }
-  HKEY get() const { return handle_; }
-
- private:
-  HKEY handle_ = nullptr;
+// A key a Reg* call opened (null when it failed) and that call's status.
+struct OpenedKey {
+  LONG status = ERROR_SUCCESS;
+  common::RegistryKey key;
 };
 
 class WindowsRegistry final : public RegistryEditor {
  public:
   std::int32_t CreateKey(RootKey root, const std::string& path) override {
-    Key key;
-    return RegCreateKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, nullptr, 0, KEY_WRITE,
-                           nullptr, key.Receive(), nullptr);
+    HKEY created = nullptr;
+    const LONG status = RegCreateKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, nullptr, 0,
+                                        KEY_WRITE, nullptr, &created, nullptr);
+    const common::RegistryKey key(created);
+    return status;
   }
 
   std::int32_t SetString(RootKey root, const std::string& path, const std::string& name,
                          const std::string& text) override {
-    Key key;
-    if (LONG status = Open(root, path, KEY_SET_VALUE, key)) return status;
+    const OpenedKey key = Open(root, path, KEY_SET_VALUE);
+    if (key.status != ERROR_SUCCESS) return key.status;
     const std::wstring value = Utf8ToWide(text);
     const std::wstring valueName = Utf8ToWide(name);
-    return RegSetValueExW(key.get(), NameOrDefault(valueName), 0, REG_SZ,
+    return RegSetValueExW(key.key.get(), NameOrDefault(valueName), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   }
 
   std::int32_t SetDword(RootKey root, const std::string& path, const std::string& name,
                         std::uint32_t number) override {
-    Key key;
-    if (LONG status = Open(root, path, KEY_SET_VALUE, key)) return status;
+    const OpenedKey key = Open(root, path, KEY_SET_VALUE);
+    if (key.status != ERROR_SUCCESS) return key.status;
     const DWORD value = number;
     const std::wstring valueName = Utf8ToWide(name);
-    return RegSetValueExW(key.get(), NameOrDefault(valueName), 0, REG_DWORD,
+    return RegSetValueExW(key.key.get(), NameOrDefault(valueName), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&value), sizeof value);
   }
 
@@ -79,20 +72,20 @@ class WindowsRegistry final : public RegistryEditor {
 
   std::int32_t DeleteValue(RootKey root, const std::string& path,
                            const std::string& name) override {
-    Key key;
     const std::wstring valueName = Utf8ToWide(name);
-    LONG status = Open(root, path, KEY_SET_VALUE, key);
-    if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.get(), NameOrDefault(valueName));
+    const OpenedKey key = Open(root, path, KEY_SET_VALUE);
+    LONG status = key.status;
+    if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.key.get(), NameOrDefault(valueName));
     return Missing(status) ? ERROR_SUCCESS : status;
   }
 
   bool IsEmptyKey(RootKey root, const std::string& path) override {
-    Key key;
-    if (Open(root, path, KEY_READ, key) != ERROR_SUCCESS) return false;
+    const OpenedKey key = Open(root, path, KEY_READ);
+    if (key.status != ERROR_SUCCESS) return false;
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (RegQueryInfoKeyW(key.key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
       return false;
     }
     return subkeys == 0 && values == 0;
@@ -104,8 +97,11 @@ class WindowsRegistry final : public RegistryEditor {
     return name.empty() ? nullptr : name.c_str();
   }
   static bool Missing(LONG status) { return status == ERROR_FILE_NOT_FOUND; }
-  static LONG Open(RootKey root, const std::string& path, REGSAM access, Key& key) {
-    return RegOpenKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, access, key.Receive());
+  static OpenedKey Open(RootKey root, const std::string& path, REGSAM access) {
+    HKEY opened = nullptr;
+    const LONG status =
+        RegOpenKeyExW(RootHandle(root), Utf8ToWide(path).c_str(), 0, access, &opened);
+    return {status, common::RegistryKey(opened)};
   }
 };
 

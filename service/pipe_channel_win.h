@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "service/overlapped_io_win.h"
-#include "service/win_handles.h"
+#include "common/win_handles.h"
+#include "ipc/overlapped_pipe_win.h"
 #include "service/worker_link.h"
 
 namespace qardex::service {
@@ -14,7 +14,8 @@ namespace qardex::service {
 class PipeWorkerChannel final : public WorkerChannel {
  public:
   // `pipe` is connected (opened for overlapped operations); `process` is its client.
-  PipeWorkerChannel(KernelHandle pipe, KernelHandle process, std::uint32_t processId);
+  PipeWorkerChannel(common::KernelHandle pipe, common::KernelHandle process,
+                    std::uint32_t processId);
   // Closes the pipe, gives the worker a few seconds to exit on its own, then ends it.
   ~PipeWorkerChannel() override;
 
@@ -24,13 +25,10 @@ class PipeWorkerChannel final : public WorkerChannel {
   void Terminate() override;
 
  private:
-  KernelHandle pipe_;
-  KernelHandle process_;
+  // Null when its I/O could not be set up: the pipe then counts as broken.
+  std::unique_ptr<ipc::OverlappedPipe> pipe_;
+  common::KernelHandle process_;
   const std::uint32_t processId_;
-  // Read and Write may run at the same time on two threads: each has its own operation state.
-  // Null once an operation had to be let go (the pipe is then unusable).
-  std::unique_ptr<OverlappedIo> read_;
-  std::unique_ptr<OverlappedIo> write_;
 };
 
 }  // namespace qardex::service

@@ -7,18 +7,18 @@
 
 #include <string>
 
-#include "service/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::service {
 
 // Null when the text is not a valid descriptor.
-inline LocalMemory<void> SecurityDescriptorFromSddl(const std::wstring& sddl) {
+inline common::LocalMemory<void> SecurityDescriptorFromSddl(const std::wstring& sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
     return nullptr;
   }
-  return LocalMemory<void>(descriptor);
+  return common::LocalMemory<void>(descriptor);
 }
 
 }  // namespace qardex::service

@@ -42,7 +42,7 @@ std::string WithError(std::string what, DWORD error) {
 }
 
 struct Descriptor {
-  LocalMemory<void> memory;
+  common::LocalMemory<void> memory;
   PSID owner = nullptr;
   PACL dacl = nullptr;
 };
@@ -59,8 +59,8 @@ std::optional<Descriptor> FolderDescriptor() {
 }
 
 // The folder itself, never what a link there points to.
-setup::KernelHandle OpenFolder(const std::filesystem::path& folder) {
-  return setup::AdoptFileHandle(CreateFileW(
+common::KernelHandle OpenFolder(const std::filesystem::path& folder) {
+  return common::AdoptFileHandle(CreateFileW(
       folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | DELETE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -75,14 +75,14 @@ bool IsPlainFolder(HANDLE folder) {
 
 // The folder, made or opened; what is there under its name and is not a plain folder (a
 // junction, a file) is moved aside first and a new folder made.
-setup::KernelHandle MakeFolder(const std::filesystem::path& folder, SECURITY_ATTRIBUTES& security,
-                               std::string& problem) {
+common::KernelHandle MakeFolder(const std::filesystem::path& folder, SECURITY_ATTRIBUTES& security,
+                                std::string& problem) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS) {
       problem = WithError("cannot make " + folder.u8string(), GetLastError());
       return nullptr;
     }
-    setup::KernelHandle handle = OpenFolder(folder);
+    common::KernelHandle handle = OpenFolder(folder);
     if (!handle) {
       problem = WithError("cannot open " + folder.u8string(), GetLastError());
       return nullptr;
@@ -113,7 +113,7 @@ std::optional<std::filesystem::path> SafeLogFolder(std::string& problem) {
     return std::nullopt;
   }
   SECURITY_ATTRIBUTES security{sizeof security, descriptor->memory.get(), FALSE};
-  const setup::KernelHandle handle = MakeFolder(folder, security, problem);
+  const common::KernelHandle handle = MakeFolder(folder, security, problem);
   if (!handle) return std::nullopt;
   const DWORD set = SetSecurityInfo(
       handle.get(), SE_FILE_OBJECT,

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "service/service_log.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::service {
 
@@ -28,7 +28,7 @@ class FileServiceLog final : public ServiceLog {
 
   std::mutex lock_;
   const std::filesystem::path path_;
-  setup::KernelHandle file_;
+  common::KernelHandle file_;
 };
 
 // The service's log; when its folder cannot be made safe, a log that drops everything, and one

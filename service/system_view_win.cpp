@@ -73,11 +73,12 @@ std::optional<std::uint32_t> WindowsSystemView::OwnerOfConnection(std::uint16_t 
 
 // The process is opened once; its token tells both its session and its user.
 ProcessIdentity WindowsSystemView::IdentityOfProcess(std::uint32_t processId) {
-  const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  const common::KernelHandle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return {};
   HANDLE raw = nullptr;
   if (!OpenProcessToken(process.get(), TOKEN_QUERY, &raw)) return {};
-  const KernelHandle token(raw);
+  const common::KernelHandle token(raw);
   return {SessionOfToken(token.get()), UserSidOfToken(token.get())};
 }
 

@@ -24,7 +24,7 @@ std::optional<std::string> UserSidOfToken(HANDLE token) {
   const auto* user = reinterpret_cast<const TOKEN_USER*>(storage.data());
   wchar_t* raw = nullptr;
   if (!ConvertSidToStringSidW(user->User.Sid, &raw)) return std::nullopt;
-  const LocalMemory<wchar_t> text(raw);
+  const common::LocalMemory<wchar_t> text(raw);
   std::string sid;
   for (const wchar_t* unit = text.get(); *unit != L'\0'; ++unit) {
     // A SID's text is "S-" and digits and dashes only.

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "service/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::service {
 
@@ -21,9 +21,9 @@ std::optional<std::uint32_t> SessionOfToken(HANDLE token);
 std::optional<std::uint32_t> OwnSession();
 
 struct SessionUserToken {
-  KernelHandle token;     // null: nobody is signed in, or the session is not ours to know
-  bool ownToken = false;  // this process's own token, standing in for its session's user
-  DWORD error = 0;        // why there is no token
+  common::KernelHandle token;  // null: nobody is signed in, or the session is not ours to know
+  bool ownToken = false;       // this process's own token, standing in for its session's user
+  DWORD error = 0;             // why there is no token
 };
 
 // The primary token of the user signed in to `session` (WTSQueryUserToken, which needs the

@@ -10,13 +10,15 @@ WorkerConnection::WorkerConnection(std::unique_ptr<WorkerChannel> channel,
                                    std::uint32_t windowsSession, std::uint64_t generation,
                                    const WorkerLimits& limits, ServiceLog& log)
     : channel_(std::move(channel)),
+      pump_(*channel_),
       windowsSession_(windowsSession),
       generation_(generation),
       processId_(channel_->ProcessId()),
       limits_(limits),
       log_(log),
-      hub_(std::make_shared<ReaderHub>(
-          [this](bool on) { return !Ended() && Send(ipc::Frame(ipc::Encode(ipc::Watch{on}))); })) {}
+      hub_(std::make_shared<ReaderHub>([this](bool on) {
+        return !Ended() && Send({ipc::Watch{on}}) == ipc::FramePump::Sent::Ok;
+      })) {}
 
 WorkerConnection::~WorkerConnection() {
   hub_->Detach();
@@ -60,14 +62,10 @@ void WorkerConnection::End(std::string_view why, bool terminate) {
   hub_->Close();
 }
 
-bool WorkerConnection::Send(const std::string& frames) {
-  bool written = false;
-  {
-    std::lock_guard<std::mutex> turn(writing_);
-    written = channel_->Write(frames);
-  }
-  if (!written) End("ended: its pipe broke", true);
-  return written;
+ipc::FramePump::Sent WorkerConnection::Send(std::initializer_list<ipc::Message> messages) {
+  const ipc::FramePump::Sent sent = pump_.Send(messages);
+  if (sent == ipc::FramePump::Sent::Broken) End("ended: its pipe broke", true);
+  return sent;
 }
 
 CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedOn,
@@ -88,18 +86,15 @@ CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedO
     pending_.erase(callId);
   };
 
-  const std::string payload = ipc::Encode(ipc::Call{callId, session, std::string(method), args});
-  if (payload.empty()) {  // beyond the pipe's limits: nothing to send
+  ipc::Message call = ipc::Call{callId, session, std::string(method), args};
+  const ipc::FramePump::Sent written = openedOn != generation_
+                                           ? Send({ipc::OpenSession{session}, std::move(call)})
+                                           : Send({std::move(call)});
+  sent = written != ipc::FramePump::Sent::TooLarge;
+  if (written != ipc::FramePump::Sent::Ok) {
     forget();
-    return {CallStatus::Failed, {}, 0};
-  }
-  std::string frames;
-  if (openedOn != generation_) frames = ipc::Frame(ipc::Encode(ipc::OpenSession{session}));
-  frames += ipc::Frame(payload);
-  sent = true;
-  if (!Send(frames)) {
-    forget();
-    return {CallStatus::WorkerEnded, {}, 0};
+    // Beyond the pipe's limits nothing was sent; a broken pipe ended the worker.
+    return {sent ? CallStatus::WorkerEnded : CallStatus::Failed, {}, 0};
   }
   openedOn = generation_;
 
@@ -115,7 +110,7 @@ CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedO
     hold.unlock();
     if (abandoned()) {
       cancelled = true;
-      Send(ipc::Frame(ipc::Encode(ipc::Cancel{callId})));
+      Send({ipc::Cancel{callId}});
     }
     hold.lock();
   }
@@ -129,7 +124,7 @@ CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedO
 }
 
 void WorkerConnection::CloseSession(std::uint64_t session) {
-  if (!Ended()) Send(ipc::Frame(ipc::Encode(ipc::CloseSession{session})));
+  if (!Ended()) Send({ipc::CloseSession{session}});
 }
 
 const char* WorkerConnection::Answer(std::uint32_t callId, CallOutcome outcome) {
@@ -180,24 +175,19 @@ const char* WorkerConnection::Take(const ipc::Message& message) {
 
 void WorkerConnection::ReadLoop() noexcept {
   try {
-    ipc::FrameReader frames;
-    std::string bytes;
-    std::string payload;
     while (!stopping_ && !Ended()) {
-      bytes.clear();
-      const WorkerChannel::ReadStatus status = channel_->Read(bytes, limits_.readSlice);
-      if (status == WorkerChannel::ReadStatus::Closed) return End("exited", false);
-      if (status == WorkerChannel::ReadStatus::Timeout) continue;
-      frames.Feed(bytes);
-      for (;;) {
-        const ipc::FrameReader::Status next = frames.Next(payload);
-        if (next == ipc::FrameReader::Status::NeedMore) break;
-        if (next == ipc::FrameReader::Status::Oversized) {
+      const ipc::FramePump::Received next = pump_.Next(limits_.readSlice);
+      switch (next.got) {
+        case ipc::FramePump::Got::Nothing:
+          continue;
+        case ipc::FramePump::Got::Closed:
+          return End("exited", false);
+        case ipc::FramePump::Got::Oversized:
           return End("ended: it sent an oversized message", true);
-        }
-        const std::optional<ipc::Message> message = ipc::Decode(payload);
-        const char* problem = message ? Take(*message) : "ended: it sent a malformed message";
-        if (problem != nullptr) return End(problem, true);
+        case ipc::FramePump::Got::Malformed:
+          return End("ended: it sent a malformed message", true);
+        case ipc::FramePump::Got::Message:
+          if (const char* problem = Take(next.message)) return End(problem, true);
       }
     }
   } catch (...) {

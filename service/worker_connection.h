@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ipc/frame_pump.h"
 #include "ipc/message.h"
 #include "service/method_binding.h"
 #include "service/reader_hub.h"
@@ -83,16 +85,17 @@ class WorkerConnection {
   // Null when the message is acceptable, else why the worker must end.
   const char* Take(const ipc::Message& message);
   const char* Answer(std::uint32_t callId, CallOutcome outcome);
-  bool Send(const std::string& frames);
+  // Writes the messages in one write; a broken pipe ends the worker.
+  ipc::FramePump::Sent Send(std::initializer_list<ipc::Message> messages);
 
   const std::unique_ptr<WorkerChannel> channel_;
+  ipc::FramePump pump_;  // over channel_
   const std::uint32_t windowsSession_;
   const std::uint64_t generation_;
   const std::uint32_t processId_;
   const WorkerLimits limits_;
   ServiceLog& log_;
 
-  std::mutex writing_;  // one message on the pipe at a time
   mutable std::mutex lock_;
   std::condition_variable changed_;
   bool greeted_ = false;

@@ -2,29 +2,20 @@
 // pipes and CreateProcessAsUserW on Windows, to fakes in tests.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
+#include "ipc/pipe_end.h"
 #include "service/caller.h"
 
 namespace qardex::service {
 
-class WorkerChannel {
+// The pipe to the worker (Read ends Closed once the worker is gone) and its process.
+class WorkerChannel : public ipc::PipeEnd {
  public:
   // Closes the pipe; a process that has not exited within a short bound is ended.
-  virtual ~WorkerChannel() = default;
-
-  // Writes all bytes; false once the pipe is broken. One writer at a time (the caller serialises);
-  // may run while another thread is inside Read.
-  virtual bool Write(std::string_view bytes) = 0;
-
-  enum class ReadStatus { Data, Timeout, Closed };
-  // Waits at most `limit` for bytes and appends what arrived to `bytes`. Closed: the pipe broke
-  // or the worker is gone.
-  virtual ReadStatus Read(std::string& bytes, std::chrono::milliseconds limit) = 0;
+  ~WorkerChannel() override = default;
 
   // The worker's process id as the system reports it for the pipe's client.
   virtual std::uint32_t ProcessId() const = 0;

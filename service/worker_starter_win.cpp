@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "service/crypto_random.h"
-#include "service/overlapped_io_win.h"
+#include "ipc/overlapped_io_win.h"
 #include "service/pipe_channel_win.h"
 #include "service/security_descriptor_win.h"
 #include "service/user_token_win.h"
@@ -59,7 +59,7 @@ bool IsSidText(const std::string& sid) {
 // SYSTEM and the caller's user, nothing inherited; nobody else may open the pipe, and nobody may
 // change its descriptor or owner. The create-instance right within FILE_GENERIC_WRITE gives
 // nothing: the pipe is made with one instance, as its first.
-LocalMemory<void> PipeDescriptor(const std::string& userSid) {
+common::LocalMemory<void> PipeDescriptor(const std::string& userSid) {
   return SecurityDescriptorFromSddl(L"D:P(A;;FRFW;;;SY)(A;;FRFW;;;" +
                                     std::wstring(userSid.begin(), userSid.end()) + L")");
 }
@@ -78,7 +78,7 @@ void EndProcess(HANDLE process) {
 }
 
 struct StartedProcess {
-  KernelHandle process;  // null when it could not be started
+  common::KernelHandle process;  // null when it could not be started
   DWORD processId = 0;
 };
 
@@ -142,7 +142,7 @@ StartedProcess StartWorkerProcess(const Caller& caller, const std::wstring& pipe
     error = WithError("cannot start a worker in session " + session, GetLastError());
     return started;
   }
-  const KernelHandle thread(info.hThread);
+  const common::KernelHandle thread(info.hThread);
   started.process.reset(info.hProcess);
   started.processId = info.dwProcessId;
   return started;
@@ -150,7 +150,7 @@ StartedProcess StartWorkerProcess(const Caller& caller, const std::wstring& pipe
 
 // Waits for the worker to open its pipe; gives up when it exits first or takes too long.
 bool AwaitWorker(HANDLE pipe, HANDLE process, std::string& error) {
-  std::unique_ptr<OverlappedIo> io = OverlappedIo::Make();
+  std::unique_ptr<ipc::OverlappedIo> io = ipc::OverlappedIo::Make();
   if (!io) {
     error = WithError("cannot make an event", GetLastError());
     return false;
@@ -158,15 +158,16 @@ bool AwaitWorker(HANDLE pipe, HANDLE process, std::string& error) {
   const BOOL started = ConnectNamedPipe(pipe, io->Arm());
   const DWORD startError = GetLastError();
   if (!started && startError == ERROR_PIPE_CONNECTED) return true;
-  const IoOutcome outcome = FinishIo(pipe, io, started, startError, kConnectLimit, process);
+  const ipc::IoOutcome outcome =
+      ipc::FinishIo(pipe, io, started, startError, kConnectLimit, process);
   switch (outcome.end) {
-    case IoEnd::Done:
+    case ipc::IoEnd::Done:
       return true;
-    case IoEnd::TimedOut:
+    case ipc::IoEnd::TimedOut:
       error =
           "the worker did not open its pipe within " + std::to_string(kConnectLimit.count()) + " s";
       return false;
-    case IoEnd::Interrupted: {
+    case ipc::IoEnd::Interrupted: {
       DWORD code = 0;
       GetExitCodeProcess(process, &code);
       error =
@@ -189,13 +190,13 @@ std::unique_ptr<WorkerChannel> StartWorker(const Caller& caller, std::string& er
     error = "cannot draw a pipe name";
     return nullptr;
   }
-  const LocalMemory<void> descriptor = PipeDescriptor(caller.userSid);
+  const common::LocalMemory<void> descriptor = PipeDescriptor(caller.userSid);
   if (!descriptor) {
     error = WithError("cannot make the pipe's security descriptor", GetLastError());
     return nullptr;
   }
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
-  KernelHandle pipe = AdoptFileHandle(CreateNamedPipeW(
+  common::KernelHandle pipe = common::AdoptFileHandle(CreateNamedPipeW(
       pipeName->c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
       kPipeBufferBytes, kPipeBufferBytes, 0, &security));

@@ -7,7 +7,7 @@
 
 #include "setup/certificate_rules.h"
 #include "setup/private_copy_win.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -56,9 +56,9 @@ std::optional<std::uint64_t> SizeOf(HANDLE file) {
 // tool wrote them in this run) and the original is deleted through the same handle, so that no
 // unprotected key outlives the run unnoticed. The error when it cannot be opened so or deleted.
 DWORD MoveKey(const CertificateCopy& copy, bool fresh, bool* copied) {
-  const KernelHandle held =
-      AdoptFileHandle(CreateFileA(copy.source.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const common::KernelHandle held = common::AdoptFileHandle(
+      CreateFileA(copy.source.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!held) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
@@ -80,9 +80,9 @@ DWORD MoveKey(const CertificateCopy& copy, bool fresh, bool* copied) {
 // Reads the source and copies it while no one else may write, rename or delete it, so that the
 // copy and the text are the same bytes.
 bool CopyHeld(const CertificateCopy& copy, std::string* text) {
-  const KernelHandle held =
-      AdoptFileHandle(CreateFileA(copy.source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const common::KernelHandle held =
+      common::AdoptFileHandle(CreateFileA(copy.source.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!held || !SourceWorthCopying(copy.source)) return false;
   *text = ReadLimited(held.get(), kImportReadLimit);
   return CopyFileA(copy.source.c_str(), copy.destination.c_str(), FALSE);

@@ -10,7 +10,7 @@
 #include "setup/child_environment.h"
 #include "setup/narrow_text_win.h"
 #include "setup/program_folder_win.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -57,8 +57,8 @@ int RunThroughInterpreter(const std::string& command) {
                       &startup, &process)) {
     return -1;
   }
-  const KernelHandle processHandle(process.hProcess);
-  const KernelHandle threadHandle(process.hThread);
+  const common::KernelHandle processHandle(process.hProcess);
+  const common::KernelHandle threadHandle(process.hThread);
   DWORD exitCode = 0;
   if (WaitForSingleObject(process.hProcess, kCommandLimitMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 1);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -16,7 +16,7 @@ constexpr DWORD kPiece = 1 << 20;
 class WinHostsFiles final : public HostsFiles {
  public:
   SystemError OpenForAppending(const std::string& path, std::uint64_t* size) override {
-    const KernelHandle file = AdoptFileHandle(
+    const common::KernelHandle file = common::AdoptFileHandle(
         CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return LastError();
@@ -27,9 +27,9 @@ class WinHostsFiles final : public HostsFiles {
   }
 
   SystemError ReadAll(const std::string& path, std::string* content) override {
-    const KernelHandle file =
-        AdoptFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const common::KernelHandle file = common::AdoptFileHandle(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return LastError();
     content->clear();
     char piece[64 * 1024];
@@ -42,8 +42,8 @@ class WinHostsFiles final : public HostsFiles {
   }
 
   SystemError WriteWhole(const std::string& path, std::string_view content) override {
-    KernelHandle file = AdoptFileHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    common::KernelHandle file = common::AdoptFileHandle(CreateFileA(
+        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return LastError();
     while (!content.empty()) {
       const DWORD want = content.size() < kPiece ? static_cast<DWORD>(content.size()) : kPiece;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "setup/install_texts.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -19,7 +19,7 @@ class InstallLog {
   const std::string& Note() const { return note_; }
 
  private:
-  KernelHandle file_;
+  common::KernelHandle file_;
   std::string note_;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "setup/narrow_text_win.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -53,7 +53,8 @@ class WinListenerTable final : public ListenerTable {
   }
 
   std::optional<std::string> ProgramName(std::uint32_t processId) override {
-    const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    const common::KernelHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) return std::nullopt;
     std::wstring path(MAX_PATH, L'\0');
     DWORD length = MAX_PATH;

@@ -30,10 +30,10 @@ bool SameEncoding(PCCERT_CONTEXT certificate, const std::vector<BYTE>& encoded) 
 
 }  // namespace
 
-CertStore OpenMachineRootStore() {
-  return CertStore(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                 CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG,
-                                 L"root"));
+common::CertStore OpenMachineRootStore() {
+  return common::CertStore(
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                    CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG, L"root"));
 }
 
 bool CommitStore(HCERTSTORE store) {
@@ -41,10 +41,10 @@ bool CommitStore(HCERTSTORE store) {
 }
 
 bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep) {
-  const CertStore store = OpenMachineRootStore();
+  const common::CertStore store = OpenMachineRootStore();
   if (!store) return false;
   // Collected first: deleting while enumerating is not safe on every platform.
-  std::vector<CertContext> doomed;
+  std::vector<common::CertContext> doomed;
   PCCERT_CONTEXT current = nullptr;
   while ((current = CertEnumCertificatesInStore(store.get(), current)) != nullptr) {
     if (IsLocalServiceRoot(current) && !SameEncoding(current, keep)) {
@@ -52,7 +52,7 @@ bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep) {
     }
   }
   bool ok = true;
-  for (CertContext& certificate : doomed) {
+  for (common::CertContext& certificate : doomed) {
     // The call frees the context it is given, whether it succeeds or not.
     ok = CertDeleteCertificateFromStore(certificate.release()) && ok;
   }

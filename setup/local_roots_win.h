@@ -5,24 +5,14 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
-#include <memory>
-#include <type_traits>
 #include <vector>
+
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
-struct StoreCloser {
-  void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using CertStore = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
-
-struct ContextFreer {
-  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
-};
-using CertContext = std::unique_ptr<const CERT_CONTEXT, ContextFreer>;
-
 // The local machine's "root" store, open for changes; null when it cannot be opened.
-CertStore OpenMachineRootStore();
+common::CertStore OpenMachineRootStore();
 
 // Changes become lasting only when committed on some platforms (harmless elsewhere).
 bool CommitStore(HCERTSTORE store);

@@ -22,7 +22,7 @@ constexpr DWORD kAppendAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_C
 bool IsRunAccount(PSID sid) {
   HANDLE raw = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-  const KernelHandle token(raw);
+  const common::KernelHandle token(raw);
   BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD size = 0;
   return GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) &&
@@ -36,7 +36,7 @@ FileOwner OwnerOf(HANDLE file) {
                       nullptr, &raw) != ERROR_SUCCESS) {
     return FileOwner::kOther;
   }
-  const LocalMemory descriptor(raw);
+  const common::LocalMemory<> descriptor(raw);
   if (owner == nullptr) return FileOwner::kOther;
   if (IsWellKnownSid(owner, WinLocalSystemSid) ||
       IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
@@ -45,10 +45,10 @@ FileOwner OwnerOf(HANDLE file) {
   return IsRunAccount(owner) ? FileOwner::kRunAccount : FileOwner::kOther;
 }
 
-KernelHandle Open(const std::wstring& path, DWORD access, DWORD disposition,
-                  SECURITY_ATTRIBUTES* security) {
-  return AdoptFileHandle(CreateFileW(path.c_str(), access, kShareAll, security, disposition,
-                                     FILE_ATTRIBUTE_NORMAL | kOpenFlags, nullptr));
+common::KernelHandle Open(const std::wstring& path, DWORD access, DWORD disposition,
+                          SECURITY_ATTRIBUTES* security) {
+  return common::AdoptFileHandle(CreateFileW(path.c_str(), access, kShareAll, security, disposition,
+                                             FILE_ATTRIBUTE_NORMAL | kOpenFlags, nullptr));
 }
 
 std::optional<LogFileProblem> Judge(HANDLE file, OwnerRule rule) {
@@ -112,7 +112,7 @@ AppendLog OpenLogForAppend(const std::wstring& path) {
                       kProtectedLogSddl, SDDL_REVISION_1, &raw, nullptr)) {
     return {nullptr, "no protected descriptor (error " + std::to_string(GetLastError()) + ")"};
   }
-  const LocalMemory descriptor(raw);
+  const common::LocalMemory<> descriptor(raw);
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   SECURITY_ATTRIBUTES* made = elevated ? &security : nullptr;
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "setup/log_file_rule.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -27,8 +27,8 @@ bool RunsElevated();
 inline constexpr wchar_t kProtectedLogSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
 struct AppendLog {
-  KernelHandle file;  // null when there is no log to write
-  std::string note;   // what was moved aside, or why there is no log; empty when all went well
+  common::KernelHandle file;  // null when there is no log to write
+  std::string note;  // what was moved aside, or why there is no log; empty when all went well
 };
 
 // Opens `path` for appending (FILE_APPEND_DATA; not inherited by child processes). An elevated
@@ -37,7 +37,7 @@ struct AppendLog {
 AppendLog OpenLogForAppend(const std::wstring& path);
 
 struct ReadLog {
-  KernelHandle file;  // null when the file is not taken
+  common::KernelHandle file;  // null when the file is not taken
   std::string refusal;
 };
 

@@ -5,7 +5,7 @@
 #include <sddl.h>
 
 #include "qardex_constants.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -14,22 +14,22 @@ namespace {
 // Beside the destination; shorter than the longest path the layout admits.
 constexpr char kStagingSuffix[] = ".new";
 
-LocalMemory SystemOnlyDescriptor() {
+common::LocalMemory<> SystemOnlyDescriptor() {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
           build::kPrivateKeyFileSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
     return nullptr;
   }
-  return LocalMemory(descriptor);
+  return common::LocalMemory<>(descriptor);
 }
 
 bool WriteStaging(const std::string& content, const std::string& staging) {
-  const LocalMemory descriptor = SystemOnlyDescriptor();
+  const common::LocalMemory<> descriptor = SystemOnlyDescriptor();
   if (!descriptor) return false;
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
   DeleteFileA(staging.c_str());
   // A new file only: an existing one would keep its own access list.
-  const KernelHandle to = AdoptFileHandle(CreateFileA(
+  const common::KernelHandle to = common::AdoptFileHandle(CreateFileA(
       staging.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return to &&

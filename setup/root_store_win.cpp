@@ -10,7 +10,7 @@
 #include "setup/certificate_rules.h"
 #include "setup/local_roots_win.h"
 #include "setup/trusted_root.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -80,7 +80,7 @@ RootFacts FactsOf(PCCERT_CONTEXT certificate) {
                            &size)) {
     return facts;
   }
-  const LocalMemory owner(decoded);
+  const common::LocalMemory<> owner(decoded);
   facts.hasCriticalNameConstraints = true;
   for (DWORD i = 0; i < decoded->cPermittedSubtree; ++i) {
     facts.permitted.push_back(PermittedNameOf(decoded->rgPermittedSubtree[i]));
@@ -97,7 +97,7 @@ Imported Import(const std::string& pemText) {
   if (!ImportSizeAccepted(pemText.size())) return {ImportOutcome::kUnreadable, {}};
   const std::vector<BYTE> der = DecodePem(pemText);
   if (der.empty()) return {ImportOutcome::kNotACertificate, {}};
-  const CertContext certificate(CertCreateCertificateContext(
+  const common::CertContext certificate(CertCreateCertificateContext(
       X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
   if (!certificate) return {ImportOutcome::kNotACertificate, {}};
   if (!ConfinedTo(FactsOf(certificate.get()), build::kLocalServiceHost,
@@ -105,7 +105,7 @@ Imported Import(const std::string& pemText) {
     return {ImportOutcome::kRefused, {}};
   }
 
-  const CertStore store = OpenMachineRootStore();
+  const common::CertStore store = OpenMachineRootStore();
   if (!store) return {ImportOutcome::kStoreRefused, {}};
   ImportOutcome outcome = ImportOutcome::kAdded;
   if (!CertAddCertificateContextToStore(store.get(), certificate.get(), CERT_STORE_ADD_NEW,

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "setup/narrow_text_win.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 
 namespace qardex::setup {
 
@@ -22,7 +22,7 @@ SystemError Outcome(BOOL ok) { return ok ? kNoError : LastError(); }
 
 class WinService final : public Service {
  public:
-  explicit WinService(ScHandle handle) : handle_(std::move(handle)) {}
+  explicit WinService(common::ScHandle handle) : handle_(std::move(handle)) {}
 
   SystemError Stop() override {
     SERVICE_STATUS status = {};
@@ -82,12 +82,12 @@ class WinService final : public Service {
   }
 
  private:
-  ScHandle handle_;
+  common::ScHandle handle_;
 };
 
 OpenedService Opened(SC_HANDLE handle) {
   if (!handle) return {nullptr, LastError()};
-  return {std::make_unique<WinService>(ScHandle(handle)), kNoError};
+  return {std::make_unique<WinService>(common::ScHandle(handle)), kNoError};
 }
 
 DWORD AccessRights(ServiceAccess access) {
@@ -104,7 +104,7 @@ DWORD AccessRights(ServiceAccess access) {
 
 class WinServiceManager final : public ServiceManager {
  public:
-  explicit WinServiceManager(ScHandle manager) : manager_(std::move(manager)) {}
+  explicit WinServiceManager(common::ScHandle manager) : manager_(std::move(manager)) {}
 
   OpenedService Open(const std::string& name, ServiceAccess access) override {
     return Opened(OpenServiceW(manager_.get(), ToWide(name).c_str(), AccessRights(access)));
@@ -121,13 +121,13 @@ class WinServiceManager final : public ServiceManager {
   }
 
  private:
-  ScHandle manager_;
+  common::ScHandle manager_;
 };
 
 class WinServiceControl final : public ServiceControl {
  public:
   ConnectedManager Connect() override {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    common::ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return {nullptr, LastError()};
     return {std::make_unique<WinServiceManager>(std::move(manager)), kNoError};
   }

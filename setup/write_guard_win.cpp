@@ -9,22 +9,17 @@
 #include <optional>
 
 #include "setup/narrow_text_win.h"
-#include "setup/win_handles.h"
+#include "common/win_handles.h"
 #include "setup/write_access.h"
 
 namespace qardex::setup {
 
 namespace {
 
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalFreer>;
-
 std::string SidText(PSID sid) {
   wchar_t* text = nullptr;
   if (!ConvertSidToStringSidW(sid, &text)) return "?";
-  const LocalMemory owned(text);
+  const common::LocalMemory<> owned(text);
   return ToNarrow(text).value_or("?");
 }
 
@@ -53,7 +48,7 @@ bool IsElevatedRunAccount(PSID sid) {
   }
   HANDLE rawToken = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-  const KernelHandle token(rawToken);
+  const common::KernelHandle token(rawToken);
   BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD size = 0;
   return GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) &&
@@ -73,7 +68,7 @@ struct ReadRights {
   AccessList list;
   std::vector<PSID> sids;  // per entry; they live as long as the descriptor
   PSID owner = nullptr;
-  LocalMemory descriptor;
+  common::LocalMemory<> descriptor;
 };
 
 Trustee TrusteeOf(PSID sid, PSID owner) {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "ipc/frame_pump.h"
 #include "ipc/message.h"
 #include "ipc/method_table.h"
 
@@ -36,7 +37,7 @@ struct SessionSlot {
 // detached by then, and its reply is dropped.
 class Shared : public std::enable_shared_from_this<Shared> {
  public:
-  Shared(PipeEnd& pipe, const LoopLimits& limits) : limits(limits), pipe_(&pipe) {}
+  Shared(ipc::FramePump& pipe, const LoopLimits& limits) : limits(limits), pump_(&pipe) {}
 
   // Runs `job` on one of the worker's call threads: an idle one when there is one, else a new
   // one (starting a thread costs more than most calls). False when no thread can be had.
@@ -64,21 +65,20 @@ class Shared : public std::enable_shared_from_this<Shared> {
 
   // Writes one message as a frame; false when the pipe is broken or detached.
   bool Send(const ipc::Message& message) {
-    std::string payload = ipc::Encode(message);
-    if (payload.empty()) {
-      // Only a result can outgrow the limits (a text beyond the payload size).
-      payload = ipc::Encode(ipc::Failed{CallIdOf(message), "result too large"});
-    }
-    const std::string frame = ipc::Frame(payload);
     std::lock_guard<std::mutex> writing(writeLock_);
-    if (pipe_ == nullptr || broken_) return false;
-    if (!pipe_->Write(frame)) broken_ = true;
+    if (pump_ == nullptr || broken_) return false;
+    ipc::FramePump::Sent sent = pump_->Send({message});
+    if (sent == ipc::FramePump::Sent::TooLarge) {
+      // Only a result can outgrow the limits (a text beyond the payload size).
+      sent = pump_->Send({ipc::Failed{CallIdOf(message), "result too large"}});
+    }
+    if (sent != ipc::FramePump::Sent::Ok) broken_ = true;
     return !broken_;
   }
   bool Broken() const { return broken_; }
   void Detach() {
     std::lock_guard<std::mutex> writing(writeLock_);
-    pipe_ = nullptr;
+    pump_ = nullptr;
   }
 
   bool TryStartCall() {
@@ -149,7 +149,7 @@ class Shared : public std::enable_shared_from_this<Shared> {
   bool stopping_ = false;
 
   std::mutex writeLock_;
-  PipeEnd* pipe_;
+  ipc::FramePump* pump_;
   std::atomic<bool> broken_{false};
   std::mutex countLock_;
   std::condition_variable idle_;
@@ -201,10 +201,10 @@ ipc::Message RunCall(Shared& shared, SessionSlot& slot, const ipc::MethodSignatu
 class Loop {
  public:
   Loop(PipeEnd& pipe, SessionFactory& factory, const LoopLimits& limits, ReaderEventSource* events)
-      : pipe_(pipe),
+      : pump_(pipe),
         factory_(factory),
         events_(events),
-        shared_(std::make_shared<Shared>(pipe, limits)) {}
+        shared_(std::make_shared<Shared>(pump_, limits)) {}
 
   // However the loop ends, calls still running get the drain wait, and none of them writes to
   // the pipe afterwards.
@@ -226,21 +226,19 @@ class Loop {
 
  private:
   int Serve() {
-    ipc::FrameReader frames;
-    std::string bytes;
-    std::string payload;
     while (!shared_->Broken()) {
-      bytes.clear();
-      const PipeEnd::ReadStatus status = pipe_.Read(bytes, shared_->limits.readSlice);
-      if (status == PipeEnd::ReadStatus::Closed) return kWorkerExitPipeClosed;
-      if (status == PipeEnd::ReadStatus::Timeout) continue;
-      frames.Feed(bytes);
-      ipc::FrameReader::Status next;
-      while ((next = frames.Next(payload)) == ipc::FrameReader::Status::Ready) {
-        std::optional<ipc::Message> message = ipc::Decode(payload);
-        if (!message || !Handle(std::move(*message))) return kWorkerExitBadMessage;
+      ipc::FramePump::Received next = pump_.Next(shared_->limits.readSlice);
+      switch (next.got) {
+        case ipc::FramePump::Got::Nothing:
+          continue;
+        case ipc::FramePump::Got::Closed:
+          return kWorkerExitPipeClosed;
+        case ipc::FramePump::Got::Message:
+          if (Handle(std::move(next.message))) continue;
+          return kWorkerExitBadMessage;
+        default:  // oversized or malformed
+          return kWorkerExitBadMessage;
       }
-      if (next == ipc::FrameReader::Status::Oversized) return kWorkerExitBadMessage;
     }
     return kWorkerExitPipeClosed;
   }
@@ -333,7 +331,7 @@ class Loop {
     }
   }
 
-  PipeEnd& pipe_;
+  ipc::FramePump pump_;
   SessionFactory& factory_;
   ReaderEventSource* const events_;
   const std::shared_ptr<Shared> shared_;

@@ -7,27 +7,16 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
+#include "ipc/pipe_end.h"
 #include "worker/method_session.h"
 #include "worker/reader_events.h"
 
 namespace qardex::worker {
 
-class PipeEnd {
- public:
-  virtual ~PipeEnd() = default;
-
-  // Writes all bytes; false once the pipe is broken. One writer at a time (the loop serialises);
-  // may run while another thread is inside Read.
-  virtual bool Write(std::string_view bytes) = 0;
-
-  enum class ReadStatus { Data, Timeout, Closed };
-  // Waits at most `limit` for bytes and appends what arrived to `bytes`. Closed: the pipe broke
-  // or the service closed its end.
-  virtual ReadStatus Read(std::string& bytes, std::chrono::milliseconds limit) = 0;
-};
+// The loop's pipe end: one writer at a time (the loop serialises), Write may run while the
+// reading thread is inside Read.
+using ipc::PipeEnd;
 
 // Calls held at once, running or waiting for their turn; one more is answered Busy at once.
 inline constexpr std::size_t kMaxCalls = 32;

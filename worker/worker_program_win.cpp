@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
+#include <memory>
 
 #include "card/pcsc_api.h"
 #include "card/reader_watch.h"
 #include "cloud/crypto_library.h"
 #include "cloud/key_pairs_made_ahead.h"
+#include "common/win_handles.h"
 #include "engine/system_platform.h"
+#include "ipc/overlapped_pipe_win.h"
 #include "worker/engine_binding.h"
-#include "worker/overlapped_pipe_win.h"
 #include "worker/worker_loop.h"
 #include "worker/worker_program.h"
 
@@ -30,14 +32,14 @@ DWORD Milliseconds(Clock::duration limit) {
   return static_cast<DWORD>(std::clamp<long long>(count, 1, INFINITE - 1));
 }
 
-OwnedHandle ConnectToService(const wchar_t* pipeName) {
+common::KernelHandle ConnectToService(const wchar_t* pipeName) {
   const Clock::time_point deadline = Clock::now() + kConnectLimit;
   for (;;) {
     // Identification only: the pipe's server may learn who the worker runs as, never act as it.
     const HANDLE pipe = CreateFileW(
         pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
         FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) return OwnedHandle(pipe);
+    if (pipe != INVALID_HANDLE_VALUE) return common::KernelHandle(pipe);
     const DWORD error = GetLastError();
     const Clock::duration left = deadline - Clock::now();
     if ((error != ERROR_PIPE_BUSY && error != ERROR_FILE_NOT_FOUND) || left <= Clock::duration{}) {
@@ -74,15 +76,16 @@ int RunWorker(const wchar_t* pipeName) {
       return kWorkerExitNoPipe;
     }
     engine::Platform& platform = WorkerPlatform();  // the first key pair is made from now on
-    OwnedHandle pipe = ConnectToService(pipeName);
+    common::KernelHandle pipe = ConnectToService(pipeName);
     if (!pipe) return kWorkerExitNoPipe;
     DWORD mode = PIPE_READMODE_BYTE;
     if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return kWorkerExitNoPipe;
-    OverlappedPipe end(std::move(pipe));
+    const std::unique_ptr<ipc::OverlappedPipe> end = ipc::OverlappedPipe::Open(std::move(pipe));
+    if (!end) return kWorkerExitFailure;
     // The engine's daily log goes to this process's temporary folder: the user's.
     EngineSessions sessions(platform);
     PcscReaderEvents events(card::SystemPcsc(), card::SystemStatusChange());
-    return RunWorkerLoop(end, sessions, GetCurrentProcessId(), {}, &events);
+    return RunWorkerLoop(*end, sessions, GetCurrentProcessId(), {}, &events);
   } catch (...) {
     return kWorkerExitFailure;
   }

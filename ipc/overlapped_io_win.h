@@ -1,5 +1,5 @@
-// Overlapped operations on a pipe with a time limit: the service reads from and writes to a
-// worker's pipe on two threads at once, and gives up on a worker that does not answer.
+// Overlapped operations on a pipe with a time limit: each end of the pipe between the service and
+// a worker reads and writes on two threads at once, and gives up on a peer that does not answer.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +8,9 @@
 #include <chrono>
 #include <memory>
 
-#include "service/win_handles.h"
+#include "common/win_handles.h"
 
-namespace qardex::service {
+namespace qardex::ipc {
 
 inline constexpr std::size_t kIoChunkBytes = 16 * 1024;
 
@@ -19,7 +19,7 @@ inline constexpr std::size_t kIoChunkBytes = 16 * 1024;
 // the system never writes into memory that is used again.
 struct OverlappedIo {
   OVERLAPPED overlapped{};
-  KernelHandle event;
+  common::KernelHandle event;
   std::array<char, kIoChunkBytes> buffer{};
 
   // Null when no event could be made.
@@ -48,4 +48,4 @@ struct IoOutcome {
 IoOutcome FinishIo(HANDLE file, std::unique_ptr<OverlappedIo>& io, BOOL started, DWORD startError,
                    std::chrono::milliseconds limit, HANDLE interrupt = nullptr);
 
-}  // namespace qardex::service
+}  // namespace qardex::ipc

@@ -1,8 +1,8 @@
-#include "service/overlapped_io_win.h"
+#include "ipc/overlapped_io_win.h"
 
 #include <algorithm>
 
-namespace qardex::service {
+namespace qardex::ipc {
 
 namespace {
 
@@ -64,4 +64,4 @@ IoOutcome FinishIo(HANDLE file, std::unique_ptr<OverlappedIo>& io, BOOL started,
   return outcome;
 }
 
-}  // namespace qardex::service
+}  // namespace qardex::ipc
