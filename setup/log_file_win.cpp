@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "setup/narrow_text_win.h"
+#include "setup/run_account_win.h"
 
 namespace qardex::setup {
 
@@ -18,16 +19,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Not through a link, and a folder planted under the name opens too (so it can be moved).
 constexpr DWORD kOpenFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 constexpr DWORD kAppendAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
-
-bool IsRunAccount(PSID sid) {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-  const common::KernelHandle token(raw);
-  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = 0;
-  return GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) &&
-         EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, sid);
-}
 
 FileOwner OwnerOf(HANDLE file) {
   PSID owner = nullptr;
@@ -94,14 +85,6 @@ std::optional<LogFileFacts> FactsOfOpenFile(HANDLE file) {
   facts.links = information.nNumberOfLinks;
   facts.owner = OwnerOf(file);
   return facts;
-}
-
-bool RunsElevated() {
-  BYTE admins[SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = sizeof admins;
-  BOOL member = FALSE;
-  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
-         CheckTokenMembership(nullptr, admins, &member) && member;
 }
 
 AppendLog OpenLogForAppend(const std::wstring& path) {

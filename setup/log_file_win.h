@@ -20,9 +20,6 @@ std::optional<LogFileFacts> FactsOfOpenFile(HANDLE file);
 // `path`, never over another file; the new path, or nothing when it could not be moved.
 std::optional<std::wstring> MoveAside(HANDLE file, const std::wstring& path);
 
-// The run holds the Administrators group (elevated), as LocalSystem does.
-bool RunsElevated();
-
 // SYSTEM and Administrators may do anything, users may read; nothing inherited.
 inline constexpr wchar_t kProtectedLogSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 

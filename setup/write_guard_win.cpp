@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "setup/narrow_text_win.h"
+#include "setup/run_account_win.h"
 #include "common/win_handles.h"
 #include "setup/write_access.h"
 
@@ -35,24 +36,6 @@ std::string AccountName(PSID sid) {
   }
   const std::wstring account = domainLength > 0 ? std::wstring(domain) + L"\\" + name : name;
   return ToNarrow(account).value_or(SidText(sid));
-}
-
-// This run's own account, when the run holds the Administrators group (elevated).
-bool IsElevatedRunAccount(PSID sid) {
-  BYTE admins[SECURITY_MAX_SID_SIZE] = {};
-  DWORD adminsSize = sizeof admins;
-  BOOL member = FALSE;
-  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize) ||
-      !CheckTokenMembership(nullptr, admins, &member) || !member) {
-    return false;
-  }
-  HANDLE rawToken = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-  const common::KernelHandle token(rawToken);
-  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = 0;
-  return GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) &&
-         EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, sid);
 }
 
 // The SID of an entry whose layout the system documents with one; null otherwise.
@@ -87,9 +70,10 @@ DWORD Read(const std::wstring& path, ReadRights& rights) {
   if (error != ERROR_SUCCESS) return error;
   rights.descriptor.reset(descriptor);
   const Trustee owner = rights.owner ? TrusteeOfSid(SidText(rights.owner)) : Trustee::kOther;
-  rights.list.ownerIsAdministrator =
-      owner == Trustee::kSystem || owner == Trustee::kAdministrators ||
-      owner == Trustee::kTrustedInstaller || (rights.owner && IsElevatedRunAccount(rights.owner));
+  rights.list.ownerIsAdministrator = owner == Trustee::kSystem ||
+                                     owner == Trustee::kAdministrators ||
+                                     owner == Trustee::kTrustedInstaller ||
+                                     (rights.owner && RunsElevated() && IsRunAccount(rights.owner));
   rights.list.everyone = dacl == nullptr;
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* ace = nullptr;
