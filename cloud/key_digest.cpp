@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cloud/rsa_pem.h"
+#include "crypto/hex_text.h"
 
 namespace qardex::cloud {
 
@@ -20,16 +21,6 @@ struct OpenSslRelease {
   void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
 };
 
-std::string LowerHex(const unsigned char* bytes, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string PublicKeyDigest(EVP_PKEY* key) {
@@ -40,7 +31,7 @@ std::string PublicKeyDigest(EVP_PKEY* key) {
   if (length <= 0) return "";
   unsigned char digest[SHA256_DIGEST_LENGTH];
   SHA256(der, static_cast<std::size_t>(length), digest);
-  return LowerHex(digest, sizeof digest);
+  return crypto::HexLower(digest, sizeof digest);
 }
 
 std::string PemKeyDigest(const std::string& pemText) {

@@ -7,6 +7,7 @@ namespace qardex::crypto {
 namespace {
 
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
+constexpr char kLowerDigits[] = "0123456789abcdef";
 
 int DigitValue(char digit) {
   if (digit >= '0' && digit <= '9') return digit - '0';
@@ -31,6 +32,16 @@ std::optional<std::size_t> HexUpper(const std::uint8_t* bytes, std::size_t count
 std::string HexUpper(const std::uint8_t* bytes, std::size_t count) {
   std::string text(2 * count, '\0');
   if (!HexUpper(bytes, count, text.data(), text.size())) return {};
+  return text;
+}
+
+std::string HexLower(const std::uint8_t* bytes, std::size_t count) {
+  std::string text;
+  text.reserve(2 * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    text.push_back(kLowerDigits[bytes[i] >> 4]);
+    text.push_back(kLowerDigits[bytes[i] & 0x0F]);
+  }
   return text;
 }
 

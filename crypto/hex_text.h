@@ -15,6 +15,9 @@ namespace qardex::crypto {
 std::optional<std::size_t> HexUpper(const std::uint8_t* bytes, std::size_t count, char* output,
                                     std::size_t capacity);
 std::string HexUpper(const std::uint8_t* bytes, std::size_t count);
+// Two lowercase digits per byte: names and identifiers of our own (session ids, pipe names, key
+// digests).
+std::string HexLower(const std::uint8_t* bytes, std::size_t count);
 
 enum class HexParseStatus { kOk, kOddLength, kNotHexDigit };
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "crypto/hex_text.h"
 #include "service/origin_lock.h"
 
 namespace qardex::service {
@@ -61,7 +62,6 @@ std::size_t SessionTable::CountIn(std::uint32_t windowsSession) const {
 
 SessionTable::Opened SessionTable::Open(
     const SessionOwner& caller, const std::function<std::unique_ptr<MethodSession>()>& make) {
-  static constexpr char kHex[] = "0123456789abcdef";
   const SessionOwner owner = Keyed(caller);
   Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
@@ -76,11 +76,7 @@ SessionTable::Opened SessionTable::Open(
   do {
     unsigned char bytes[kSessionIdBytes];
     if (!random_ || !random_(bytes, sizeof bytes)) return {OpenStatus::Unavailable, {}};
-    id.clear();
-    for (const unsigned char b : bytes) {
-      id.push_back(kHex[b >> 4]);
-      id.push_back(kHex[b & 0xF]);
-    }
+    id = crypto::HexLower(bytes, sizeof bytes);
   } while (entries_.count(id) != 0);
 
   auto slot = std::make_shared<SessionSlot>();

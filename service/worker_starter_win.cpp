@@ -8,8 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "service/crypto_random.h"
+#include "crypto/hex_text.h"
 #include "ipc/overlapped_io_win.h"
+#include "service/crypto_random.h"
 #include "service/pipe_channel_win.h"
 #include "service/security_descriptor_win.h"
 #include "service/user_token_win.h"
@@ -39,13 +40,8 @@ std::string WithError(std::string what, DWORD error) {
 std::optional<std::wstring> NewPipeName() {
   unsigned char random[kPipeNameRandomBytes];
   if (!CryptoRandom(random, sizeof random)) return std::nullopt;
-  static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring name = kPipePrefix;
-  for (const unsigned char byte : random) {
-    name.push_back(kHex[byte >> 4]);
-    name.push_back(kHex[byte & 0x0F]);
-  }
-  return name;
+  const std::string digits = crypto::HexLower(random, sizeof random);
+  return kPipePrefix + std::wstring(digits.begin(), digits.end());
 }
 
 // "S-", then digits and dashes: nothing that could change what the descriptor text says.

@@ -108,6 +108,7 @@ TEST(SpreadBlocks, FillersStayBelow99) {
 TEST(HexText, UppercasePairsAndStrictParsing) {
   const Bytes bytes = {0x0A, 0xFF};
   EXPECT_EQ(HexUpper(bytes.data(), bytes.size()), "0AFF");
+  EXPECT_EQ(HexLower(bytes.data(), bytes.size()), "0aff");
   char small[3] = {'?', '?', '?'};
   EXPECT_FALSE(HexUpper(bytes.data(), bytes.size(), small, sizeof small));
   EXPECT_EQ(std::string(small, 3), "???");
