@@ -13,7 +13,7 @@
 
 #include "checkup/diagnose_win.h"
 #include "qardex_constants.h"
-#include "service/listen_retry.h"
+#include "https/listen_retry.h"
 #include "service/service_log_win.h"
 #include "service/service_program.h"
 #include "worker/worker_program.h"

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "service/service_clock.h"
-#include "service/service_log.h"
+#include "protocol/service_clock.h"
+#include "protocol/service_log.h"
 #include "sitelock/localhost_ports.h"
 
 namespace qardex::service {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "service/security_descriptor_win.h"
+#include "common/security_descriptor_win.h"
 #include "setup/log_file_win.h"
 
 namespace qardex::service {
@@ -48,7 +48,7 @@ struct Descriptor {
 };
 
 std::optional<Descriptor> FolderDescriptor() {
-  Descriptor made{SecurityDescriptorFromSddl(kFolderSddl)};
+  Descriptor made{common::SecurityDescriptorFromSddl(kFolderSddl)};
   BOOL defaulted = FALSE;
   BOOL present = FALSE;
   if (!made.memory || !GetSecurityDescriptorOwner(made.memory.get(), &made.owner, &defaulted) ||

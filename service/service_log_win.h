@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "service/service_log.h"
+#include "protocol/service_log.h"
 #include "common/win_handles.h"
 
 namespace qardex::service {

@@ -44,7 +44,7 @@ TEST(ReaderNames, ShorterNameLeavesNoTraceOfTheEarlierOne) {
 TEST(ReaderNames, DegenerateInputsGiveNoNames) {
   ReaderNameTable table;
   EXPECT_EQ(table.Split(nullptr, 10), 0);
-  EXPECT_EQ(Split(table, ""), 0);               // no NUL at all
+  EXPECT_EQ(Split(table, ""), 0);                    // no NUL at all
   EXPECT_EQ(Split(table, std::string("\0", 1)), 0);  // empty list
   EXPECT_EQ(Split(table, "NoTerminator"), 0);
   EXPECT_EQ(table.Joined(), "");

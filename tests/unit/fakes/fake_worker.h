@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "ipc/method_table.h"
-#include "service/service_log.h"
-#include "service/worker_link.h"
+#include "protocol/service_log.h"
+#include "broker/worker_link.h"
 
 namespace qardex::service::testing {
 

@@ -18,7 +18,9 @@ class FakeRegistry : public RegistryEditor {
   std::int32_t failCreateWith = 0;
 
   static std::string Prefix(RootKey root) {
-    return root == RootKey::ClassesRoot ? "HKCR\\" : root == RootKey::LocalMachine ? "HKLM\\" : "HKCU\\";
+    return root == RootKey::ClassesRoot    ? "HKCR\\"
+           : root == RootKey::LocalMachine ? "HKLM\\"
+                                           : "HKCU\\";
   }
   std::int32_t CreateKey(RootKey root, const std::string& path) override {
     if (failCreateWith) return failCreateWith;
@@ -138,9 +140,9 @@ TEST(RegistryScript, UnregistrationRemovesOwnKeysAndKeepsOthers) {
   // Something else also lives under the class's version-independent key.
   registry.CreateKey(RootKey::ClassesRoot, "QARDEX.twQARDEX\\Foreign");
   ASSERT_EQ(ApplyUnregistration(script, registry), 0);
-  EXPECT_EQ(registry.keys, (std::set<std::string>{"HKCR\\CLSID", "HKCR\\CLSID\\{OTHER}",
-                                                  "HKCR\\QARDEX.twQARDEX",
-                                                  "HKCR\\QARDEX.twQARDEX\\Foreign"}));
+  EXPECT_EQ(registry.keys,
+            (std::set<std::string>{"HKCR\\CLSID", "HKCR\\CLSID\\{OTHER}", "HKCR\\QARDEX.twQARDEX",
+                                   "HKCR\\QARDEX.twQARDEX\\Foreign"}));
   EXPECT_TRUE(registry.values.empty());
 }
 

@@ -1,0 +1,54 @@
+// What the router needs from whatever runs the methods: sessions that each hold what one control
+// holds (lastError, the random generator seeded when the session is made), opened for a caller.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "ipc/method_table.h"
+#include "protocol/caller.h"
+#include "protocol/reader_hub.h"
+
+namespace qardex::service {
+
+enum class CallStatus {
+  Ok,           // `result` and `lastError` hold the method's answer
+  Busy,         // the card stayed held by another call for the whole card wait
+  Failed,       // the call did not run or did not finish (the worker said why, in the log)
+  WorkerEnded,  // the worker ended while the call was sent or running; the call is not repeated
+  Unavailable,  // no worker could be started for the caller
+};
+
+struct CallOutcome {
+  CallStatus status = CallStatus::Ok;
+  ipc::Value result;  // of the method's result type when Ok
+  std::int32_t lastError = 0;
+};
+
+// Whether the caller has gone (its connection closed): a call that still waits for its turn or
+// for the card is then given up, so that it never takes the card from the next caller.
+using Abandoned = std::function<bool()>;
+// How often a waiting call asks.
+inline constexpr std::chrono::milliseconds kAbandonPoll{250};
+
+class MethodSession {
+ public:
+  virtual ~MethodSession() = default;
+  // The arguments already fit the method. Calls of one session never overlap.
+  virtual CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>& args,
+                           const Abandoned& abandoned = {}) = 0;
+  // A watcher of the readers this session's calls use; null when they cannot be watched.
+  virtual std::shared_ptr<ReaderWatcher> WatchReaders() { return nullptr; }
+};
+
+class MethodProvider {
+ public:
+  virtual ~MethodProvider() = default;
+  // A session whose calls run for that caller; null when none can be made.
+  virtual std::unique_ptr<MethodSession> OpenSession(const Caller& caller) = 0;
+};
+
+}  // namespace qardex::service
