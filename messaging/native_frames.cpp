@@ -40,8 +40,7 @@ FrameRead ReadFrame(ByteSource& source, std::size_t limit) {
     frame.status = FrameStatus::Truncated;
     return frame;
   }
-  frame.status = IsUtf8(frame.json) ? FrameStatus::Message : FrameStatus::NotUtf8;
-  if (frame.status != FrameStatus::Message) frame.json.clear();
+  frame.status = FrameStatus::Message;
   return frame;
 }
 
@@ -55,42 +54,6 @@ std::optional<std::string> FrameOf(std::string_view json, std::size_t limit) {
   }
   frame.append(json);
   return frame;
-}
-
-bool IsUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t point = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      point = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      point = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      point = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = point << 6 | (next & 0x3F);
-    }
-    constexpr std::uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < kShortest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace qardex::messaging

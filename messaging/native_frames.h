@@ -1,7 +1,8 @@
 // The framing of native messaging between a browser and its native host: each message is a
 // 32-bit length in the machine's byte order (little-endian on every platform we run on) and that
-// many bytes of UTF-8 JSON. The browser may send up to 64 MiB; our requests are small, so a
-// frame beyond the bound is taken for a browser or a peer that is not ours.
+// many bytes of UTF-8 JSON (judged by the reader of the message, as any JSON text). The browser may
+// send up to 64 MiB; our requests are small, so a frame beyond the bound is taken for a browser or
+// a peer that is not ours.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +31,6 @@ enum class FrameStatus {
   End,        // the input ended between messages
   Truncated,  // the input ended inside a frame
   TooLarge,   // the frame announced more than the bound; nothing of it was read
-  NotUtf8,    // the message is not UTF-8 text
 };
 
 struct FrameRead {
@@ -44,8 +44,5 @@ FrameRead ReadFrame(ByteSource& source, std::size_t limit = kMaxIncomingFrame);
 
 // The frame that carries `json`; nothing when it is beyond the browser's bound.
 std::optional<std::string> FrameOf(std::string_view json, std::size_t limit = kMaxOutgoingFrame);
-
-// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing beyond U+10FFFF).
-bool IsUtf8(std::string_view text);
 
 }  // namespace qardex::messaging

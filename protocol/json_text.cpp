@@ -30,6 +30,15 @@ class Reader {
     SkipSpace();
     return pos_ < text_.size() && text_[pos_] == c;
   }
+  // A bare word such as true; not when more letters follow.
+  bool TakeWord(std::string_view word) {
+    SkipSpace();
+    if (text_.substr(pos_, word.size()) != word) return false;
+    const std::size_t after = pos_ + word.size();
+    if (after < text_.size() && text_[after] >= 'a' && text_[after] <= 'z') return false;
+    pos_ = after;
+    return true;
+  }
   bool AtEnd() {
     SkipSpace();
     return pos_ == text_.size();
@@ -197,22 +206,67 @@ class Reader {
 
 }  // namespace
 
-std::optional<std::vector<JsonValue>> ReadArgs(std::string_view body) {
-  Reader reader(body);
-  if (!reader.Take('{') || !reader.Peek('"')) return std::nullopt;
-  const std::optional<std::u16string> key = reader.String();
-  if (!key || *key != u"args" || !reader.Take(':') || !reader.Take('[')) return std::nullopt;
-  std::vector<JsonValue> args;
-  if (!reader.Take(']')) {
-    do {
-      std::optional<JsonValue> value = reader.Value();
-      if (!value) return std::nullopt;
-      args.push_back(std::move(*value));
-    } while (reader.Take(','));
-    if (!reader.Take(']')) return std::nullopt;
+namespace {
+
+std::optional<JsonMember> MemberValue(Reader& reader) {
+  JsonMember member;
+  for (const auto& [word, value] : {std::pair{"true", true}, std::pair{"false", false}}) {
+    if (reader.TakeWord(word)) {
+      member.kind = JsonMember::Kind::Boolean;
+      member.boolean = value;
+      return member;
+    }
   }
-  if (!reader.Take('}') || !reader.AtEnd()) return std::nullopt;
-  return args;
+  if (!reader.Take('[')) {
+    std::optional<JsonValue> value = reader.Value();
+    if (!value) return std::nullopt;
+    member.value = std::move(*value);
+    return member;
+  }
+  member.kind = JsonMember::Kind::List;
+  if (reader.Take(']')) return member;
+  do {
+    std::optional<JsonValue> value = reader.Value();
+    if (!value) return std::nullopt;
+    member.list.push_back(std::move(*value));
+  } while (reader.Take(','));
+  if (!reader.Take(']')) return std::nullopt;
+  return member;
+}
+
+}  // namespace
+
+std::optional<JsonMembers> ReadFlatObject(std::string_view text) {
+  Reader reader(text);
+  if (!reader.Take('{')) return std::nullopt;
+  JsonMembers members;
+  if (!reader.Take('}')) {
+    do {
+      if (!reader.Peek('"')) return std::nullopt;
+      const std::optional<std::u16string> key = reader.String();
+      if (!key || !reader.Take(':')) return std::nullopt;
+      std::string name;
+      for (const char16_t unit : *key) {
+        if (unit >= 0x80) return std::nullopt;
+        name.push_back(static_cast<char>(unit));
+      }
+      std::optional<JsonMember> member = MemberValue(reader);
+      if (!member || !members.emplace(std::move(name), std::move(*member)).second) {
+        return std::nullopt;
+      }
+    } while (reader.Take(','));
+    if (!reader.Take('}')) return std::nullopt;
+  }
+  if (!reader.AtEnd()) return std::nullopt;
+  return members;
+}
+
+std::optional<std::vector<JsonValue>> ReadArgs(std::string_view body) {
+  std::optional<JsonMembers> members = ReadFlatObject(body);
+  if (!members || members->size() != 1) return std::nullopt;
+  const auto args = members->find("args");
+  if (args == members->end() || args->second.kind != JsonMember::Kind::List) return std::nullopt;
+  return std::move(args->second.list);
 }
 
 void AppendJsonString(std::string& out, std::u16string_view text) {

@@ -4,6 +4,8 @@
 // hands back, crosses unchanged (lone surrogates included).
 #pragma once
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +27,22 @@ struct JsonValue {
 // number; whitespace is allowed between tokens. Anything else (another key,
 // nesting, invalid UTF-8, a bad escape, trailing bytes) gives nothing.
 std::optional<std::vector<JsonValue>> ReadArgs(std::string_view body);
+
+// A member of a flat object: a string or a number, true or false, or a list of strings and
+// numbers.
+struct JsonMember {
+  enum class Kind { Value, Boolean, List };
+  Kind kind = Kind::Value;
+  JsonValue value;              // Value
+  bool boolean = false;         // Boolean
+  std::vector<JsonValue> list;  // List
+};
+using JsonMembers = std::map<std::string, JsonMember, std::less<>>;
+
+// Reads {"name": member, ...}: names in ASCII and each once, whitespace allowed between tokens.
+// Anything else (nesting beyond a list, null, invalid UTF-8, a bad escape, trailing bytes) gives
+// nothing.
+std::optional<JsonMembers> ReadFlatObject(std::string_view text);
 
 // Writes a string in pure ASCII: printable characters as they are, everything
 // else as \uXXXX per UTF-16 unit, so any UTF-16 text comes back exactly from

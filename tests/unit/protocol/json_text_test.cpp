@@ -69,6 +69,24 @@ TEST(JsonText, RefusesEverythingElse) {
   for (const char* body : bodies) EXPECT_FALSE(ReadArgs(body)) << body;
 }
 
+TEST(JsonText, FlatObjectsKeepEachKindOfMember) {
+  const auto members = ReadFlatObject(
+      R"({"id":7, "ask":"call", "cancel":true, "quiet":false, "args":["a",2], "none":[]})");
+  ASSERT_TRUE(members);
+  EXPECT_EQ(members->at("id").value.number, 7);
+  EXPECT_EQ(members->at("ask").value.text, u"call");
+  EXPECT_TRUE(members->at("cancel").boolean);
+  EXPECT_EQ(members->at("quiet").kind, JsonMember::Kind::Boolean);
+  EXPECT_FALSE(members->at("quiet").boolean);
+  EXPECT_EQ(members->at("args").list.size(), 2u);
+  EXPECT_EQ(members->at("none").kind, JsonMember::Kind::List);
+  EXPECT_TRUE(ReadFlatObject(" { } ")->empty());
+  for (const char* text : {R"({"id":1,"id":2})", "{\"\u00e9\":1}", R"({"a":truex})",
+                           R"({"a":{"b":1}})", R"({"a":null})", R"({"a":1,})", R"({1:1})"}) {
+    EXPECT_FALSE(ReadFlatObject(text)) << text;
+  }
+}
+
 TEST(JsonText, AnyUtf16RoundTripsAsAscii) {
   std::u16string all;
   for (char32_t unit = 0; unit < 0x10000; unit += 7) all.push_back(static_cast<char16_t>(unit));
