@@ -11,6 +11,8 @@
   const VERSION = api.runtime.getManifest().version;
   /** The port to the background, connected with the first request (again after it closed). */
   let port = null;
+  /** The page ids sent on the current port and not yet finished. */
+  const open = new Set();
 
   const toPage = (message) => window.postMessage({ ...message, tag: TAG, to: "page" }, "*");
 
@@ -29,8 +31,6 @@
     });
     return port;
   }
-  /** The page ids sent on the current port and not yet finished. */
-  const open = new Set();
 
   window.addEventListener("message", (event) => {
     const message = event.data;
