@@ -11,18 +11,23 @@ export type QardexErrorCode =
   | "interrupted"
   | "caller-not-allowed"
   | "timeout"
+  | "extension-not-installed"
+  | "host-not-installed"
+  | "host-ended"
   | "protocol";
 
 /** Every rejection of the library. */
 export class QardexError extends Error {
   readonly name: "QardexError";
   readonly code: QardexErrorCode;
-  /** The HTTP status when the service answered. */
+  /** The HTTP status when the service (or the extension's host) answered. */
   readonly status?: number;
   constructor(code: QardexErrorCode, message: string, status?: number);
 }
 
 export interface ConnectOptions {
+  /** Only this road (default: the extension when it runs on the page and has its host, else the service). */
+  transport?: Transport;
   /** The service's host name (default: the build's local service host, local.qardex.example). */
   host?: string;
   /** The service's port (default: the build's local service port, 14443). */
@@ -30,6 +35,9 @@ export interface ConnectOptions {
   /** Limit of every request in milliseconds (default 400000, above H_Sign's worst case). */
   timeoutMs?: number;
 }
+
+/** The road to the card: the browser extension and its host, or the local service over HTTPS. */
+export type Transport = "extension" | "service";
 
 /** Options every method takes after its arguments. */
 export interface CallOptions {
@@ -83,6 +91,8 @@ export interface QardexCard {
   GetLastError(options?: CallOptions): Promise<number>;
   /** sIN (6-12 characters) enciphered under a card-bound key (hex), or "8009". */
   EnCrypt(sIN: string, options?: CallOptions): Promise<string>;
+  /** The road this session's requests take. */
+  readonly transport: Transport;
   /** lastError of the last answer. */
   readonly lastError: number;
   /**
@@ -94,7 +104,7 @@ export interface QardexCard {
   close(options?: CallOptions): Promise<void>;
 }
 
-/** Opens a session with the local service. */
+/** Opens a session through the extension or the local service. */
 export function connect(options?: ConnectOptions): Promise<QardexCard>;
 
 /** One line of diagnose(): a check and whether it passed. */
@@ -102,6 +112,8 @@ export interface DiagnosisCheck {
   name:
     | "local-network-access"
     | "service-running"
+    | "extension"
+    | "host"
     | "origin-approved"
     | "caller-allowed"
     | "reader"
@@ -110,19 +122,28 @@ export interface DiagnosisCheck {
   ok: boolean;
 }
 
-/** What diagnose() found; nothing in it is about the person. */
-export interface Diagnosis {
+/** What diagnose() found on one road; nothing in it is about the person. */
+export interface RoadDiagnosis {
   /** The error that stopped the checks on the browser's side, or null. */
   problem:
     | null
     | "local-network-access-denied"
     | "service-not-running"
+    | "extension-not-installed"
+    | "host-not-installed"
+    | "host-ended"
     | "origin-not-approved"
     | "caller-not-allowed";
-  /** The service's own answer, when it gave one. */
+  /** The service's (or the host's) own answer, when it gave one. */
   service: { version: string; readers: number; hcCard: boolean; serverReachable: boolean } | null;
   /** In order; the checks after a failed browser-side one are left out. */
   checks: DiagnosisCheck[];
+}
+
+/** Both roads (one left null when `transport` names the other), and on top the road connect() takes. */
+export interface Diagnosis extends RoadDiagnosis {
+  transport: Transport;
+  roads: { extension: RoadDiagnosis | null; service: RoadDiagnosis | null };
 }
 
 /** Checks the set-up as this page can see it; rejects with "busy", "timeout" or "protocol". */

@@ -1,5 +1,6 @@
 // QARDEX page library: the card control's twelve methods for pages in modern browsers, through
-// the local service mQARDEXService.exe (JSON over HTTPS on this computer). An ES module without
+// the QARDEX browser extension and its host when the page has it, else through the local
+// service mQARDEXService.exe (JSON over HTTPS on this computer). An ES module without
 // dependencies:
 //
 //   import { connect, QardexError } from "./qardex.js";
@@ -23,6 +24,15 @@ const DEFAULT_TIMEOUT_MS = 400000;
 const WATCH_RETRY_MS = [500, 1000, 2000];
 /** Permission names under which browsers have shipped Local Network Access (loopback first). */
 const LNA_PERMISSIONS = ["loopback-network", "local-network-access", "local-network"];
+/** Marks the window messages between this library and the extension's content script. */
+const EXTENSION_TAG = "@QARDEX_EXTENSION_TAG@";
+/**
+ * How long connect() waits for the extension's content script to answer its probe before it
+ * takes the service. The script is in the page before the page's own scripts run; headless
+ * Chromium answered in 3 to 18 ms at a load average of 10 to 12 on two cores (docs/extension.md),
+ * so this leaves ten times that, and a page without the extension loses at most this much.
+ */
+const PROBE_TIMEOUT_MS = 250;
 
 /**
  * Every failure of the library. `code` says what went wrong:
@@ -40,8 +50,13 @@ const LNA_PERMISSIONS = ["loopback-network", "local-network-access", "local-netw
  * - "caller-not-allowed": the service works only for programs of the user signed in to this
  *   desktop session (HTTP 403 to a program of a service or another user).
  * - "timeout": no answer within the `timeoutMs` given to `connect`.
+ * - "extension-not-installed": `transport: "extension"` was asked for, and no QARDEX extension
+ *   answered on this page (not installed or disabled, or not running on this origin).
+ * - "host-not-installed": the extension runs, but its host program is not installed.
+ * - "host-ended": the extension's host program ended during the request (the next request
+ *   starts it again).
  * - "protocol": any other unexpected answer.
- * `status` is the HTTP status when there was an answer.
+ * `status` is the HTTP status (over the extension: the host's) when there was an answer.
  */
 export class QardexError extends Error {
   /**
@@ -136,40 +151,96 @@ async function whyUnanswered(base, timeoutMs) {
 }
 
 /**
- * One request to the service: the parsed JSON body of a 2xx answer (null when empty), or a
- * QardexError. A 404 for an unknown session rejects with code "session-expired".
- * @param {{base: string, timeoutMs: number}} link
- * @param {string} method
- * @param {string} path
- * @param {unknown} [body]
+ * The error of a refusal: a 404 for an unknown session is "session-expired".
+ * @param {number} status
+ * @param {unknown} answer
  */
-async function request(link, method, path, body, signal) {
-  const init = { method, mode: "cors", credentials: "omit" };
-  // A JSON text sent as plain text keeps the request a simple one: no preflight request before it.
-  if (body !== undefined) init.body = JSON.stringify(body);
-  let response;
-  try {
-    response = await timedFetch(link.base + path, init, link.timeoutMs, signal);
-  } catch (error) {
-    if (error instanceof QardexError || signal?.aborted) throw error;
-    throw await whyUnanswered(link.base, link.timeoutMs);
-  }
-  let answer = null;
-  try {
-    answer = response.text ? JSON.parse(response.text) : null;
-  } catch {
-    throw new QardexError("protocol", `the service's answer is not JSON (HTTP ${response.status})`,
-      response.status);
-  }
-  if (response.ok) return answer;
-  const reason = answer && typeof answer.error === "string" ? answer.error : `HTTP ${response.status}`;
-  const code = response.status === 404 && reason === "unknown session" ? "session-expired"
-    : response.status === 400 ? "bad-request"
-    : response.status === 429 || response.status === 503 ? "busy"
-    : response.status === 502 ? "interrupted"
-    : response.status === 403 ? "caller-not-allowed"
+function refusal(status, answer) {
+  const reason = answer && typeof answer.error === "string" ? answer.error : `HTTP ${status}`;
+  const code = status === 404 && reason === "unknown session" ? "session-expired"
+    : status === 400 ? "bad-request"
+    : status === 429 || status === 503 ? "busy"
+    : status === 502 ? "interrupted"
+    // Over the extension the host tells a refused origin; the service's refusal is unseen.
+    : status === 403 && reason === "origin not approved" ? "origin-not-approved"
+    : status === 403 ? "caller-not-allowed"
     : "protocol";
-  throw new QardexError(code, `the QARDEX service refused the request: ${reason}`, response.status);
+  return new QardexError(code, `the QARDEX service refused the request: ${reason}`, status);
+}
+
+/**
+ * One request on a road: the answer's JSON body when its status is 2xx (null when empty), or a
+ * QardexError.
+ * @param {Road} road
+ * @param {"version" | "diagnostics" | "open" | "close" | "call"} ask
+ * @param {{session?: string, method?: string, args?: string[]}} [fields]
+ * @param {AbortSignal} [signal]
+ */
+async function request(road, ask, fields = {}, signal) {
+  const { status, answer } = await road.exchange(ask, fields, signal);
+  if (status >= 200 && status < 300) return answer;
+  throw refusal(status, answer);
+}
+
+/**
+ * @typedef {object} Road how requests reach the card: the service over HTTPS, or the extension
+ * @property {"service" | "extension"} transport
+ * @property {(ask: string, fields: object, signal?: AbortSignal) =>
+ *   Promise<{status: number, answer: unknown}>} exchange
+ * @property {(session: string, signal: AbortSignal) => AsyncIterable<object>} watch
+ *   the session's reader events; throws "session-expired" for a session the other end forgot
+ */
+
+/**
+ * The service's road: each request as the HTTPS interface has it.
+ * @param {{host?: string, port?: number, timeoutMs?: number}} options
+ * @returns {Road}
+ */
+function serviceRoad(options) {
+  const host = options.host ?? DEFAULT_HOST;
+  const port = options.port ?? DEFAULT_PORT;
+  const base = `https://${host}:${port}`;
+  const timeoutMs = options.timeoutMs ?? DEFAULT_TIMEOUT_MS;
+  const routes = {
+    version: () => ["GET", "/v1/version"],
+    diagnostics: () => ["GET", "/v1/diagnostics"],
+    open: () => ["POST", "/v1/session"],
+    close: ({ session }) => ["DELETE", `/v1/session/${session}`],
+    call: ({ session, method }) => ["POST", `/v1/session/${session}/${method}`],
+  };
+  return {
+    transport: "service",
+    async exchange(ask, fields, signal) {
+      const [method, path] = routes[ask](fields);
+      const init = { method, mode: "cors", credentials: "omit" };
+      // A JSON text sent as plain text keeps the request a simple one: no preflight before it.
+      if (ask === "call") init.body = JSON.stringify({ args: fields.args });
+      let response;
+      try {
+        response = await timedFetch(base + path, init, timeoutMs, signal);
+      } catch (error) {
+        if (error instanceof QardexError || signal?.aborted) throw error;
+        throw await whyUnanswered(base, timeoutMs);
+      }
+      try {
+        return { status: response.status, answer: response.text ? JSON.parse(response.text) : null };
+      } catch {
+        throw new QardexError("protocol",
+          `the service's answer is not JSON (HTTP ${response.status})`, response.status);
+      }
+    },
+    async *watch(session, signal) {
+      const response = await fetch(`${base}/v1/session/${session}/events`,
+        { mode: "cors", credentials: "omit", cache: "no-store", signal });
+      if (!response.ok || !response.body) {
+        await response.body?.cancel();
+        throw response.status === 404
+          ? new QardexError("session-expired", "the service forgot the session", 404)
+          : refusal(response.status, null);
+      }
+      yield* serverEvents(response.body);
+    },
+  };
 }
 
 /**
@@ -179,16 +250,16 @@ async function request(link, method, path, body, signal) {
  * result (string or number). The session's id stays inside this object; it is never logged.
  */
 class Card {
-  #link;
+  #road;
   /** @type {string | null} */
   #session = null;
   /** @type {Promise<string> | null} */
   #opening = null;
   #lastError = 0;
 
-  /** @param {{base: string, timeoutMs: number}} link */
-  constructor(link) {
-    this.#link = link;
+  /** @param {Road} road */
+  constructor(road) {
+    this.#road = road;
     for (const name of METHOD_NAMES) {
       Object.defineProperty(this, name, {
         value: (...args) => {
@@ -199,6 +270,11 @@ class Card {
         enumerable: true,
       });
     }
+  }
+
+  /** The road this card's requests take: "extension" or "service". */
+  get transport() {
+    return this.#road.transport;
   }
 
   /** The lastError of the last answer (the control's GetLastError() after that call). */
@@ -216,11 +292,11 @@ class Card {
     if (this.#session !== null && this.#session !== expired) return Promise.resolve(this.#session);
     if (this.#opening === null) {
       this.#session = null;
-      this.#opening = request(this.#link, "POST", "/v1/session").then(
+      this.#opening = request(this.#road, "open").then(
         (answer) => {
           this.#opening = null;
           if (!answer || typeof answer.session !== "string") {
-            throw new QardexError("protocol", "the service's session answer lacks its id", 201);
+            throw new QardexError("protocol", "the session answer lacks its id", 201);
           }
           this.#session = answer.session;
           return answer.session;
@@ -235,10 +311,10 @@ class Card {
 
   /**
    * A card with its session open.
-   * @param {{base: string, timeoutMs: number}} link
+   * @param {Road} road
    */
-  static async open(link) {
-    const card = new Card(link);
+  static async open(road) {
+    const card = new Card(road);
     await card.#sessionId();
     return card;
   }
@@ -255,11 +331,10 @@ class Card {
       signal?.throwIfAborted();
       const session = await this.#sessionId(expired);
       try {
-        const answer = await request(this.#link, "POST", `/v1/session/${session}/${name}`, { args },
-          signal);
+        const answer = await request(this.#road, "call", { session, method: name, args }, signal);
         if (typeof answer !== "object" || answer === null || !("result" in answer) ||
             typeof answer.lastError !== "number") {
-          throw new QardexError("protocol", `the service's answer to ${name} lacks its result`, 200);
+          throw new QardexError("protocol", `the answer to ${name} lacks its result`, 200);
         }
         this.#lastError = answer.lastError;
         return answer.result;
@@ -294,27 +369,25 @@ class Card {
     let expired = null;
     for (let failures = 0; !signal.aborted;) {
       const retried = expired !== null;
+      let session = null;
       try {
-        const session = await this.#sessionId(expired);
-        const response = await fetch(`${this.#link.base}/v1/session/${session}/events`,
-          { mode: "cors", credentials: "omit", cache: "no-store", signal });
-        expired = response.status === 404 ? session : null;
-        // A service that forgot the session (restarted) gets a new one at once, but only once.
-        if (expired !== null && !retried) continue;
-        if (response.ok && response.body) {
-          for await (const event of serverEvents(response.body)) {
-            failures = 0;
-            try {
-              listener(event);
-            } catch (error) {
-              setTimeout(() => { throw error; });  // the page's own fault: reported, watch goes on
-            }
+        session = await this.#sessionId(expired);
+        expired = null;
+        for await (const event of this.#road.watch(session, signal)) {
+          failures = 0;
+          try {
+            listener(event);
+          } catch (error) {
+            setTimeout(() => { throw error; });  // the page's own fault: reported, watch goes on
           }
-        } else {
-          await response.body?.cancel();
         }
-      } catch {
-        // The service is not there (yet): try again after a pause.
+      } catch (error) {
+        // A service that forgot the session (restarted) gets a new one at once, but only once;
+        // any other failure: the other end is not there (yet), try again after a pause.
+        if (session !== null && error instanceof QardexError && error.code === "session-expired") {
+          expired = session;
+          if (!retried) continue;
+        }
       }
       await pause(WATCH_RETRY_MS[Math.min(failures++, WATCH_RETRY_MS.length - 1)], signal);
     }
@@ -328,7 +401,7 @@ class Card {
     this.#session = null;
     if (session === null) return;
     try {
-      await request(this.#link, "DELETE", `/v1/session/${session}`);
+      await request(this.#road, "close", { session });
     } catch (error) {
       if (!(error instanceof QardexError) || error.code !== "session-expired") throw error;
     }
@@ -374,60 +447,209 @@ function pause(ms, signal) {
 }
 
 /**
- * Opens a session with the local service. Rejects with a QardexError when the service cannot
- * be used from this page (see its codes).
- * @param {{host?: string, port?: number, timeoutMs?: number}} [options]
- * @returns {Promise<Card>}
+ * The window messages to and from the extension's content script: answers by request id, and
+ * whoever waits for the probe's answer. Set up with the first probe.
  */
-export async function connect(options = {}) {
-  return Card.open(linkOf(options));
+const extension = { listening: false, nextId: 1, waiting: new Map(), probes: new Set() };
+
+/** @param {object} message */
+function toExtension(message) {
+  window.postMessage({ ...message, tag: EXTENSION_TAG, to: "extension" }, location.origin);
+}
+
+function listenToExtension() {
+  if (extension.listening) return;
+  extension.listening = true;
+  window.addEventListener("message", (event) => {
+    const message = event.data;
+    // Only the content script, in this very window, posts our tag to the page.
+    if (event.source !== window || !message || message.tag !== EXTENSION_TAG ||
+        message.to !== "page") return;
+    if (message.probe === true) {
+      for (const answered of extension.probes) answered();
+      extension.probes.clear();
+    } else {
+      extension.waiting.get(message.id)?.(message);
+    }
+  });
+}
+
+/** @returns {Promise<boolean>} whether the extension's content script runs on this page. */
+function extensionPresent() {
+  if (typeof window === "undefined" || typeof window.postMessage !== "function") {
+    return Promise.resolve(false);
+  }
+  listenToExtension();
+  return new Promise((resolve) => {
+    const answered = () => { clearTimeout(timer); resolve(true); };
+    const timer = setTimeout(() => { extension.probes.delete(answered); resolve(false); },
+      PROBE_TIMEOUT_MS);
+    extension.probes.add(answered);
+    toExtension({ probe: true });
+  });
+}
+
+/** The failure the background reports for a request that got no answer from the host. */
+function hostFailure(message) {
+  const code = message.error === "host-ended" || message.error === "host-not-installed"
+    ? message.error : "protocol";
+  return new QardexError(code, String(message.message ?? message.error));
 }
 
 /**
- * @param {{host?: string, port?: number, timeoutMs?: number}} options
- * @returns {{base: string, timeoutMs: number}}
+ * The extension's road: each request a window message to the content script, which relays it
+ * through the extension to its host; the host answers with the service's status and body.
+ * @param {{timeoutMs?: number}} options
+ * @returns {Road}
  */
-function linkOf(options) {
-  const host = options.host ?? DEFAULT_HOST;
-  const port = options.port ?? DEFAULT_PORT;
-  return { base: `https://${host}:${port}`, timeoutMs: options.timeoutMs ?? DEFAULT_TIMEOUT_MS };
+function extensionRoad(options) {
+  const timeoutMs = options.timeoutMs ?? DEFAULT_TIMEOUT_MS;
+  return {
+    transport: "extension",
+    exchange(ask, fields, signal) {
+      signal?.throwIfAborted();
+      const id = extension.nextId++;
+      return new Promise((resolve, reject) => {
+        const finish = (settle) => {
+          clearTimeout(timer);
+          signal?.removeEventListener("abort", giveUp);
+          extension.waiting.delete(id);
+          settle();
+        };
+        // Given up or late: the host is told, so a call still waiting for the card is dropped.
+        const giveUp = () => finish(() => {
+          toExtension({ id, cancel: true });
+          reject(signal.reason);
+        });
+        const timer = setTimeout(() => finish(() => {
+          toExtension({ id, cancel: true });
+          reject(new QardexError("timeout", `no answer from the QARDEX host within ${timeoutMs} ms`));
+        }), timeoutMs);
+        signal?.addEventListener("abort", giveUp);
+        extension.waiting.set(id, (message) => finish(() => (message.error !== undefined
+          ? reject(hostFailure(message))
+          : resolve({ status: message.status, answer: message.body ?? null }))));
+        toExtension({ id, ask, ...fields });
+      });
+    },
+    async *watch(session, signal) {
+      const id = extension.nextId++;
+      const queue = [];
+      let wake = () => undefined;
+      const stop = () => wake();
+      extension.waiting.set(id, (message) => { queue.push(message); wake(); });
+      signal.addEventListener("abort", stop);
+      toExtension({ id, ask: "watch", session });
+      try {
+        for (;;) {
+          while (queue.length === 0 && !signal.aborted) await new Promise((resolve) => (wake = resolve));
+          if (signal.aborted) return;
+          const message = queue.shift();
+          if ("event" in message) yield message.event;
+          else if (message.end === true) return;
+          else if (message.error !== undefined) throw hostFailure(message);
+          else throw refusal(message.status, message.body);  // refused instead of watched
+        }
+      } finally {
+        extension.waiting.delete(id);
+        signal.removeEventListener("abort", stop);
+        toExtension({ id, cancel: true });
+      }
+    },
+  };
 }
 
-/** The checks diagnose() reports, in the order a help desk works through them. */
-const DIAGNOSIS_CHECKS = ["local-network-access", "service-running", "origin-approved",
-  "caller-allowed", "reader", "hc-card", "server-reachable"];
+/**
+ * Opens a session with the card. By default through the extension when it runs on this page
+ * and its host is installed, else through the local service; `transport` takes only the one
+ * road. Rejects with a QardexError when the card cannot be reached from this page (see its
+ * codes).
+ * @param {{transport?: "extension" | "service", host?: string, port?: number,
+ *   timeoutMs?: number}} [options]
+ * @returns {Promise<Card>}
+ */
+export async function connect(options = {}) {
+  if (options.transport !== "service") {
+    if (await extensionPresent()) {
+      try {
+        return await Card.open(extensionRoad(options));
+      } catch (error) {
+        if (options.transport === "extension" || !(error instanceof QardexError) ||
+            error.code !== "host-not-installed") throw error;
+      }
+    } else if (options.transport === "extension") {
+      throw new QardexError("extension-not-installed", "no QARDEX extension answers on this page");
+    }
+  }
+  return Card.open(serviceRoad(options));
+}
+
+/** The checks diagnose() reports for each road, in the order a help desk works through them. */
+const CARD_CHECKS = ["caller-allowed", "reader", "hc-card", "server-reachable"];
+const DIAGNOSIS_CHECKS = {
+  service: ["local-network-access", "service-running", "origin-approved", ...CARD_CHECKS],
+  extension: ["extension", "host", "origin-approved", ...CARD_CHECKS],
+};
 /** The first check each failure of the library rules out. */
 const FAILED_CHECK = {
   "local-network-access-denied": "local-network-access",
   "service-not-running": "service-running",
+  "extension-not-installed": "extension",
+  "host-not-installed": "host",
+  "host-ended": "host",
   "origin-not-approved": "origin-approved",
   "caller-not-allowed": "caller-allowed",
 };
 
 /**
- * The set-up as this page can see it, without anything about the person: whether the browser and
- * the service let the page in, and the service's own checks (version, readers, an HC card, the
- * authentication server). Resolves with `checks` in order, each `{name, ok}`; the checks after a
- * failed browser-side one are left out. `problem` is the error code that stopped the checks, or
- * null. Rejects only for failures that are no finding ("busy", "timeout", "protocol").
- * @param {{host?: string, port?: number, timeoutMs?: number}} [options]
+ * One road's diagnosis: {problem, service, checks} (see diagnose).
+ * @param {Road | null} road null: the extension does not run on this page
+ * @param {string[]} names
  */
-export async function diagnose(options = {}) {
+async function diagnoseRoad(road, names) {
   let answer;
   try {
-    answer = await request(linkOf(options), "GET", "/v1/diagnostics");
+    if (road === null) throw new QardexError("extension-not-installed", "no QARDEX extension");
+    answer = await request(road, "diagnostics");
   } catch (error) {
     if (!(error instanceof QardexError) || !(error.code in FAILED_CHECK)) throw error;
-    const failed = DIAGNOSIS_CHECKS.indexOf(FAILED_CHECK[error.code]);
-    const checks = DIAGNOSIS_CHECKS.slice(0, failed + 1).map((name, i) => ({ name, ok: i < failed }));
+    const failed = names.indexOf(FAILED_CHECK[error.code]);
+    const checks = names.slice(0, failed + 1).map((name, i) => ({ name, ok: i < failed }));
     return { problem: error.code, service: null, checks };
   }
   if (!answer || typeof answer.version !== "string" || typeof answer.readers !== "number" ||
       typeof answer.hcCard !== "boolean" || typeof answer.serverReachable !== "boolean") {
-    throw new QardexError("protocol", "the service's diagnostics answer is incomplete", 200);
+    throw new QardexError("protocol", "the diagnostics answer is incomplete", 200);
   }
   const service = { version: answer.version, readers: answer.readers, hcCard: answer.hcCard,
     serverReachable: answer.serverReachable };
   const ok = [true, true, true, true, service.readers > 0, service.hcCard, service.serverReachable];
-  return { problem: null, service, checks: DIAGNOSIS_CHECKS.map((name, i) => ({ name, ok: ok[i] })) };
+  return { problem: null, service, checks: names.map((name, i) => ({ name, ok: ok[i] })) };
+}
+
+/**
+ * The set-up as this page can see it, without anything about the person, on both roads:
+ * `roads.extension` (whether the extension runs on the page, its host, then the card's checks)
+ * and `roads.service` (whether the browser and the service let the page in, then the service's
+ * own checks: version, readers, an HC card, the authentication server); a road `transport`
+ * leaves out is null. Each is `{problem, service, checks}`: `checks` in order, each `{name, ok}`,
+ * the checks after a failed one on the page's side left out; `problem` the error code that
+ * stopped them, or null. The top level repeats the road connect() would take, named by
+ * `transport`. Rejects only for failures that are no finding ("busy", "timeout", "protocol").
+ * @param {{transport?: "extension" | "service", host?: string, port?: number,
+ *   timeoutMs?: number}} [options]
+ */
+export async function diagnose(options = {}) {
+  const roads = { extension: null, service: null };
+  if (options.transport !== "service") {
+    const road = (await extensionPresent()) ? extensionRoad(options) : null;
+    roads.extension = await diagnoseRoad(road, DIAGNOSIS_CHECKS.extension);
+  }
+  if (options.transport !== "extension") {
+    roads.service = await diagnoseRoad(serviceRoad(options), DIAGNOSIS_CHECKS.service);
+  }
+  const viaExtension = roads.service === null || (roads.extension !== null &&
+    !["extension-not-installed", "host-not-installed"].includes(roads.extension.problem));
+  const transport = viaExtension ? "extension" : "service";
+  return { ...roads[transport], transport, roads };
 }

@@ -240,3 +240,88 @@ test("diagnose rejects an incomplete answer and a busy service", async () => {
   fakeService(() => json(503, { error: "card busy" }));
   await rejectsWith(diagnose(), "busy", 503);
 });
+
+// The extension behind a fake window: the content script answers the probe unless `absent`;
+// host(request) answers a request with a message or a list ({status, body}, {event}, {error}),
+// "hang" for none, or undefined for the canned one. Returns what the page posted.
+const page = new EventTarget();
+setGlobal("window", page);
+function fakeExtension(host = () => undefined, absent = false) {
+  const sent = [];
+  const canned = (r) => (r.ask === "open" ? { status: 201, body: { session: "h1" } }
+    : r.ask === "watch" ? [{ event: { type: "state" } }, { event: { type: "card-inserted" } }]
+    : { status: 200, body: { result: `${r.method}(${r.args})`, lastError: 0 } });
+  page.postMessage = ({ tag, to, ...message }) => {
+    sent.push(message);
+    const answer = absent || message.cancel ? "hang" : message.probe ? { probe: true }
+      : host(message) ?? canned(message);
+    for (const reply of answer === "hang" ? [] : [answer].flat()) {
+      setTimeout(() => page.dispatchEvent(Object.assign(new Event("message"),
+        { data: { id: message.id, ...reply, tag, to: "page" }, source: page })));
+    }
+  };
+  return sent;
+}
+const asks = (sent) => sent.map((m) => m.ask ?? (m.probe ? "probe" : `cancel ${m.id}`));
+const notInstalled = { error: "host-not-installed", message: "not found" };
+
+for (const [what, transport, absent, host, road, code] of [
+  ["the extension runs", undefined, false, undefined, "extension"],
+  ["no content script answers", undefined, true, undefined, "service"],
+  ["the extension has no host", undefined, false, notInstalled, "service"],
+  ["the service forced", "service", false, undefined, "service"],
+  ["the extension forced, none answers", "extension", true, undefined, null, "extension-not-installed"],
+  ["the extension forced, no host", "extension", false, notInstalled, null, "host-not-installed"],
+]) {
+  test(`the road when ${what}: ${road ?? code}`, async () => {
+    const service = fakeService();
+    const sent = fakeExtension(() => host, absent);
+    if (code) return rejectsWith(connect({ transport }), code, undefined);
+    const card = await connect({ transport });
+    assert.deepEqual([card.transport, await card.GetVersion(), calls(service).length],
+      road === "service" ? ["service", "s1 GetVersion()", 1] : ["extension", "GetVersion()", 0]);
+    assert.equal(sent.some((m) => m.probe), transport !== "service");
+  });
+}
+
+test("over the extension: refusals keep their codes, a host that ended fails the call and the next call gets a new session", async () => {
+  const answers = [{ status: 503, body: { error: "card busy" } }, { error: "host-ended" },
+    { status: 403, body: { error: "origin not approved" } }, { status: 404, body: { error: "unknown session" } }];
+  const sent = fakeExtension((r) => (r.ask === "call" ? answers.shift() : undefined));
+  const card = await connect();
+  for (const [code, status] of [["busy", 503], ["host-ended"], ["origin-not-approved", 403]]) {
+    await rejectsWith(card.GetBasic(), code, status);
+  }
+  assert.equal(await card.GetName(), "GetName()");
+  assert.deepEqual(asks(sent).slice(1), ["open", "call", "call", "call", "call", "open", "call"]);
+});
+
+test("over the extension: a call given up or late is cancelled at the host; a watch gets its events in order and ends with a cancel", async () => {
+  const sent = fakeExtension((r) => (r.method === "H_Sign" ? "hang" : undefined));
+  const card = await connect({ timeoutMs: 50 });
+  await assert.rejects(card.H_Sign("1", { signal: AbortSignal.timeout(10) }), { name: "TimeoutError" });
+  await rejectsWith(card.H_Sign("2"), "timeout", undefined);
+  const seen = [];
+  await new Promise((resolve) => {
+    const stop = card.watch((event) => seen.push(event.type) === 2 && resolve(stop()));
+  });
+  await new Promise((resolve) => setTimeout(resolve, 10));
+  const [, , first, , second, , watch] = sent;
+  assert.deepEqual(seen, ["state", "card-inserted"]);
+  assert.deepEqual(asks(sent).slice(2), ["call", `cancel ${first.id}`, "call", `cancel ${second.id}`,
+    "watch", `cancel ${watch.id}`]);
+});
+
+test("diagnose reports both roads and puts on top the one connect takes", async () => {
+  const healthy = { version: "1.0.0", readers: 1, hcCard: true, serverReachable: true };
+  fakeService(() => "unreachable");
+  fakeExtension((r) => (r.ask === "diagnostics" ? { status: 200, body: healthy } : undefined));
+  const both = await diagnose({ timeoutMs: 50 });
+  assert.equal(`${both.transport} ${summary(both)} | ${summary(both.roads.service)}`, "extension null " +
+    "extension:true host:true origin-approved:true caller-allowed:true reader:true hc-card:true " +
+    "server-reachable:true | service-not-running local-network-access:true service-running:false");
+  fakeExtension(() => notInstalled);
+  const without = await diagnose({ timeoutMs: 50 });
+  assert.equal(`${without.transport} ${summary(without.roads.extension)}`,
+    "service host-not-installed extension:true host:false");
+});
