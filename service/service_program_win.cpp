@@ -27,6 +27,7 @@
 #include "https/https_server_win.h"
 #include "https/listen_retry.h"
 #include "service/localhost_policy.h"
+#include "service/service_chores.h"
 #include "service/service_log_win.h"
 #include "protocol/session_table.h"
 #include "https/system_view_win.h"
@@ -170,12 +171,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
   {
     Housekeeping housekeeping(
         [&serving](const std::vector<std::uint32_t>& signedOff) {
-          for (const std::uint32_t windowsSession : signedOff) {
-            serving->pool.EndWindowsSession(windowsSession);
-          }
-          serving->sessions.ExpireIdle();
-          serving->pool.RetireIdle();
-          serving->router.FlushRefusals();
+          RunChores(signedOff, serving->pool, serving->sessions, serving->router);
         },
         kHousekeepingPeriod);
     const RunningRegistration registration(housekeeping);

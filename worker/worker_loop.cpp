@@ -1,19 +1,18 @@
 #include "worker/worker_loop.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "ipc/frame_pump.h"
 #include "ipc/message.h"
 #include "ipc/method_table.h"
+#include "worker/call_threads.h"
+#include "worker/cancel_table.h"
+#include "worker/held_calls.h"
+#include "worker/reply_writer.h"
 
 namespace qardex::worker {
 
@@ -21,8 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A call thread that found no call for this long ends.
-constexpr std::chrono::seconds kCallThreadIdle{60};
 // How often a call waiting for its turn or the card looks whether it was given up.
 constexpr std::chrono::milliseconds kCancelPoll{50};
 
@@ -32,129 +29,16 @@ struct SessionSlot {
   const std::unique_ptr<MethodSession> session;
 };
 
-// What the call threads share with the reading thread. Each thread holds it by a shared pointer,
-// so a call still running when the loop stops waiting for it works on live objects; the pipe is
-// detached by then, and its reply is dropped.
-class Shared : public std::enable_shared_from_this<Shared> {
- public:
-  Shared(ipc::FramePump& pipe, const LoopLimits& limits) : limits(limits), pump_(&pipe) {}
-
-  // Runs `job` on one of the worker's call threads: an idle one when there is one, else a new
-  // one (starting a thread costs more than most calls). False when no thread can be had.
-  bool Post(std::function<void()> job) {
-    std::lock_guard<std::mutex> hold(jobLock_);
-    jobs_.push_back(std::move(job));
-    if (idleThreads_ >= jobs_.size()) {
-      jobReady_.notify_one();
-      return true;
-    }
-    try {
-      std::thread([self = shared_from_this()] { self->ServeJobs(); }).detach();
-      return true;
-    } catch (...) {
-      jobs_.pop_back();
-      return false;
-    }
-  }
-  // Idle call threads end now rather than after their idle time.
-  void StopThreads() {
-    std::lock_guard<std::mutex> hold(jobLock_);
-    stopping_ = true;
-    jobReady_.notify_all();
-  }
-
-  // Writes one message as a frame; false when the pipe is broken or detached.
-  bool Send(const ipc::Message& message) {
-    std::lock_guard<std::mutex> writing(writeLock_);
-    if (pump_ == nullptr || broken_) return false;
-    ipc::FramePump::Sent sent = pump_->Send({message});
-    if (sent == ipc::FramePump::Sent::TooLarge) {
-      // Only a result can outgrow the limits (a text beyond the payload size).
-      sent = pump_->Send({ipc::Failed{CallIdOf(message), "result too large"}});
-    }
-    if (sent != ipc::FramePump::Sent::Ok) broken_ = true;
-    return !broken_;
-  }
-  bool Broken() const { return broken_; }
-  void Detach() {
-    std::lock_guard<std::mutex> writing(writeLock_);
-    pump_ = nullptr;
-  }
-
-  bool TryStartCall() {
-    std::lock_guard<std::mutex> counting(countLock_);
-    if (running_ >= kMaxCalls) return false;
-    ++running_;
-    return true;
-  }
-  void EndCall() {
-    std::lock_guard<std::mutex> counting(countLock_);
-    --running_;
-    if (running_ == 0) idle_.notify_all();
-  }
-  void WaitIdle(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> counting(countLock_);
-    idle_.wait_until(counting, deadline, [this] { return running_ == 0; });
-  }
-
-  // Calls posted and not yet running, and whether the service gave each up. Only these can be
-  // cancelled, so a Cancel for anything else leaves nothing behind.
-  void Waiting(std::uint32_t callId) {
-    std::lock_guard<std::mutex> hold(countLock_);
-    waiting_[callId] = false;
-  }
-  void Cancel(std::uint32_t callId) {
-    std::lock_guard<std::mutex> hold(countLock_);
-    const auto it = waiting_.find(callId);
-    if (it != waiting_.end()) it->second = true;
-  }
-  bool Cancelled(std::uint32_t callId) {
-    std::lock_guard<std::mutex> hold(countLock_);
-    const auto it = waiting_.find(callId);
-    return it != waiting_.end() && it->second;
-  }
-  void Started(std::uint32_t callId) {
-    std::lock_guard<std::mutex> hold(countLock_);
-    waiting_.erase(callId);
-  }
-
-  const LoopLimits limits;
+// What a call on a call thread works with, besides its session. Each call holds it by a shared
+// pointer, so a call still running when the loop stops waiting for it works on live objects; the
+// pipe is detached by then, and its reply is dropped.
+struct CallDesk {
+  CallDesk(ipc::FramePump& pipe, const LoopLimits& limits) : replies(pipe), limits(limits) {}
+  ReplyWriter replies;
+  HeldCalls held{kMaxCalls};
+  CancelTable cancels;
   std::timed_mutex card;  // one card transaction at a time in this worker
-
- private:
-  static std::uint32_t CallIdOf(const ipc::Message& message) {
-    if (const auto* result = std::get_if<ipc::Result>(&message)) return result->callId;
-    return 0;
-  }
-
-  void ServeJobs() {
-    std::unique_lock<std::mutex> hold(jobLock_);
-    while (true) {
-      ++idleThreads_;
-      jobReady_.wait_for(hold, kCallThreadIdle, [this] { return stopping_ || !jobs_.empty(); });
-      --idleThreads_;
-      if (jobs_.empty()) return;  // idle too long, or the loop has ended
-      std::function<void()> job = std::move(jobs_.front());
-      jobs_.pop_front();
-      hold.unlock();
-      job();
-      hold.lock();
-    }
-  }
-
-  std::mutex jobLock_;
-  std::condition_variable jobReady_;
-  std::deque<std::function<void()>> jobs_;
-  std::size_t idleThreads_ = 0;
-  bool stopping_ = false;
-
-  std::mutex writeLock_;
-  ipc::FramePump* pump_;
-  std::atomic<bool> broken_{false};
-  std::mutex countLock_;
-  std::condition_variable idle_;
-  std::size_t running_ = 0;
-  std::unordered_map<std::uint32_t, bool> waiting_;
+  const LoopLimits limits;
 };
 
 // Runs the method of a call whose turn (and card) the caller holds. Never throws.
@@ -173,10 +57,10 @@ ipc::Message RunHeld(SessionSlot& slot, const ipc::MethodSignature& method, cons
 enum class Wait { Held, TimedOut, Cancelled };
 
 // Takes `lock` by the deadline unless the service gives the call up first.
-Wait Take(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline, Shared& shared,
-          std::uint32_t callId) {
+Wait Take(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline,
+          CancelTable& cancels, std::uint32_t callId) {
   while (!lock.try_lock_until(std::min(deadline, Clock::now() + kCancelPoll))) {
-    if (shared.Cancelled(callId)) return Wait::Cancelled;
+    if (cancels.Cancelled(callId)) return Wait::Cancelled;
     if (Clock::now() >= deadline) return Wait::TimedOut;
   }
   return Wait::Held;
@@ -185,14 +69,14 @@ Wait Take(std::unique_lock<std::timed_mutex>& lock, Clock::time_point deadline, 
 // Runs one call that fits its method: waits its turn in the session and, for card work, for the
 // card, both within the card wait and while the service still wants it; then the method. Never
 // throws.
-ipc::Message RunCall(Shared& shared, SessionSlot& slot, const ipc::MethodSignature& method,
+ipc::Message RunCall(CallDesk& desk, SessionSlot& slot, const ipc::MethodSignature& method,
                      const ipc::Call& call) {
-  const Clock::time_point deadline = Clock::now() + shared.limits.cardWait;
+  const Clock::time_point deadline = Clock::now() + desk.limits.cardWait;
   std::unique_lock<std::timed_mutex> sessionTurn(slot.turn, std::defer_lock);
-  std::unique_lock<std::timed_mutex> card(shared.card, std::defer_lock);
-  Wait wait = Take(sessionTurn, deadline, shared, call.callId);
-  if (wait == Wait::Held && method.usesCard) wait = Take(card, deadline, shared, call.callId);
-  shared.Started(call.callId);
+  std::unique_lock<std::timed_mutex> card(desk.card, std::defer_lock);
+  Wait wait = Take(sessionTurn, deadline, desk.cancels, call.callId);
+  if (wait == Wait::Held && method.usesCard) wait = Take(card, deadline, desk.cancels, call.callId);
+  desk.cancels.Started(call.callId);
   if (wait == Wait::Cancelled) return ipc::Failed{call.callId, "cancelled"};
   if (wait == Wait::TimedOut) return ipc::Busy{call.callId};
   return RunHeld(slot, method, call);
@@ -204,30 +88,30 @@ class Loop {
       : pump_(pipe),
         factory_(factory),
         events_(events),
-        shared_(std::make_shared<Shared>(pump_, limits)) {}
+        desk_(std::make_shared<CallDesk>(pump_, limits)),
+        replies_(desk_->replies) {}
 
   // However the loop ends, calls still running get the drain wait, and none of them writes to
-  // the pipe afterwards.
+  // the pipe afterwards; then idle call threads end.
   ~Loop() {
     watch_.reset();
     try {
-      shared_->WaitIdle(Clock::now() + shared_->limits.drainWait);
+      desk_->held.WaitNone(Clock::now() + desk_->limits.drainWait);
     } catch (...) {
     }
-    shared_->Detach();
-    shared_->StopThreads();
+    replies_.Detach();
   }
   Loop(const Loop&) = delete;
   Loop& operator=(const Loop&) = delete;
 
   int Run(std::uint32_t processId) {
-    return shared_->Send(ipc::Hello{processId}) ? Serve() : kWorkerExitPipeClosed;
+    return replies_.Send(ipc::Hello{processId}) ? Serve() : kWorkerExitPipeClosed;
   }
 
  private:
   int Serve() {
-    while (!shared_->Broken()) {
-      ipc::FramePump::Received next = pump_.Next(shared_->limits.readSlice);
+    while (!replies_.Broken()) {
+      ipc::FramePump::Received next = pump_.Next(desk_->limits.readSlice);
       switch (next.got) {
         case ipc::FramePump::Got::Nothing:
           continue;
@@ -254,7 +138,7 @@ class Loop {
     } else if (auto* watch = std::get_if<ipc::Watch>(&message)) {
       SetWatch(watch->on);
     } else if (auto* cancel = std::get_if<ipc::Cancel>(&message)) {
-      shared_->Cancel(cancel->callId);
+      desk_->cancels.Cancel(cancel->callId);
     } else {
       return false;
     }
@@ -268,7 +152,7 @@ class Loop {
       watch_.reset();
     } else if (!watch_ && events_ != nullptr) {
       watch_ = events_->Start(
-          [shared = shared_](const ipc::ReaderEvent& event) { shared->Send(event); });
+          [desk = desk_](const ipc::ReaderEvent& event) { desk->replies.Send(event); });
     }
   }
 
@@ -285,16 +169,16 @@ class Loop {
     const std::uint32_t callId = call.callId;
     const auto found = sessions_.find(call.session);
     if (found == sessions_.end() || !found->second->session) {
-      shared_->Send(ipc::Failed{callId, "unknown session"});
+      replies_.Send(ipc::Failed{callId, "unknown session"});
       return;
     }
     const ipc::MethodSignature* method = ipc::FindMethod(call.method);
     if (method == nullptr) {
-      shared_->Send(ipc::Failed{callId, "unknown method"});
+      replies_.Send(ipc::Failed{callId, "unknown method"});
       return;
     }
     if (!ipc::ArgumentsFit(*method, call.args)) {
-      shared_->Send(ipc::Failed{callId, "wrong arguments"});
+      replies_.Send(ipc::Failed{callId, "wrong arguments"});
       return;
     }
     if (method->immediate && !method->usesCard) {
@@ -302,39 +186,41 @@ class Loop {
       // call makes this one wait on a thread of its own.
       std::unique_lock<std::timed_mutex> turn(found->second->turn, std::try_to_lock);
       if (turn.owns_lock()) {
-        shared_->Send(RunHeld(*found->second, *method, call));
+        replies_.Send(RunHeld(*found->second, *method, call));
         return;
       }
     }
-    if (!shared_->TryStartCall()) {
-      shared_->Send(ipc::Busy{callId});
+    if (!desk_->held.TryHold()) {
+      replies_.Send(ipc::Busy{callId});
       return;
     }
     bool posted = false;
     try {
-      shared_->Waiting(callId);
-      posted =
-          shared_->Post([shared = shared_, slot = found->second, method, call = std::move(call)] {
-            try {
-              shared->Send(RunCall(*shared, *slot, *method, call));
-            } catch (...) {
-              // Out of memory while sending: the service's own wait for the answer ends the call.
-            }
-            shared->EndCall();
-          });
+      desk_->cancels.Waiting(callId);
+      posted = threads_.Post([desk = desk_, slot = found->second, method, call = std::move(call)] {
+        try {
+          desk->replies.Send(RunCall(*desk, *slot, *method, call));
+        } catch (...) {
+          // Out of memory while sending: the service's own wait for the answer ends the call.
+        }
+        desk->held.Release();
+      });
     } catch (...) {
     }
     if (!posted) {
-      shared_->Started(callId);
-      shared_->EndCall();
-      shared_->Send(ipc::Failed{callId, "no thread for the call"});
+      desk_->cancels.Started(callId);
+      desk_->held.Release();
+      replies_.Send(ipc::Failed{callId, "no thread for the call"});
     }
   }
 
   ipc::FramePump pump_;
   SessionFactory& factory_;
   ReaderEventSource* const events_;
-  const std::shared_ptr<Shared> shared_;
+  const std::shared_ptr<CallDesk> desk_;
+  ReplyWriter& replies_;  // the desk's
+  // Destroyed after the destructor's drain wait and detach: idle threads end then.
+  CallThreads threads_;
   std::unique_ptr<ReaderEventWatch> watch_;
   std::unordered_map<std::uint64_t, std::shared_ptr<SessionSlot>> sessions_;
 };

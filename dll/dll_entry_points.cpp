@@ -6,7 +6,7 @@
 #include "com/module_state.h"
 #include "control/method_guard.h"
 #include "qardex_idl.h"
-#include "server/class_factory.h"
+#include "dll/class_factory.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {

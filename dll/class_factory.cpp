@@ -1,4 +1,4 @@
-#include "server/class_factory.h"
+#include "dll/class_factory.h"
 
 #include "control/ctwqardex.h"
 #include "com/module_state.h"
