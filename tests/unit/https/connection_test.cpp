@@ -172,10 +172,7 @@ struct OneConnection : ByteStream {
 
   milliseconds Serve() {
     int pauses = 0;
-    const auto pause = [&](milliseconds wait) {
-      now += wait;
-      stop = ++pauses > 1000;  // a wait that never ends
-    };
+    const auto pause = [&](milliseconds wait) { now += wait, stop = ++pauses > 1000; };
     ServeConnection(*this,
                     {registry, *place, ConnectionLimits{}, stop, [this] { return now; }, pause,
                      [] { return kSessionOne; },
@@ -184,9 +181,9 @@ struct OneConnection : ByteStream {
   }
 };
 
-// Each wait ends at its limit; a newcomer takes the place of a request stalled past the grace
-// (the connection ends then), never of one whose call runs (every call takes 5 s, and a
-// newcomer comes during it).
+// Each wait ends at its limit, the wait for a place in the Windows session too; a newcomer takes
+// the place of a request stalled past the grace (the connection ends then), never of one whose
+// call runs (every call takes 5 s, and a newcomer comes during it).
 TEST(ConnectionLoop, EachWaitEndsAtItsLimitAndOnlyAStalledRequestIsEvicted) {
   std::deque<Arrival> trickle;
   for (int second = 1; second <= 20; ++second) trickle.push_back({second * 1000, "G"});
@@ -198,6 +195,7 @@ TEST(ConnectionLoop, EachWaitEndsAtItsLimitAndOnlyAStalledRequestIsEvicted) {
     std::string sent = "";
     bool evicted = false;
     std::string pipelined = "";  // sent during the first call
+    bool shareTaken = false;     // by a busy connection of the same Windows session
   } cases[] = {
       {"a request trickled a byte a second, from its first byte", trickle, {}, 11000},
       {"raw bytes begin the request", {{1000, ""}, {6000, "GE"}, {12000, "T\n"}}, {}, 11000},
@@ -205,12 +203,17 @@ TEST(ConnectionLoop, EachWaitEndsAtItsLimitAndOnlyAStalledRequestIsEvicted) {
       {"a send that stalls", {{1000, "a\n"}, {2000, "b\n"}}, milliseconds(60000), 11000},
       {"a stalled request", {{1000, "GE"}, {4000, kNewcomer}}, {}, 4000, "", true},
       {"bytes sent during a call", {{1000, "a\n"}}, {}, 46000, "<a><b><c>", false, "b\nc\n"},
+      {"no place in the Windows session", {{3000, "a\n"}}, {}, 2000, "", false, "", true},
   };
   for (const auto& c : cases) {
     OneConnection connection;
     connection.script = c.script;
     connection.sendTakes = c.sendTakes;
     connection.pipelined = c.pipelined;
+    if (c.shareTaken) {
+      const auto other = connection.registry.Admit(connection.now);
+      ASSERT_TRUE(connection.registry.Assign(*other, 1, connection.now) && other->Busy());
+    }
     connection.during = [&](const Abandoned& gone) {
       connection.now += std::chrono::seconds(5);
       connection.Newcomer();
@@ -220,15 +223,6 @@ TEST(ConnectionLoop, EachWaitEndsAtItsLimitAndOnlyAStalledRequestIsEvicted) {
     EXPECT_EQ(connection.sent, c.sent) << c.what;
     EXPECT_EQ(connection.newcomerPlaced, c.evicted) << c.what;  // in this connection's place
   }
-}
-
-TEST(ConnectionLoop, TheWaitForAPlaceInTheWindowsSessionEndsAfterTheGrace) {
-  OneConnection connection;
-  const auto other = connection.registry.Admit(connection.now);
-  ASSERT_TRUE(connection.registry.Assign(*other, 1, connection.now) && other->Busy());
-  connection.script = {{3000, "a\n"}};
-  EXPECT_EQ(connection.Serve(), ConnectionRegistry::kStalledRequestGrace);
-  EXPECT_EQ(connection.script.size(), 1u) << "nothing read without a place";
 }
 
 TEST(ConnectionOwners, OnlyTheRowFromThePeerToTheServiceOnLoopbackCounts) {
