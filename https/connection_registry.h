@@ -29,10 +29,11 @@ class ConnectionRegistry {
   // byte is trickling or holding a place.
   static constexpr std::chrono::milliseconds kStalledRequestGrace{2000};
 
-  // One connection's state, set by its thread and read by the registry.
-  class Slot {
+  // One connection's place among the open ones and what it is doing: set by its thread, read
+  // (and evicted) by the registry.
+  class Place {
    public:
-    explicit Slot(Clock::time_point now);
+    explicit Place(Clock::time_point now);
     // The connection waits for the next request (or its handshake) from `now` on.
     void Idle(Clock::time_point now);
     // A request began at `began` and has not arrived whole; false when the connection was
@@ -58,17 +59,17 @@ class ConnectionRegistry {
   ConnectionRegistry(std::size_t capacity, std::size_t perWindowsSession);
 
   // A place for a new connection, idle from `now`; null when it must be closed.
-  std::shared_ptr<Slot> Admit(Clock::time_point now);
+  std::shared_ptr<Place> Admit(Clock::time_point now);
   // The connection's caller runs in `windowsSession`: beyond that session's share it takes the
   // place of one of the session's own evictable connections; false when it must close instead.
-  bool Assign(Slot& slot, std::uint32_t windowsSession, Clock::time_point now);
+  bool Assign(Place& place, std::uint32_t windowsSession, Clock::time_point now);
   // The connection's thread is done with it.
-  void Leave(const std::shared_ptr<Slot>& slot);
+  void Leave(const std::shared_ptr<Place>& place);
   // Waits at most `limit` until every connection has left; true when none is left.
   bool WaitUntilEmpty(Clock::duration limit);
 
  private:
-  // Evicts the candidate evictable the longest (at `now`) among the live slots `pick` selects.
+  // Evicts the candidate evictable the longest (at `now`) among the live places `pick` selects.
   template <class Pick>
   bool EvictLongestEvictable(Clock::time_point now, Pick pick);
 
@@ -76,7 +77,7 @@ class ConnectionRegistry {
   const std::size_t perWindowsSession_;
   std::mutex lock_;
   std::condition_variable left_;
-  std::vector<std::shared_ptr<Slot>> slots_;  // evicted ones until their threads leave
+  std::vector<std::shared_ptr<Place>> places_;  // evicted ones until their threads leave
 };
 
 }  // namespace qardex::service

@@ -7,28 +7,18 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
-#include "https/http_exchange.h"
+#include "https/connection_loop.h"
 
 namespace qardex::service {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How often a waiting connection looks at the stop flag and whether it was evicted.
-constexpr std::chrono::milliseconds kStopPoll{250};
-// How often a newcomer beyond its Windows session's share looks for a place again.
-constexpr std::chrono::milliseconds kPlacePoll{100};
-
-// What ends a wait early: the service stops, or the connection gave its place to a newcomer.
-struct Halt {
-  const std::atomic<bool>& stop;
-  const ConnectionRegistry::Slot* slot = nullptr;
-  bool operator()() const { return stop.load() || (slot != nullptr && slot->Evicted()); }
-};
 
 // Waits until the socket can be read (or written), the deadline passes or the
 // wait is halted; true only in the first case.
@@ -51,27 +41,17 @@ bool WaitForSocket(SOCKET socket, bool forWriting, Clock::time_point deadline, c
   return false;
 }
 
-// When the first bytes of a request arrived, and how long the request may take from then.
-// TLS records can be trickled a byte at a time, so the request's clock starts with the first
-// bytes on the socket, not with the first decrypted ones; from then on the connection is
-// receiving a request (evictable once that stalls).
-struct FirstBytes {
-  Clock::time_point at{};
-  Clock::duration limit{};
-  ConnectionRegistry::Slot* slot = nullptr;
-};
-
 // How a TLS step begins: at once, or (a read with nothing buffered) once the socket has bytes.
 // Under Wine every socket call is several round trips to its server, so a read that would only
 // find the socket empty is worth sparing.
 enum class Start { Step, AwaitInput };
 
 // Runs one TLS step until it completes; false on failure, deadline or halt. With `first` (a
-// read between requests), the first bytes that arrive set first->at, bring the deadline
-// forward to first->limit from then and mark the connection busy.
+// read between requests), the first bytes that arrive on the socket are told to it, and bring
+// the deadline forward to what it answers.
 template <class Step>
 bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const Halt& halt, Step step,
-            int& result, FirstBytes* first = nullptr, Start start = Start::Step) {
+            int& result, const FirstBytes* first = nullptr, Start start = Start::Step) {
   int wanted = start == Start::AwaitInput ? SSL_ERROR_WANT_READ : 0;
   while (true) {
     if (wanted == 0) {
@@ -82,66 +62,83 @@ bool RunTls(SSL* ssl, SOCKET socket, Clock::time_point deadline, const Halt& hal
       if (wanted != SSL_ERROR_WANT_READ && wanted != SSL_ERROR_WANT_WRITE) return false;
     }
     if (!WaitForSocket(socket, wanted == SSL_ERROR_WANT_WRITE, deadline, halt)) return false;
-    if (first != nullptr && wanted == SSL_ERROR_WANT_READ && first->at == Clock::time_point{}) {
-      first->at = Clock::now();
-      if (!first->slot->Receiving(first->at)) return false;
-      deadline = std::min(deadline, first->at + first->limit);
+    if (first != nullptr && wanted == SSL_ERROR_WANT_READ) {
+      const std::optional<Clock::time_point> requestDeadline = (*first)();
+      if (!requestDeadline) return false;
+      deadline = std::min(deadline, *requestDeadline);
+      first = nullptr;  // told once
     }
     wanted = 0;
   }
 }
 
-bool SendAll(SSL* ssl, SOCKET socket, std::string_view bytes, Clock::time_point deadline,
-             const Halt& halt) {
-  while (!bytes.empty()) {
-    const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 16384));
-    int written = 0;
+// The connection's bytes under TLS over a non-blocking socket.
+class TlsSocketStream final : public ByteStream {
+ public:
+  TlsSocketStream(SSL* ssl, SOCKET socket) : ssl_(ssl), socket_(socket) {}
+
+  bool Handshake(Clock::time_point deadline, const Halt& halt) override {
+    int result = 0;
+    return RunTls(
+        ssl_, socket_, deadline, halt, [&] { return SSL_accept(ssl_); }, result);
+  }
+
+  std::string Read(Clock::time_point deadline, const Halt& halt, const FirstBytes* first) override {
+    int received = 0;
     if (!RunTls(
-            ssl, socket, deadline, halt, [&] { return SSL_write(ssl, bytes.data(), chunk); },
-            written)) {
-      return false;
+            ssl_, socket_, deadline, halt, [&] { return SSL_read(ssl_, buffer_, sizeof buffer_); },
+            received, first, SSL_has_pending(ssl_) ? Start::Step : Start::AwaitInput)) {
+      return {};
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    return std::string(buffer_, static_cast<std::size_t>(received));
   }
-  return true;
-}
 
-// Bytes a client may send while its call runs (its next requests) that are kept for later.
-constexpr std::size_t kMaxEarlyBytes = 64 * 1024;
+  bool SendAll(std::string_view bytes, Clock::time_point deadline, const Halt& halt) override {
+    while (!bytes.empty()) {
+      const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 16384));
+      int written = 0;
+      if (!RunTls(
+              ssl_, socket_, deadline, halt, [&] { return SSL_write(ssl_, bytes.data(), chunk); },
+              written)) {
+        return false;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+  }
 
-// Whether the client closed its end (or the connection failed). What it sent meanwhile goes to
-// `kept` (up to kMaxEarlyBytes; beyond, it stays unread), or is dropped without it.
-bool ClientGone(SSL* ssl, SOCKET socket, std::string* kept) {
-  char scrap[512];
-  while (kept == nullptr || kept->size() < kMaxEarlyBytes) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    timeval now{0, 0};
-    const int ready = select(0, &set, nullptr, nullptr, &now);
-    if (ready == SOCKET_ERROR) return true;
-    if (ready == 0 && SSL_has_pending(ssl) == 0) return false;
+  bool PeerGone(std::string* early) override {
+    char scrap[512];
+    while (early == nullptr || early->size() < kMaxEarlyBytes) {
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(socket_, &set);
+      timeval now{0, 0};
+      const int ready = select(0, &set, nullptr, nullptr, &now);
+      if (ready == SOCKET_ERROR) return true;
+      if (ready == 0 && SSL_has_pending(ssl_) == 0) return false;
+      ERR_clear_error();
+      const int read = SSL_read(ssl_, scrap, sizeof scrap);
+      if (read > 0) {
+        if (early != nullptr) early->append(scrap, static_cast<std::size_t>(read));
+        continue;
+      }
+      const int error = SSL_get_error(ssl_, read);
+      return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+    }
+    return false;
+  }
+
+  void ClosePolitely() override {
     ERR_clear_error();
-    const int read = SSL_read(ssl, scrap, sizeof scrap);
-    if (read > 0) {
-      if (kept != nullptr) kept->append(scrap, static_cast<std::size_t>(read));
-      continue;
-    }
-    const int error = SSL_get_error(ssl, read);
-    return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+    SSL_shutdown(ssl_);
   }
-  return false;
-}
 
-// Sends the feed's events until it ends, the client goes, a send stalls or the wait is halted.
-void StreamEvents(SSL* ssl, SOCKET socket, EventFeed& feed, const ConnectionLimits& limits,
-                  const Halt& halt) {
-  std::string bytes;
-  while (!halt() && !ClientGone(ssl, socket, nullptr)) {
-    if (!feed.Next(bytes, kStopPoll)) return;
-    if (!bytes.empty() && !SendAll(ssl, socket, bytes, Clock::now() + limits.send, halt)) return;
-  }
-}
+ private:
+  SSL* const ssl_;
+  const SOCKET socket_;
+  char buffer_[16384];
+};
 
 DWORD WINAPI RunHandedOver(void* parameter) {
   const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
@@ -229,34 +226,32 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
     if (!WaitForSocket(listener_->get(), false, Clock::now() + kStopPoll, Halt{stop})) continue;
     SocketHandle accepted(accept(listener_->get(), nullptr, nullptr));
     if (accepted.get() == INVALID_SOCKET) continue;
-    std::shared_ptr<ConnectionRegistry::Slot> slot = connections_->Admit(Clock::now());
-    if (!slot) continue;  // every connection is busy: the newcomer is closed on leaving scope
+    std::shared_ptr<ConnectionRegistry::Place> place = connections_->Admit(Clock::now());
+    if (!place) continue;  // every connection is busy: the newcomer is closed on leaving scope
     bool started = false;
     try {
       auto owned = std::make_shared<SocketHandle>(accepted.Release());
       started =
-          StartUnwatched([owned, slot, &stop, context = context_, connections = connections_] {
+          StartUnwatched([owned, place, &stop, context = context_, connections = connections_] {
             try {
-              ServeConnection(owned->Release(), *context, stop, *connections, *slot);
+              ServeSocket(owned->Release(), *context, stop, *connections, *place);
             } catch (...) {
               // Nothing leaves the thread; the connection is closed.
             }
             OPENSSL_thread_stop();  // a static OpenSSL keeps per-thread state otherwise
-            connections->Leave(slot);
+            connections->Leave(place);
           });
     } catch (...) {
-      // Out of memory: no thread serves the connection; its slot is given back below.
+      // Out of memory: no thread serves the connection; its place is given back below.
     }
-    if (!started) connections_->Leave(slot);
+    if (!started) connections_->Leave(place);
   }
   listener_.reset();
   connections_->WaitUntilEmpty(context_->limits.drainAtStop);
 }
 
-void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std::atomic<bool>& stop,
-                                  ConnectionRegistry& connections, ConnectionRegistry::Slot& slot) {
-  const ConnectionLimits& limits = context.limits;
-  const Halt halt{stop, &slot};
+void HttpsServer::ServeSocket(SOCKET raw, const Context& context, const std::atomic<bool>& stop,
+                              ConnectionRegistry& connections, ConnectionRegistry::Place& place) {
   SocketHandle socket(raw);
   u_long nonBlocking = 1;
   if (ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) return;
@@ -266,71 +261,15 @@ void HttpsServer::ServeConnection(SOCKET raw, const Context& context, const std:
              sizeof noDelay);
   SslPtr ssl(SSL_new(context.tls));
   if (!ssl || SSL_set_fd(ssl.get(), static_cast<int>(socket.get())) != 1) return;
-
-  int result = 0;
-  if (!RunTls(
-          ssl.get(), socket.get(), Clock::now() + limits.handshake, halt,
-          [&] { return SSL_accept(ssl.get()); }, result)) {
-    return;
-  }
-  // Only now: a peer that never completes a handshake costs no look-up of the system's tables.
-  CallerCheck caller = IdentifyPeer(socket.get(), context.identify);
-  // A caller that is not known counts in session 0, with the services. Beyond its session's
-  // share, a newcomer waits until one of the session's own requests has stalled long enough to
-  // give its place up, instead of being turned away while they are still fresh.
-  const Clock::time_point placeBy = Clock::now() + ConnectionRegistry::kStalledRequestGrace;
-  while (!connections.Assign(slot, caller.caller.windowsSession, Clock::now())) {
-    if (Clock::now() >= placeBy || halt()) return;
-    Sleep(static_cast<DWORD>(kPlacePoll.count()));
-  }
-  HttpExchange exchange(context.router, std::move(caller));
-  Clock::time_point deadline = Clock::now() + limits.idle;
-  Clock::time_point requestStart{};
-  char buffer[16384];
-  std::string early;  // what the client sent while a call of its ran
-  std::string input;
-  const Abandoned gone = [&] { return ClientGone(ssl.get(), socket.get(), &early); };
-  while (true) {
-    int received = 0;
-    const bool betweenRequests = !exchange.InRequest();
-    FirstBytes first{{}, limits.request, &slot};
-    if (!early.empty()) {
-      input = std::exchange(early, {});
-    } else if (RunTls(
-                   ssl.get(), socket.get(), deadline, halt,
-                   [&] { return SSL_read(ssl.get(), buffer, sizeof buffer); }, received,
-                   betweenRequests ? &first : nullptr,
-                   SSL_has_pending(ssl.get()) ? Start::Step : Start::AwaitInput)) {
-      input.assign(buffer, static_cast<std::size_t>(received));
-    } else {
-      return;  // closed by the client, failed, too slow, evicted, or the service stops
-    }
-    const auto now = Clock::now();
-    // Bytes TLS held already begin a request too. While they are parsed (and a request they
-    // complete is answered) the connection is busy, never evicted.
-    if (!slot.Busy()) return;
-    if (betweenRequests) requestStart = first.at == Clock::time_point{} ? now : first.at;
-    const std::string answers = exchange.Receive(input, gone);
-    if (!answers.empty() && !SendAll(ssl.get(), socket.get(), answers, now + limits.send, halt)) {
-      return;
-    }
-    if (const std::shared_ptr<EventFeed> events = exchange.TakeEvents()) {
-      StreamEvents(ssl.get(), socket.get(), *events, limits, halt);
-      return;
-    }
-    if (exchange.Closing()) {
-      ERR_clear_error();
-      SSL_shutdown(ssl.get());
-      return;
-    }
-    if (exchange.InRequest()) {
-      if (!slot.Receiving(requestStart)) return;
-      deadline = requestStart + limits.request;
-    } else {
-      slot.Idle(Clock::now());
-      deadline = Clock::now() + limits.idle;
-    }
-  }
+  TlsSocketStream stream(ssl.get(), socket.get());
+  ServeConnection(
+      stream, ConnectionContext{
+                  connections, place, context.limits, stop, Clock::now,
+                  [](std::chrono::milliseconds wait) { Sleep(static_cast<DWORD>(wait.count())); },
+                  [&] { return IdentifyPeer(socket.get(), context.identify); },
+                  [&](CallerCheck caller) -> std::unique_ptr<RequestExchange> {
+                    return std::make_unique<HttpRequestExchange>(context.router, std::move(caller));
+                  }});
 }
 
 }  // namespace qardex::service

@@ -1,6 +1,6 @@
-// The service's listener: TLS over Winsock on 127.0.0.1, one thread per connection, the caller
-// behind each connection found once, a bounded number of connections, and time limits on every
-// connection checked on the clock.
+// The service's listener: TLS over Winsock on 127.0.0.1, one thread per connection, a bounded
+// number of connections; each connection's life (the caller behind it found once, its time
+// limits checked on the clock) is the connection loop's, over a TLS stream on the socket.
 #pragma once
 
 #include <winsock2.h>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "protocol/caller.h"
+#include "https/connection_loop.h"
 #include "https/connection_registry.h"
 #include "https/router.h"
 #include "https/tls_credentials.h"
@@ -23,21 +24,6 @@ namespace qardex::service {
 // Who is at the other end of a connection, from the peer's port and the service's own; asked
 // once per connection, when its TLS handshake is done, on that connection's thread.
 using CallerLookup = std::function<CallerCheck(std::uint16_t peerPort, std::uint16_t ourPort)>;
-
-struct ConnectionLimits {
-  // A newcomer beyond takes the place of the connection idle the longest; with none idle, it is
-  // closed as soon as it is accepted.
-  std::size_t maxConnections = 64;
-  // Of those, what the callers of one Windows session may hold (a newcomer beyond takes the place
-  // of that session's connection idle the longest): a browser keeps about six per host, a second
-  // browser and event streams as many again; four full sessions still leave room for others.
-  std::size_t maxPerWindowsSession = 16;
-  std::chrono::milliseconds handshake{10000};
-  std::chrono::milliseconds request{10000};  // from a request's first byte to its last
-  std::chrono::milliseconds idle{30000};     // between requests on a kept connection
-  std::chrono::milliseconds send{10000};     // to send one answer
-  std::chrono::milliseconds drainAtStop{5000};
-};
 
 // Closes the socket it owns.
 class SocketHandle {
@@ -83,8 +69,9 @@ class HttpsServer {
     ConnectionLimits limits;
     std::shared_ptr<const void> keepAlive;
   };
-  static void ServeConnection(SOCKET socket, const Context& context, const std::atomic<bool>& stop,
-                              ConnectionRegistry& connections, ConnectionRegistry::Slot& slot);
+  // Sets TLS up over an accepted socket and serves the connection on it.
+  static void ServeSocket(SOCKET socket, const Context& context, const std::atomic<bool>& stop,
+                          ConnectionRegistry& connections, ConnectionRegistry::Place& place);
 
   std::shared_ptr<const Context> context_;
   std::unique_ptr<SocketHandle> listener_;

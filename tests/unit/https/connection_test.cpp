@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "https/connection_loop.h"
 #include "https/connection_owners.h"
 #include "https/connection_registry.h"
 #include "https/listen_retry.h"
@@ -89,6 +91,138 @@ TEST(ConnectionRegistry, AWindowsSessionHoldsItsShareOnly) {
   EXPECT_FALSE(registry.Assign(*registry.Admit(At(2)), 1, At(2))) << "b stalled only 1 s";
   EXPECT_TRUE(registry.Assign(*registry.Admit(At(3)), 1, At(3)));
   EXPECT_TRUE(b->Evicted() && !a->Evicted() && !other->Evicted());
+}
+
+using std::chrono::milliseconds;
+
+// What the peer sends at a time in ms (nothing: raw bytes of a TLS record not yet whole), or
+// kNewcomer: a newcomer of its Windows session asks for a place.
+using Arrival = std::pair<int, std::string>;
+const std::string kNewcomer = "newcomer";
+
+// Requests are lines, each answered "<line>"; `during` runs inside each call.
+struct LineExchange final : RequestExchange {
+  explicit LineExchange(std::function<void(const Abandoned&)> call) : during(call) {}
+  std::string Receive(std::string_view bytes, const Abandoned& abandoned) override {
+    std::string answers;
+    for (pending += bytes; pending.find('\n') != std::string::npos;
+         pending.erase(0, pending.find('\n') + 1)) {
+      if (during) during(abandoned);
+      answers += "<" + pending.substr(0, pending.find('\n')) + ">";
+    }
+    return answers;
+  }
+  bool Closing() const override { return false; }
+  bool InRequest() const override { return !pending.empty(); }
+  std::shared_ptr<EventFeed> TakeEvents() override { return nullptr; }
+  std::function<void(const Abandoned&)> during;
+  std::string pending;
+};
+
+const CallerCheck kSessionOne{CallerRefusal::None, {11, 1, "S-1-5-21-1001"}};
+
+// One connection of Windows session 1 with the default limits (request 10 s, idle 30 s, send
+// 10 s), its peer scripted on a hand-moved clock: a wait moves it to the next arrival or to the
+// wait's deadline.
+struct OneConnection : ByteStream {
+  Clock::time_point now = At(0);
+  ConnectionRegistry registry{2, 1};
+  const std::shared_ptr<ConnectionRegistry::Place> place = registry.Admit(now);
+  std::atomic<bool> stop{false};
+  bool newcomerPlaced = false;
+  std::deque<Arrival> script;
+  std::string pipelined;  // what the peer sends while a call runs
+  milliseconds sendTakes{0};
+  std::string sent;
+  std::function<void(const Abandoned&)> during;
+
+  void Newcomer() {
+    const auto newcomer = registry.Admit(now);
+    newcomerPlaced = newcomer && registry.Assign(*newcomer, 1, now);
+  }
+  bool Handshake(Clock::time_point, const Halt&) override { return true; }
+  std::string Read(Clock::time_point deadline, const Halt& halt, const FirstBytes* first) override {
+    for (; !script.empty() && !halt() && At(0) + milliseconds(script.front().first) <= deadline;
+         script.pop_front()) {
+      const auto [ms, bytes] = script.front();
+      now = std::max(now, At(0) + milliseconds(ms));
+      if (bytes == kNewcomer) {
+        Newcomer();
+        continue;
+      }
+      if (first != nullptr) {
+        const auto requestDeadline = (*std::exchange(first, nullptr))();
+        if (!requestDeadline) return {};
+        deadline = std::min(deadline, *requestDeadline);
+      }
+      if (!bytes.empty()) return script.pop_front(), bytes;
+    }
+    if (!halt()) now = std::max(now, deadline);
+    return {};
+  }
+  bool SendAll(std::string_view bytes, Clock::time_point deadline, const Halt& halt) override {
+    if (halt() || now + sendTakes > deadline) return now = std::max(now, deadline), false;
+    return now += sendTakes, sent.append(bytes), true;
+  }
+  bool PeerGone(std::string* early) override {
+    if (early != nullptr) early->append(std::exchange(pipelined, {}));
+    return false;
+  }
+  void ClosePolitely() override {}
+
+  milliseconds Serve() {
+    int pauses = 0;
+    const auto pause = [&](milliseconds wait) { now += wait, stop = ++pauses > 1000; };
+    ServeConnection(*this,
+                    {registry, *place, ConnectionLimits{}, stop, [this] { return now; }, pause,
+                     [] { return kSessionOne; },
+                     [this](CallerCheck) { return std::make_unique<LineExchange>(during); }});
+    return std::chrono::duration_cast<milliseconds>(now - At(0));
+  }
+};
+
+// Each wait ends at its limit, the wait for a place in the Windows session too; a newcomer takes
+// the place of a request stalled past the grace (the connection ends then), never of one whose
+// call runs (every call takes 5 s, and a newcomer comes during it).
+TEST(ConnectionLoop, EachWaitEndsAtItsLimitAndOnlyAStalledRequestIsEvicted) {
+  std::deque<Arrival> trickle;
+  for (int second = 1; second <= 20; ++second) trickle.push_back({second * 1000, "G"});
+  const struct {
+    const char* what;
+    std::deque<Arrival> script;
+    milliseconds sendTakes;
+    int endsAtMs;
+    std::string sent = "";
+    bool evicted = false;
+    std::string pipelined = "";  // sent during the first call
+    bool shareTaken = false;     // by a busy connection of the same Windows session
+  } cases[] = {
+      {"a request trickled a byte a second, from its first byte", trickle, {}, 11000},
+      {"raw bytes begin the request", {{1000, ""}, {6000, "GE"}, {12000, "T\n"}}, {}, 11000},
+      {"idle after a 5 s call, a newcomer during it", {{1000, "a\n"}}, {}, 36000, "<a>"},
+      {"a send that stalls", {{1000, "a\n"}, {2000, "b\n"}}, milliseconds(60000), 11000},
+      {"a stalled request", {{1000, "GE"}, {4000, kNewcomer}}, {}, 4000, "", true},
+      {"bytes sent during a call", {{1000, "a\n"}}, {}, 46000, "<a><b><c>", false, "b\nc\n"},
+      {"no place in the Windows session", {{3000, "a\n"}}, {}, 2000, "", false, "", true},
+  };
+  for (const auto& c : cases) {
+    OneConnection connection;
+    connection.script = c.script;
+    connection.sendTakes = c.sendTakes;
+    connection.pipelined = c.pipelined;
+    if (c.shareTaken) {
+      const auto other = connection.registry.Admit(connection.now);
+      ASSERT_TRUE(connection.registry.Assign(*other, 1, connection.now) && other->Busy());
+    }
+    connection.during = [&](const Abandoned& gone) {
+      connection.now += std::chrono::seconds(5);
+      connection.Newcomer();
+      EXPECT_FALSE(gone());
+    };
+    EXPECT_EQ(connection.Serve().count(), c.endsAtMs) << c.what;
+    EXPECT_EQ(connection.sent, c.sent) << c.what;
+    EXPECT_EQ(connection.newcomerPlaced, c.evicted) << c.what;  // in this connection's place
+  }
 }
 
 TEST(ConnectionOwners, OnlyTheRowFromThePeerToTheServiceOnLoopbackCounts) {
