@@ -24,9 +24,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kCancelPoll{50};
 
 struct SessionSlot {
-  explicit SessionSlot(std::unique_ptr<MethodSession> opened) : session(std::move(opened)) {}
+  explicit SessionSlot(std::unique_ptr<EngineSession> opened) : session(std::move(opened)) {}
   std::timed_mutex turn;  // calls of one session never overlap
-  const std::unique_ptr<MethodSession> session;
+  const std::unique_ptr<EngineSession> session;
 };
 
 // What a call on a call thread works with, besides its session. Each call holds it by a shared
@@ -44,7 +44,7 @@ struct CallDesk {
 // Runs the method of a call whose turn (and card) the caller holds. Never throws.
 ipc::Message RunHeld(SessionSlot& slot, const ipc::MethodSignature& method, const ipc::Call& call) {
   try {
-    CallOutcome outcome = slot.session->Call(method, call.args);
+    MethodResult outcome = slot.session->Call(method, call.args);
     if (outcome.result.kind != method.result) {
       return ipc::Failed{call.callId, "result of the wrong type"};
     }
@@ -84,7 +84,8 @@ ipc::Message RunCall(CallDesk& desk, SessionSlot& slot, const ipc::MethodSignatu
 
 class Loop {
  public:
-  Loop(PipeEnd& pipe, SessionFactory& factory, const LoopLimits& limits, ReaderEventSource* events)
+  Loop(PipeEnd& pipe, EngineSessionFactory& factory, const LoopLimits& limits,
+       ReaderEventSource* events)
       : pump_(pipe),
         factory_(factory),
         events_(events),
@@ -215,7 +216,7 @@ class Loop {
   }
 
   ipc::FramePump pump_;
-  SessionFactory& factory_;
+  EngineSessionFactory& factory_;
   ReaderEventSource* const events_;
   const std::shared_ptr<CallDesk> desk_;
   ReplyWriter& replies_;  // the desk's
@@ -227,7 +228,7 @@ class Loop {
 
 }  // namespace
 
-int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
+int RunWorkerLoop(PipeEnd& pipe, EngineSessionFactory& sessions, std::uint32_t processId,
                   const LoopLimits& limits, ReaderEventSource* events) {
   try {
     return Loop(pipe, sessions, limits, events).Run(processId);

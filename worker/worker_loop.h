@@ -9,14 +9,20 @@
 #include <cstdint>
 
 #include "ipc/pipe_end.h"
-#include "worker/method_session.h"
-#include "worker/reader_events.h"
+#include "inprocess/engine_session.h"
+#include "inprocess/reader_events.h"
 
 namespace qardex::worker {
 
 // The loop's pipe end: one writer at a time (the loop serialises), Write may run while the
 // reading thread is inside Read.
 using ipc::PipeEnd;
+// The methods and the reader watch, as this process runs them.
+using inprocess::EngineSession;
+using inprocess::EngineSessionFactory;
+using inprocess::MethodResult;
+using inprocess::ReaderEventSource;
+using inprocess::ReaderEventWatch;
 
 // Calls held at once, running or waiting for their turn; one more is answered Busy at once.
 inline constexpr std::size_t kMaxCalls = 32;
@@ -49,7 +55,7 @@ enum WorkerExit : int {
 // Runs until the pipe closes or the service misbehaves, then waits at most `drainWait` for calls
 // still running and returns one of the exit codes above. Never throws. The readers are watched
 // through `events` while the service asks for it (without a source, a Watch is ignored).
-int RunWorkerLoop(PipeEnd& pipe, SessionFactory& sessions, std::uint32_t processId,
+int RunWorkerLoop(PipeEnd& pipe, EngineSessionFactory& sessions, std::uint32_t processId,
                   const LoopLimits& limits = {}, ReaderEventSource* events = nullptr);
 
 }  // namespace qardex::worker

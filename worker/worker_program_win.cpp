@@ -7,12 +7,10 @@
 
 #include "card/pcsc_api.h"
 #include "card/reader_watch.h"
-#include "cloud/crypto_library.h"
-#include "cloud/key_pairs_made_ahead.h"
 #include "common/win_handles.h"
-#include "engine/system_platform.h"
 #include "ipc/overlapped_pipe_win.h"
-#include "worker/engine_binding.h"
+#include "inprocess/engine_sessions.h"
+#include "inprocess/platform_win.h"
 #include "worker/worker_loop.h"
 #include "worker/worker_program.h"
 
@@ -53,21 +51,6 @@ common::KernelHandle ConnectToService(const wchar_t* pipeName) {
   }
 }
 
-cloud::KeyPair MakeKeyPairAhead(const std::atomic<bool>& stop) {
-  const cloud::CryptoLibraryUse crypto;
-  return cloud::make_key_pair_unless(stop);
-}
-
-// H_Sign's one-use client key pair is made before the call needs it. A call still running when
-// the loop stops waiting for it keeps using the platform, so both live until the process exits;
-// the key pairs' thread ends then.
-engine::Platform& WorkerPlatform() {
-  static cloud::KeyPairsMadeAhead clientKeys(MakeKeyPairAhead, cloud::KeysMadeInTheCall());
-  static const std::unique_ptr<engine::Platform> platform =
-      engine::SystemPlatformWithKeys(clientKeys);
-  return *platform;
-}
-
 }  // namespace
 
 int RunWorker(const wchar_t* pipeName) {
@@ -75,7 +58,8 @@ int RunWorker(const wchar_t* pipeName) {
     if (pipeName == nullptr || std::wcsncmp(pipeName, kPipePrefix, std::wcslen(kPipePrefix)) != 0) {
       return kWorkerExitNoPipe;
     }
-    engine::Platform& platform = WorkerPlatform();  // the first key pair is made from now on
+    engine::Platform& platform =
+        inprocess::PlatformWithKeysAhead();  // the first key pair is made from now on
     common::KernelHandle pipe = ConnectToService(pipeName);
     if (!pipe) return kWorkerExitNoPipe;
     DWORD mode = PIPE_READMODE_BYTE;
@@ -83,8 +67,8 @@ int RunWorker(const wchar_t* pipeName) {
     const std::unique_ptr<ipc::OverlappedPipe> end = ipc::OverlappedPipe::Open(std::move(pipe));
     if (!end) return kWorkerExitFailure;
     // The engine's daily log goes to this process's temporary folder: the user's.
-    EngineSessions sessions(platform);
-    PcscReaderEvents events(card::SystemPcsc(), card::SystemStatusChange());
+    inprocess::EngineSessions sessions(platform);
+    inprocess::PcscReaderEvents events(card::SystemPcsc(), card::SystemStatusChange());
     return RunWorkerLoop(*end, sessions, GetCurrentProcessId(), {}, &events);
   } catch (...) {
     return kWorkerExitFailure;

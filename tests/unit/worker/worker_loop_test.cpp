@@ -17,11 +17,12 @@ namespace {
 using namespace std::chrono_literals;
 using ipc::Message;
 using ipc::Value;
+using inprocess::ReaderEventSink;
 
 // The service's end of the pipe and the methods' sessions. A call answers "<method>:<argument>"
 // (7 for numbers) with its session's call count as lastError; ServiceStatus and GetBasic wait
 // inside until Release(); GetLastError throws.
-class FakeService : public PipeEnd, public SessionFactory {
+class FakeService : public PipeEnd, public EngineSessionFactory {
  public:
   std::vector<std::string_view> ran;
   std::size_t holding = 0;  // calls waiting inside
@@ -69,12 +70,12 @@ class FakeService : public PipeEnd, public SessionFactory {
     bytes += std::exchange(incoming_, {});
     return ReadStatus::Data;
   }
-  std::unique_ptr<MethodSession> OpenSession() override { return std::make_unique<Fake>(*this); }
+  std::unique_ptr<EngineSession> OpenSession() override { return std::make_unique<Fake>(*this); }
 
  private:
-  struct Fake : MethodSession {
+  struct Fake : EngineSession {
     explicit Fake(FakeService& all) : all(all) {}
-    CallOutcome Call(const ipc::MethodSignature& method, const std::vector<Value>& args) override {
+    MethodResult Call(const ipc::MethodSignature& method, const std::vector<Value>& args) override {
       std::unique_lock<std::mutex> lock(all.mutex_);
       all.ran.push_back(method.name);
       if (method.name == "ServiceStatus" || method.name == "GetBasic") {

@@ -9,7 +9,7 @@
 #include "card/reader_watch.h"
 #include "ipc/message.h"
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 
 using ReaderEventSink = std::function<void(const ipc::ReaderEvent&)>;
 
@@ -48,4 +48,4 @@ class PcscReaderEvents final : public ReaderEventSource {
   const WatchTiming timing_;
 };
 
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess

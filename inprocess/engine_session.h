@@ -9,26 +9,26 @@
 #include "ipc/message.h"
 #include "ipc/method_table.h"
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 
-struct CallOutcome {
+struct MethodResult {
   ipc::Value result;  // of the method's result type
   std::int32_t lastError = 0;
 };
 
-class MethodSession {
+class EngineSession {
  public:
-  virtual ~MethodSession() = default;
+  virtual ~EngineSession() = default;
   // The arguments already fit the method. Calls of one session never overlap, but successive
   // calls may come on different threads.
-  virtual CallOutcome Call(const ipc::MethodSignature& method,
-                           const std::vector<ipc::Value>& args) = 0;
+  virtual MethodResult Call(const ipc::MethodSignature& method,
+                            const std::vector<ipc::Value>& args) = 0;
 };
 
-class SessionFactory {
+class EngineSessionFactory {
  public:
-  virtual ~SessionFactory() = default;
-  virtual std::unique_ptr<MethodSession> OpenSession() = 0;
+  virtual ~EngineSessionFactory() = default;
+  virtual std::unique_ptr<EngineSession> OpenSession() = 0;
 };
 
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess

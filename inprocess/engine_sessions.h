@@ -3,17 +3,17 @@
 #pragma once
 
 #include "engine/platform.h"
-#include "worker/method_session.h"
+#include "inprocess/engine_session.h"
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 
-class EngineSessions : public SessionFactory {
+class EngineSessions : public EngineSessionFactory {
  public:
   explicit EngineSessions(engine::Platform& platform) : platform_(platform) {}
-  std::unique_ptr<MethodSession> OpenSession() override;
+  std::unique_ptr<EngineSession> OpenSession() override;
 
  private:
   engine::Platform& platform_;
 };
 
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess

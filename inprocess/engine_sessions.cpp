@@ -1,4 +1,4 @@
-#include "worker/engine_binding.h"
+#include "inprocess/engine_sessions.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 #include "engine/random_generator.h"
 #include "engine/session.h"
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 
 namespace {
 
@@ -43,17 +43,17 @@ class GeneratorSwap {
   const std::uint32_t threadState_;
 };
 
-class EngineSession : public MethodSession {
+class ControlSession final : public EngineSession {
  public:
-  explicit EngineSession(engine::Platform& platform)
+  explicit ControlSession(engine::Platform& platform)
       : threadState_(engine::RandomState()), session_(platform) {
     // The constructor seeded this thread: keep that seed for the session, give the thread back.
     generatorState_ = engine::RandomState();
     engine::SeedRandom(threadState_);
   }
 
-  CallOutcome Call(const ipc::MethodSignature& method,
-                   const std::vector<ipc::Value>& args) override {
+  MethodResult Call(const ipc::MethodSignature& method,
+                    const std::vector<ipc::Value>& args) override {
     GeneratorSwap swap(generatorState_);
     ipc::Value result = Run(method.name, args);
     return {std::move(result), session_.GetLastError()};
@@ -86,8 +86,8 @@ class EngineSession : public MethodSession {
 
 }  // namespace
 
-std::unique_ptr<MethodSession> EngineSessions::OpenSession() {
-  return std::make_unique<EngineSession>(platform_);
+std::unique_ptr<EngineSession> EngineSessions::OpenSession() {
+  return std::make_unique<ControlSession>(platform_);
 }
 
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess

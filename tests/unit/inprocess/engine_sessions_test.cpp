@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "engine/random_generator.h"
-#include "worker/engine_binding.h"
+#include "inprocess/engine_sessions.h"
 #include "tests/unit/fakes/fake_pcsc.h"
 #include "tests/unit/fakes/fake_server.h"
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 namespace {
 
 // Readers and a server that are never there; the methods under test need nothing more.
@@ -31,8 +31,8 @@ class AbsentPlatform : public engine::Platform {
   testing::FakeConnector connector;
 };
 
-CallOutcome CallOn(MethodSession& session, std::string_view name,
-                   std::vector<ipc::Value> args = {}) {
+MethodResult CallOn(EngineSession& session, std::string_view name,
+                    std::vector<ipc::Value> args = {}) {
   return session.Call(*ipc::FindMethod(name), args);
 }
 
@@ -43,7 +43,7 @@ std::u16string Wide(const std::string& text) { return std::u16string(text.begin(
 TEST(WorkerEngineBinding, SessionKeepsItsRandomSequenceAcrossThreads) {
   AbsentPlatform platform;
   EngineSessions provider(platform);
-  std::unique_ptr<MethodSession> session;
+  std::unique_ptr<EngineSession> session;
   std::time_t seed = 0;
   do {  // the engine seeds with the time in seconds: retry across a second's edge
     seed = std::time(nullptr);
@@ -60,7 +60,7 @@ TEST(WorkerEngineBinding, SessionKeepsItsRandomSequenceAcrossThreads) {
   engine::NextRandom();
   std::vector<std::u16string> got;
   std::thread([&] { got.push_back(CallOn(*session, "GetRandom").result.text); }).join();
-  const std::unique_ptr<MethodSession> other = provider.OpenSession();
+  const std::unique_ptr<EngineSession> other = provider.OpenSession();
   CallOn(*other, "GetRandom");
   std::thread([&] { got.push_back(CallOn(*session, "GetRandom").result.text); }).join();
   got.push_back(CallOn(*session, "GetRandom").result.text);
@@ -69,4 +69,4 @@ TEST(WorkerEngineBinding, SessionKeepsItsRandomSequenceAcrossThreads) {
 }
 
 }  // namespace
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess

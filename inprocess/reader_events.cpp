@@ -1,4 +1,4 @@
-#include "worker/reader_events.h"
+#include "inprocess/reader_events.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-namespace qardex::worker {
+namespace qardex::inprocess {
 
 namespace {
 
@@ -108,4 +108,4 @@ std::unique_ptr<ReaderEventWatch> PcscReaderEvents::Start(ReaderEventSink sink) 
   }
 }
 
-}  // namespace qardex::worker
+}  // namespace qardex::inprocess
