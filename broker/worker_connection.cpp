@@ -68,14 +68,17 @@ ipc::FramePump::Sent WorkerConnection::Send(std::initializer_list<ipc::Message> 
   return sent;
 }
 
-CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedOn,
-                                   std::string_view method, const std::vector<ipc::Value>& args,
-                                   bool& sent, const Abandoned& abandoned) {
-  sent = false;
+WorkerConnection::Delivery WorkerConnection::Call(std::uint64_t session, std::uint64_t openedOn,
+                                                  std::string_view method,
+                                                  const std::vector<ipc::Value>& args,
+                                                  const CallContext& context) {
+  const auto unsent = [&](CallStatus status) {
+    return Delivery{{{status, {}, 0}, openedOn}, false};
+  };
   std::uint32_t callId = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (ending_) return {CallStatus::WorkerEnded, {}, 0};
+    if (ending_) return unsent(CallStatus::WorkerEnded);
     do {
       callId = nextCallId_++;
     } while (callId == 0 || pending_.count(callId) != 0);
@@ -90,37 +93,36 @@ CallOutcome WorkerConnection::Call(std::uint64_t session, std::uint64_t& openedO
   const ipc::FramePump::Sent written = openedOn != generation_
                                            ? Send({ipc::OpenSession{session}, std::move(call)})
                                            : Send({std::move(call)});
-  sent = written != ipc::FramePump::Sent::TooLarge;
+  // Beyond the pipe's limits nothing was sent; a broken pipe ended the worker.
+  if (written == ipc::FramePump::Sent::TooLarge) {
+    forget();
+    return unsent(CallStatus::Failed);
+  }
   if (written != ipc::FramePump::Sent::Ok) {
     forget();
-    // Beyond the pipe's limits nothing was sent; a broken pipe ended the worker.
-    return {sent ? CallStatus::WorkerEnded : CallStatus::Failed, {}, 0};
+    return {{{CallStatus::WorkerEnded, {}, 0}, openedOn}, true};
   }
-  openedOn = generation_;
 
-  std::unique_lock<std::mutex> hold(lock_);
-  const auto answered = [&] { return pending_.at(callId).answered; };
+  const auto done = [&](std::chrono::steady_clock::time_point until) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_until(hold, until, [&] { return ended_ || pending_.at(callId).answered; });
+  };
   const auto deadline = std::chrono::steady_clock::now() + limits_.call;
-  bool cancelled = false;
-  while (!changed_.wait_until(hold,
-                              std::min(deadline, std::chrono::steady_clock::now() + kAbandonPoll),
-                              [&] { return ended_ || answered(); }) &&
-         std::chrono::steady_clock::now() < deadline) {
-    if (cancelled || !abandoned) continue;
-    hold.unlock();
-    if (abandoned()) {
-      cancelled = true;
-      Send({ipc::Cancel{callId}});
-    }
-    hold.lock();
+  if (context.WaitFor(deadline, done) == CallContext::Waited::Cancelled) {
+    Send({ipc::Cancel{callId}});
+    done(deadline);
   }
+  const auto delivered = [&](CallOutcome outcome) {
+    return Delivery{{std::move(outcome), generation_}, true};
+  };
+  std::unique_lock<std::mutex> hold(lock_);
   Pending reply = std::move(pending_.at(callId));
   pending_.erase(callId);
-  if (reply.answered) return std::move(reply.outcome);
-  if (ended_) return {CallStatus::WorkerEnded, {}, 0};
+  if (reply.answered) return delivered(std::move(reply.outcome));
+  if (ended_) return delivered({CallStatus::WorkerEnded, {}, 0});
   hold.unlock();
   End("ended: no reply within the call limit", true);
-  return {CallStatus::WorkerEnded, {}, 0};
+  return delivered({CallStatus::WorkerEnded, {}, 0});
 }
 
 void WorkerConnection::CloseSession(std::uint64_t session) {
@@ -137,7 +139,7 @@ const char* WorkerConnection::Answer(std::uint32_t callId, CallOutcome outcome) 
   return nullptr;
 }
 
-const char* WorkerConnection::Take(const ipc::Message& message) {
+const char* WorkerConnection::Accept(const ipc::Message& message) {
   if (const auto* event = std::get_if<ipc::ReaderEvent>(&message)) {
     {
       std::lock_guard<std::mutex> hold(lock_);
@@ -187,7 +189,7 @@ void WorkerConnection::ReadLoop() noexcept {
         case ipc::FramePump::Got::Malformed:
           return End("ended: it sent a malformed message", true);
         case ipc::FramePump::Got::Message:
-          if (const char* problem = Take(next.message)) return End(problem, true);
+          if (const char* problem = Accept(next.message)) return End(problem, true);
       }
     }
   } catch (...) {

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "ipc/frame_pump.h"
+#include "broker/reader_hub.h"
 #include "ipc/message.h"
 #include "protocol/method_runner.h"
-#include "protocol/reader_hub.h"
 #include "protocol/service_log.h"
 #include "broker/worker_link.h"
 
@@ -41,6 +41,12 @@ struct WorkerLimits {
   std::chrono::milliseconds readSlice{250};
 };
 
+// A call's outcome and the generation of the worker that now knows its session (0: none yet).
+struct SessionCall {
+  CallOutcome outcome;
+  std::uint64_t openedOn = 0;
+};
+
 class WorkerConnection {
  public:
   // `generation` is unique among the workers of the process.
@@ -56,14 +62,18 @@ class WorkerConnection {
   // come within the limit or names another process.
   bool Begin();
 
+  struct Delivery {
+    SessionCall call;
+    // Whether anything went to the pipe: a call that did not may go to another worker, a call
+    // that did is never sent again.
+    bool sent = false;
+  };
   // Sends the call, first an OpenSession when `openedOn` is not this worker's generation (so a
-  // session meets a new worker with a fresh engine session), and waits for the reply. `sent`
-  // tells whether anything went to the pipe: a call that did not may go to another worker, a
-  // call that did is never sent again. Once `abandoned` says so, the worker is told to give the
-  // call up if it has not begun (the reply then says Failed).
-  CallOutcome Call(std::uint64_t session, std::uint64_t& openedOn, std::string_view method,
-                   const std::vector<ipc::Value>& args, bool& sent,
-                   const Abandoned& abandoned = {});
+  // session meets a new worker with a fresh engine session), and waits for the reply. Once the
+  // context is cancelled, the worker is told to give the call up if it has not begun (the reply
+  // then says Failed).
+  Delivery Call(std::uint64_t session, std::uint64_t openedOn, std::string_view method,
+                const std::vector<ipc::Value>& args, const CallContext& context = {});
   void CloseSession(std::uint64_t session);
   // A watcher of this worker's readers; null once the worker ended.
   std::shared_ptr<ReaderWatcher> WatchReaders() { return hub_->Subscribe(); }
@@ -83,7 +93,7 @@ class WorkerConnection {
   };
   void ReadLoop() noexcept;
   // Null when the message is acceptable, else why the worker must end.
-  const char* Take(const ipc::Message& message);
+  const char* Accept(const ipc::Message& message);
   const char* Answer(std::uint32_t callId, CallOutcome outcome);
   // Writes the messages in one write; a broken pipe ends the worker.
   ipc::FramePump::Sent Send(std::initializer_list<ipc::Message> messages);

@@ -22,15 +22,16 @@ class WorkerPool::CallInFlight {
   CallInFlight(WorkerPool& pool, std::uint32_t windowsSession)
       : pool_(pool), windowsSession_(windowsSession) {
     std::lock_guard<std::mutex> hold(pool_.lock_);
-    Seat& seat = pool_.seats_[windowsSession_];
-    ++seat.callsInFlight;
-    seat.lastUse = pool_.clock_();
+    WindowsSessionWorker& entry = pool_.byWindowsSession_[windowsSession_];
+    ++entry.callsInFlight;
+    entry.lastUse = pool_.clock_();
   }
   ~CallInFlight() {
     std::lock_guard<std::mutex> hold(pool_.lock_);
-    Seat& seat = pool_.seats_[windowsSession_];  // kept while a call is counted
-    --seat.callsInFlight;
-    seat.lastUse = pool_.clock_();
+    WindowsSessionWorker& entry =
+        pool_.byWindowsSession_[windowsSession_];  // kept while a call is counted
+    --entry.callsInFlight;
+    entry.lastUse = pool_.clock_();
   }
   CallInFlight(const CallInFlight&) = delete;
   CallInFlight& operator=(const CallInFlight&) = delete;
@@ -53,9 +54,9 @@ WorkerPool::~WorkerPool() {
 
 std::uint64_t WorkerPool::OpenSession(std::uint32_t windowsSession) {
   std::lock_guard<std::mutex> hold(lock_);
-  Seat& seat = seats_[windowsSession];
-  ++seat.openSessions;
-  seat.lastUse = clock_();
+  WindowsSessionWorker& entry = byWindowsSession_[windowsSession];
+  ++entry.openSessions;
+  entry.lastUse = clock_();
   return nextSession_++;
 }
 
@@ -65,23 +66,23 @@ void WorkerPool::CloseSession(std::uint32_t windowsSession, std::uint64_t sessio
     Connection worker;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      const auto it = seats_.find(windowsSession);
-      if (it == seats_.end()) return;
-      Seat& seat = it->second;
-      if (seat.openSessions > 0) --seat.openSessions;
-      seat.lastUse = clock_();
-      if (seat.worker && seat.worker->Generation() == openedOn) worker = seat.worker;
+      const auto it = byWindowsSession_.find(windowsSession);
+      if (it == byWindowsSession_.end()) return;
+      WindowsSessionWorker& entry = it->second;
+      if (entry.openSessions > 0) --entry.openSessions;
+      entry.lastUse = clock_();
+      if (entry.worker && entry.worker->Generation() == openedOn) worker = entry.worker;
     }
     if (worker) worker->CloseSession(session);
   } catch (...) {  // the worker keeps a session it no longer needs until it ends
   }
 }
 
-WorkerPool::Connection WorkerPool::Usable(Seat& seat, const Caller& caller,
+WorkerPool::Connection WorkerPool::Usable(WindowsSessionWorker& entry, const Caller& caller,
                                           std::vector<Connection>& done) {
-  if (!seat.worker) return nullptr;
-  if (!seat.worker->Ended() && seat.userSid == caller.userSid) return seat.worker;
-  done.push_back(std::move(seat.worker));
+  if (!entry.worker) return nullptr;
+  if (!entry.worker->Ended() && entry.userSid == caller.userSid) return entry.worker;
+  done.push_back(std::move(entry.worker));
   return nullptr;
 }
 
@@ -93,9 +94,9 @@ WorkerPool::Connection WorkerPool::Acquire(const Caller& caller) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopped_) return nullptr;
-    Seat& seat = seats_[caller.windowsSession];
-    worker = Usable(seat, caller, done);
-    starting = seat.starting;
+    WindowsSessionWorker& entry = byWindowsSession_[caller.windowsSession];
+    worker = Usable(entry, caller, done);
+    starting = entry.starting;
   }
   EndAll(done, kOtherUser);
   if (worker) return worker;
@@ -106,7 +107,7 @@ WorkerPool::Connection WorkerPool::Acquire(const Caller& caller) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopped_) return nullptr;
-    worker = Usable(seats_[caller.windowsSession], caller, done);
+    worker = Usable(byWindowsSession_[caller.windowsSession], caller, done);
   }
   EndAll(done, kOtherUser);
   if (worker) return worker;
@@ -116,9 +117,9 @@ WorkerPool::Connection WorkerPool::Acquire(const Caller& caller) {
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!stopped_) {
-      Seat& seat = seats_[caller.windowsSession];
-      seat.worker = worker;
-      seat.userSid = caller.userSid;
+      WindowsSessionWorker& entry = byWindowsSession_[caller.windowsSession];
+      entry.worker = worker;
+      entry.userSid = caller.userSid;
       return worker;
     }
   }
@@ -151,28 +152,29 @@ WorkerPool::Connection WorkerPool::Start(const Caller& caller) {
   return worker;
 }
 
-CallOutcome WorkerPool::Call(const Caller& caller, std::uint64_t session, std::uint64_t& openedOn,
+SessionCall WorkerPool::Call(const Caller& caller, std::uint64_t session, std::uint64_t openedOn,
                              std::string_view method, const std::vector<ipc::Value>& args,
-                             const Abandoned& abandoned) {
+                             const CallContext& context) {
   const CallInFlight counted(*this, caller.windowsSession);
   // A worker found ended before anything was sent to it gives way to a new one, once.
   for (int attempt = 0; attempt < 2; ++attempt) {
     const Connection worker = Acquire(caller);
     if (!worker) break;
-    bool sent = false;
-    CallOutcome outcome = worker->Call(session, openedOn, method, args, sent, abandoned);
-    if (sent || outcome.status != CallStatus::WorkerEnded) return outcome;
+    WorkerConnection::Delivery delivery = worker->Call(session, openedOn, method, args, context);
+    if (delivery.sent || delivery.call.outcome.status != CallStatus::WorkerEnded) {
+      return std::move(delivery.call);
+    }
   }
-  return {CallStatus::Unavailable, {}, 0};
+  return {{CallStatus::Unavailable, {}, 0}, openedOn};
 }
 
 bool WorkerPool::StillServes(const Caller& caller, std::uint64_t openedOn) {
   const std::lock_guard<std::mutex> hold(lock_);
-  const auto it = seats_.find(caller.windowsSession);
-  if (stopped_ || it == seats_.end()) return false;
-  const Seat& seat = it->second;
-  return seat.worker && seat.worker->Generation() == openedOn && !seat.worker->Ended() &&
-         seat.userSid == caller.userSid;
+  const auto it = byWindowsSession_.find(caller.windowsSession);
+  if (stopped_ || it == byWindowsSession_.end()) return false;
+  const WindowsSessionWorker& entry = it->second;
+  return entry.worker && entry.worker->Generation() == openedOn && !entry.worker->Ended() &&
+         entry.userSid == caller.userSid;
 }
 
 std::shared_ptr<ReaderWatcher> WorkerPool::WatchReaders(const Caller& caller) {
@@ -186,16 +188,16 @@ void WorkerPool::RetireIdle() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     const auto now = clock_();
-    for (auto it = seats_.begin(); it != seats_.end();) {
-      Seat& seat = it->second;
-      if (seat.worker && seat.worker->Ended()) {
-        ended.push_back(std::move(seat.worker));
-      } else if (seat.worker && seat.callsInFlight == 0 && seat.openSessions == 0 &&
-                 now - seat.lastUse >= limits_.idle) {
-        idle.push_back(std::move(seat.worker));
+    for (auto it = byWindowsSession_.begin(); it != byWindowsSession_.end();) {
+      WindowsSessionWorker& entry = it->second;
+      if (entry.worker && entry.worker->Ended()) {
+        ended.push_back(std::move(entry.worker));
+      } else if (entry.worker && entry.callsInFlight == 0 && entry.openSessions == 0 &&
+                 now - entry.lastUse >= limits_.idle) {
+        idle.push_back(std::move(entry.worker));
       }
-      const bool unused = !seat.worker && seat.openSessions == 0 && seat.callsInFlight == 0;
-      it = unused ? seats_.erase(it) : std::next(it);
+      const bool unused = !entry.worker && entry.openSessions == 0 && entry.callsInFlight == 0;
+      it = unused ? byWindowsSession_.erase(it) : std::next(it);
     }
   }
   for (const auto& worker : idle) worker->End("closed after its idle time", false);
@@ -205,8 +207,9 @@ void WorkerPool::EndWindowsSession(std::uint32_t windowsSession) {
   std::vector<Connection> done;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    const auto it = seats_.find(windowsSession);
-    if (it != seats_.end() && it->second.worker) done.push_back(std::move(it->second.worker));
+    const auto it = byWindowsSession_.find(windowsSession);
+    if (it != byWindowsSession_.end() && it->second.worker)
+      done.push_back(std::move(it->second.worker));
   }
   EndAll(done, "ended: its user signed off");
 }
@@ -216,8 +219,8 @@ void WorkerPool::StopAll() {
   {
     std::lock_guard<std::mutex> hold(lock_);
     stopped_ = true;
-    for (auto& [windowsSession, seat] : seats_) {
-      if (seat.worker) done.push_back(std::move(seat.worker));
+    for (auto& [windowsSession, entry] : byWindowsSession_) {
+      if (entry.worker) done.push_back(std::move(entry.worker));
     }
   }
   EndAll(done, "ended: the service stops");

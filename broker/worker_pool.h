@@ -37,10 +37,10 @@ class WorkerPool {
 
   // Runs a method in the worker of the caller's Windows session, starting one when there is none
   // (or when the one there belongs to another user). `openedOn` is the generation of the worker
-  // that knows `session` (0: none yet); the call updates it.
-  CallOutcome Call(const Caller& caller, std::uint64_t session, std::uint64_t& openedOn,
+  // that knows `session` (0: none yet); the answer tells the one that knows it now.
+  SessionCall Call(const Caller& caller, std::uint64_t session, std::uint64_t openedOn,
                    std::string_view method, const std::vector<ipc::Value>& args,
-                   const Abandoned& abandoned = {});
+                   const CallContext& context = {});
 
   // Whether the worker of generation `openedOn` still runs for the caller: the engine session
   // opened there is then still the one it holds.
@@ -61,7 +61,8 @@ class WorkerPool {
 
  private:
   using Connection = std::shared_ptr<WorkerConnection>;
-  struct Seat {
+  // The worker of one Windows session and what keeps it.
+  struct WindowsSessionWorker {
     Connection worker;
     std::string userSid;  // whom the worker runs as
     std::size_t openSessions = 0;
@@ -74,15 +75,16 @@ class WorkerPool {
   // The running worker for the caller, started when needed; null when none can be had.
   Connection Acquire(const Caller& caller);
   Connection Start(const Caller& caller);
-  // The seat's worker if it can take the caller's calls; else moves an unusable one to `done`.
-  static Connection Usable(Seat& seat, const Caller& caller, std::vector<Connection>& done);
+  // The entry's worker if it can take the caller's calls; else moves an unusable one to `done`.
+  static Connection Usable(WindowsSessionWorker& entry, const Caller& caller,
+                           std::vector<Connection>& done);
 
   WorkerStarter& starter_;
   ServiceLog& log_;
   SteadyClock clock_;
   const WorkerLimits limits_;
   std::mutex lock_;
-  std::map<std::uint32_t, Seat> seats_;  // by Windows session
+  std::map<std::uint32_t, WindowsSessionWorker> byWindowsSession_;
   std::uint64_t nextGeneration_ = 1;
   std::uint64_t nextSession_ = 1;
   bool stopped_ = false;

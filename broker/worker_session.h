@@ -1,5 +1,5 @@
-// The router's sessions, run by the workers: each service session is one engine session in the
-// worker of its Windows session, under a number unique in the service.
+// The page protocol's sessions, run by the workers: each service session is one engine session in
+// the worker of its Windows session, under a number unique in the service.
 //
 // A worker that ended takes its engine sessions with it. The next call of such a session goes to
 // the new worker, which is told to open the session first: the call then runs in a fresh engine
@@ -30,7 +30,7 @@ class WorkerSession final : public MethodSession {
   WorkerSession& operator=(const WorkerSession&) = delete;
 
   CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>& args,
-                   const Abandoned& abandoned = {}) override;
+                   const CallContext& context = {}) override;
   std::shared_ptr<ReaderWatcher> WatchReaders() override { return pool_.WatchReaders(caller_); }
 
  private:

@@ -1,19 +1,19 @@
-// Turns one request into one answer: the Host and Origin checks, CORS, the routes of the
-// interface, sessions and method calls. The caller has been identified by then; a connection
-// whose caller was refused gets RefuseCaller's answer to every request.
+// The page protocol over HTTP: the Host check, CORS, the preflight, the routes of the interface
+// onto what a page asks, and the answers to refused callers and to requests the parser refused.
+// The caller has been identified by then; a connection whose caller was refused gets
+// RefuseCaller's answer to every request.
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
+#include <string_view>
 
-#include "protocol/caller.h"
-#include "protocol/diagnostics_route.h"
 #include "https/http_request.h"
 #include "https/http_response.h"
+#include "protocol/call_context.h"
+#include "protocol/caller.h"
 #include "protocol/method_runner.h"
-#include "protocol/origin_lock.h"
-#include "https/reader_stream.h"
+#include "protocol/page_protocol.h"
 #include "protocol/refusal_log.h"
 #include "protocol/service_clock.h"
 #include "protocol/service_log.h"
@@ -23,13 +23,22 @@ namespace qardex::service {
 
 // How long a browser may keep a preflight answer.
 inline constexpr int kPreflightMaxAgeSeconds = 600;
-// How long a call waits for the previous call of its session, as a worker waits for the card.
-inline constexpr std::chrono::milliseconds kSessionCallWait{30'000};
-// When a page is told to try a busy card again.
-inline constexpr int kBusyRetryAfterSeconds = 5;
 
-// The ports the administrator lists for pages on http://localhost, as they are now.
-using LocalhostPortsSource = std::function<sitelock::LocalhostPorts()>;
+struct HttpRoute {
+  std::string_view path;  // "/"-separated; "*" stands for one segment: the session, the method
+  std::string_view method;
+  PageAsk ask;
+};
+
+// The first route whose path matches a request's path owns it: another method gets 405.
+inline constexpr HttpRoute kHttpRoutes[] = {
+    {"/v1/version", "GET", PageAsk::Version},
+    {"/v1/diagnostics", "GET", PageAsk::Diagnostics},
+    {"/v1/session", "POST", PageAsk::OpenSession},
+    {"/v1/session/*", "DELETE", PageAsk::CloseSession},
+    {"/v1/session/*/events", "GET", PageAsk::WatchReaders},
+    {"/v1/session/*/*", "POST", PageAsk::CallMethod},
+};
 
 class Router {
  public:
@@ -57,23 +66,12 @@ class Router {
   HttpResponse Refuse(int status, const HttpRequest& partial);
 
  private:
-  HttpResponse Route(const HttpRequest& request, const SessionOwner& owner, const Caller& caller,
-                     HttpResponse response, const Abandoned& abandoned);
-  HttpResponse WatchReaders(std::string_view sessionId, const SessionOwner& owner,
-                            HttpResponse response);
-  HttpResponse CallMethod(const HttpRequest& request, const SessionOwner& owner,
-                          std::string_view sessionId, std::string_view methodName,
-                          HttpResponse response, const Abandoned& abandoned);
-  OriginCheck CheckOriginOf(const HttpRequest& request) const;
+  HttpResponse Route(const HttpRequest& request, const Caller& caller, HttpResponse response,
+                     const Abandoned& abandoned);
 
-  MethodProvider& provider_;
-  SessionTable& sessions_;
+  PageProtocol protocol_;
   RefusalLog refusals_;
-  const std::chrono::milliseconds sessionCallWait_;
   const std::string hostHeader_;
-  const LocalhostPortsSource localhostPorts_;
-  WatcherSeats watchers_;
-  DiagnosticsProbe diagnostics_;
 };
 
 }  // namespace qardex::service

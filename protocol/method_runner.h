@@ -1,16 +1,16 @@
-// What the router needs from whatever runs the methods: sessions that each hold what one control
-// holds (lastError, the random generator seeded when the session is made), opened for a caller.
+// What the page protocol needs from whatever runs the methods: sessions that each hold what one
+// control holds (lastError, the random generator seeded when the session is made), opened for a
+// caller.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
 #include "ipc/method_table.h"
+#include "protocol/call_context.h"
 #include "protocol/caller.h"
-#include "protocol/reader_hub.h"
+#include "protocol/reader_events.h"
 
 namespace qardex::service {
 
@@ -28,18 +28,12 @@ struct CallOutcome {
   std::int32_t lastError = 0;
 };
 
-// Whether the caller has gone (its connection closed): a call that still waits for its turn or
-// for the card is then given up, so that it never takes the card from the next caller.
-using Abandoned = std::function<bool()>;
-// How often a waiting call asks.
-inline constexpr std::chrono::milliseconds kAbandonPoll{250};
-
 class MethodSession {
  public:
   virtual ~MethodSession() = default;
   // The arguments already fit the method. Calls of one session never overlap.
   virtual CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>& args,
-                           const Abandoned& abandoned = {}) = 0;
+                           const CallContext& context = {}) = 0;
   // A watcher of the readers this session's calls use; null when they cannot be watched.
   virtual std::shared_ptr<ReaderWatcher> WatchReaders() { return nullptr; }
 };

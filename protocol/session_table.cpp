@@ -35,7 +35,7 @@ SessionTable::SessionTable(SteadyClock clock, RandomSource random, std::size_t c
 void SessionTable::DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped) {
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (now - it->second.lastUse >= idleLimit_) {
-      dropped.push_back(std::move(it->second.slot));
+      dropped.push_back(std::move(it->second.live));
       it = entries_.erase(it);
     } else {
       ++it;
@@ -79,14 +79,14 @@ SessionTable::Opened SessionTable::Open(
     id = crypto::HexLower(bytes, sizeof bytes);
   } while (entries_.count(id) != 0);
 
-  auto slot = std::make_shared<SessionSlot>();
-  slot->session = make();
-  if (!slot->session) return {OpenStatus::Unavailable, {}};
-  entries_.emplace(id, Entry{owner, std::move(slot), now});
+  auto live = std::make_shared<LiveSession>();
+  live->session = make();
+  if (!live->session) return {OpenStatus::Unavailable, {}};
+  entries_.emplace(id, Entry{owner, std::move(live), now});
   return {OpenStatus::Opened, id};
 }
 
-std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const SessionOwner& caller) {
+std::shared_ptr<LiveSession> SessionTable::Find(std::string_view id, const SessionOwner& caller) {
   const SessionOwner owner = Keyed(caller);
   Dropped dropped;
   std::lock_guard<std::mutex> hold(lock_);
@@ -95,7 +95,7 @@ std::shared_ptr<SessionSlot> SessionTable::Find(std::string_view id, const Sessi
   const auto it = entries_.find(id);
   if (it == entries_.end() || !(it->second.owner == owner)) return nullptr;
   it->second.lastUse = now;
-  return it->second.slot;
+  return it->second.live;
 }
 
 bool SessionTable::Close(std::string_view id, const SessionOwner& caller) {
@@ -105,7 +105,7 @@ bool SessionTable::Close(std::string_view id, const SessionOwner& caller) {
   DropExpired(clock_(), dropped);
   const auto it = entries_.find(id);
   if (it == entries_.end() || !(it->second.owner == owner)) return false;
-  dropped.push_back(std::move(it->second.slot));
+  dropped.push_back(std::move(it->second.live));
   entries_.erase(it);
   return true;
 }

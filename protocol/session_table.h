@@ -43,9 +43,9 @@ struct SessionOwner {
   }
 };
 
-// One session; its calls take `calls` so that they never overlap.
-struct SessionSlot {
-  std::timed_mutex calls;
+// One open session; its calls take their `turn` so that they never overlap.
+struct LiveSession {
+  std::timed_mutex turn;
   std::unique_ptr<MethodSession> session;
 };
 
@@ -68,7 +68,7 @@ class SessionTable {
               const std::function<std::unique_ptr<MethodSession>()>& make);
 
   // The live session of that id and owner, its idle time restarted; null otherwise.
-  std::shared_ptr<SessionSlot> Find(std::string_view id, const SessionOwner& owner);
+  std::shared_ptr<LiveSession> Find(std::string_view id, const SessionOwner& owner);
 
   // Ends the session of that id and owner; false when there is none.
   bool Close(std::string_view id, const SessionOwner& owner);
@@ -82,10 +82,10 @@ class SessionTable {
  private:
   struct Entry {
     SessionOwner owner;
-    std::shared_ptr<SessionSlot> slot;
+    std::shared_ptr<LiveSession> live;
     std::chrono::steady_clock::time_point lastUse;
   };
-  using Dropped = std::vector<std::shared_ptr<SessionSlot>>;
+  using Dropped = std::vector<std::shared_ptr<LiveSession>>;
   // Moves the expired sessions to `dropped`: the caller ends them once the lock is released,
   // since ending one tells its worker.
   void DropExpired(std::chrono::steady_clock::time_point now, Dropped& dropped);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "protocol/reader_hub.h"
-#include "https/reader_stream.h"
+#include "broker/reader_hub.h"
 
 namespace qardex::service {
 namespace {
@@ -13,8 +12,9 @@ using Lines = std::vector<std::string>;
 
 Lines Drain(ReaderWatcher& watcher) {
   Lines got;
-  std::string json;
-  while (watcher.Next(json, std::chrono::milliseconds(0)) == Status::Message) got.push_back(json);
+  for (auto next = watcher.Wait({}); next.status == Status::Event; next = watcher.Wait({})) {
+    got.push_back(ReaderEventJson(next.event));
+  }
   return got;
 }
 
@@ -59,12 +59,11 @@ TEST(ReaderHub, AWatcherEndsWhenItFallsBehindOrItsWorkerEnds) {
     hub->Apply({i % 2 ? Kind::CardRemoved : Kind::ReaderAdded, 0, false, u"R"});
     Drain(*other);
   }
-  std::string json;
   EXPECT_EQ(Drain(*slow).size(), kMaxQueuedReaderEvents);
-  EXPECT_EQ(slow->Next(json, std::chrono::milliseconds(0)), Status::Ended);
-  EXPECT_EQ(other->Next(json, std::chrono::milliseconds(0)), Status::Nothing);
+  EXPECT_EQ(slow->Wait({}).status, Status::Ended);
+  EXPECT_EQ(other->Wait({}).status, Status::Nothing);
   hub->Close();
-  EXPECT_EQ(other->Next(json, std::chrono::milliseconds(0)), Status::Ended);
+  EXPECT_EQ(other->Wait({}).status, Status::Ended);
   EXPECT_EQ(hub->Subscribe(), nullptr);
 }
 
@@ -80,21 +79,6 @@ TEST(ReaderHub, ReportsBeyondTheBoundsAreRefused) {
   for (std::size_t i = 0; i < kMaxReaders; ++i) ASSERT_TRUE(added(std::u16string(i + 1, u'x')));
   EXPECT_TRUE(added(u"x")) << "a reader reported again adds nothing";
   EXPECT_FALSE(added(u"one more"));
-}
-
-// Watchers are bounded per service session, per Windows session and overall.
-TEST(WatcherSeats, EachBoundHoldsAndSeatsComeBack) {
-  WatcherSeats seats(2, 5, 3);
-  std::vector<std::unique_ptr<WatcherSeats::Seat>> held;
-  const auto take = [&](const char* session, std::uint32_t windowsSession) {
-    held.push_back(seats.Take(session, windowsSession));
-    return held.back() != nullptr;
-  };
-  EXPECT_TRUE(take("a", 1) && take("a", 1) && !take("a", 1) && take("b", 1));
-  EXPECT_FALSE(take("c", 1)) << "the Windows session's bound over its service sessions";
-  EXPECT_TRUE(take("d", 2) && take("e", 3) && !take("f", 4));
-  held.front().reset();
-  EXPECT_TRUE(take("c", 1));
 }
 
 }  // namespace

@@ -230,7 +230,7 @@ TEST_F(RouterTest, CallsWithoutAResultAnswerWhyAndRefusedCallersGet403) {
   }
   // The session's previous call runs on past the wait.
   const std::string id = NewSession();
-  const std::lock_guard<std::timed_mutex> running(sessions.Find(id, kPageOwner)->calls);
+  const std::lock_guard<std::timed_mutex> running(sessions.Find(id, kPageOwner)->turn);
   EXPECT_EQ(std::async(std::launch::async, [&] { return CallBasic(id).status; }).get(), 503);
 
   const Answer refused = Send("POST", "/v1/session", "", kPage, kHost,
@@ -239,6 +239,63 @@ TEST_F(RouterTest, CallsWithoutAResultAnswerWhyAndRefusedCallersGet403) {
   EXPECT_EQ(refused.body, R"({"error":"caller not allowed"})");
   EXPECT_TRUE(refused.Has("Access-Control-Allow-Origin: https://www.qardex.example\r\n"));
   EXPECT_TRUE(log.Has(RefusalText(CallerRefusal::SystemSession)));
+}
+
+// The protocol answers each ask, with no HTTP, exactly what the HTTP binding sends.
+TEST_F(RouterTest, EachAskIsAnsweredAsOverHttp) {
+  PageProtocol protocol{provider, sessions, 100ms};
+  const std::string id = NewSession(), call = "/v1/session/" + id + "/";
+  const std::string unknown(32, 'f');
+  const struct {
+    PageAsk ask;
+    std::string session;
+    const char* method;
+    const char* body;
+    const char* verb;
+    std::string target;
+  } cases[] = {
+      {PageAsk::Version, "", "", "", "GET", "/v1/version"},
+      {PageAsk::Diagnostics, "", "", "", "GET", "/v1/diagnostics"},
+      {PageAsk::CallMethod, id, "GetVersion", R"({"args":[]})", "POST", call + "GetVersion"},
+      {PageAsk::CallMethod, id, "getbasic", R"({"args":[]})", "POST", call + "getbasic"},
+      {PageAsk::CallMethod, id, "EnCrypt", R"({"args":[5]})", "POST", call + "EnCrypt"},
+      {PageAsk::CallMethod, id, "EnCrypt", R"({"args":["a" )", "POST", call + "EnCrypt"},
+      {PageAsk::CallMethod, unknown, "GetBasic", "", "POST",
+       "/v1/session/" + unknown + "/GetBasic"},
+      {PageAsk::WatchReaders, unknown, "", "", "GET", "/v1/session/" + unknown + "/events"},
+      {PageAsk::CloseSession, unknown, "", "", "DELETE", "/v1/session/" + unknown},
+  };
+  for (const auto& c : cases) {
+    const PageAnswer answer = protocol.Answer(
+        {"https://www.qardex.example", kAlice.caller, c.ask, c.session, c.method, c.body, {}});
+    const Answer http = Send(c.verb, c.target, c.body);
+    EXPECT_EQ(answer.status, http.status) << c.target;
+    EXPECT_EQ(answer.body, http.body) << c.target;
+  }
+  EXPECT_EQ(protocol.Answer({"https://evil.example", kAlice.caller}).body,
+            Send("GET", "/v1/version", "", "Origin: https://evil.example\r\n").body);
+
+  // A call waiting for its session's turn is given up once its caller has gone.
+  PageProtocol patient{provider, sessions, 20s};
+  const std::lock_guard<std::timed_mutex> running(sessions.Find(id, kPageOwner)->turn);
+  const auto start = std::chrono::steady_clock::now();
+  const PageAnswer gone =
+      patient.Answer({"https://www.qardex.example", kAlice.caller, PageAsk::CallMethod, id,
+                      "GetBasic", R"({"args":[]})", CallContext([] { return true; })});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_EQ(gone.status, 503);
+  EXPECT_EQ(gone.retryAfterSeconds, kBusyRetryAfterSeconds);
+}
+
+// A route asked with another method is refused with the method it takes.
+TEST_F(RouterTest, TheAllowOfA405NamesTheRoutesMethod) {
+  for (const HttpRoute& route : kHttpRoutes) {
+    std::string target(route.path);
+    for (std::size_t at; (at = target.find('*')) != std::string::npos;) target.replace(at, 1, "x");
+    const Answer answer = Send(route.method == "POST" ? "GET" : "POST", target);
+    EXPECT_EQ(answer.status, 405) << target;
+    EXPECT_TRUE(answer.Has("\r\nAllow: " + std::string(route.method) + ", OPTIONS")) << target;
+  }
 }
 
 // A flood of refused requests leaves a few lines a minute per cause: one per connection at
@@ -334,7 +391,7 @@ namespace {
 struct ProbeCounter final : MethodProvider {
   struct Answers final : MethodSession {
     CallOutcome Call(const ipc::MethodSignature& method, const std::vector<ipc::Value>&,
-                     const Abandoned&) override {
+                     const CallContext&) override {
       return {CallStatus::Ok, ipc::Value{method.result, u"R", 0}, 0};
     }
   };

@@ -11,7 +11,7 @@ using namespace std::chrono_literals;
 
 struct NoCalls : MethodSession {
   CallOutcome Call(const ipc::MethodSignature&, const std::vector<ipc::Value>&,
-                   const Abandoned&) override {
+                   const CallContext&) override {
     return {};
   }
 };

@@ -1,4 +1,4 @@
-#include "protocol/diagnostics_route.h"
+#include "protocol/diagnostics.h"
 
 #include <algorithm>
 #include <iterator>
@@ -62,16 +62,15 @@ std::string DiagnosticsProbe::Reusable(const Key& key) {
 }
 
 DiagnosticsAnswer DiagnosticsProbe::Gather(MethodProvider& provider, const Caller& caller,
-                                           const Abandoned& abandoned) {
+                                           const CallContext& context) {
   const Key key{caller.windowsSession, caller.userSid};
   if (std::string body = Reusable(key); !body.empty()) return {CallStatus::Ok, std::move(body)};
   std::unique_lock<std::timed_mutex> turn(probing_, std::defer_lock);
-  const auto until = std::chrono::steady_clock::now() + wait_;
-  while (!turn.try_lock_until(std::min(until, std::chrono::steady_clock::now() + kAbandonPoll))) {
-    if (std::chrono::steady_clock::now() >= until || (abandoned && abandoned())) {
-      return {CallStatus::Busy, {}};
-    }
-  }
+  const auto waited = context.WaitFor(std::chrono::steady_clock::now() + wait_,
+                                      [&](std::chrono::steady_clock::time_point sliceEnd) {
+                                        return turn.try_lock_until(sliceEnd);
+                                      });
+  if (waited != CallContext::Waited::Ready) return {CallStatus::Busy, {}};
   // The probe this request waited for may have been for the same user.
   if (std::string body = Reusable(key); !body.empty()) return {CallStatus::Ok, std::move(body)};
   DiagnosticsAnswer answer = GatherDiagnostics(provider, caller);

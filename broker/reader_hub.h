@@ -1,8 +1,8 @@
 // The readers and cards as one worker reports them, and the watchers that follow them. The
 // worker watches only while at least one watcher is subscribed; the first watcher switches the
 // worker's watch on, the last one to leave switches it off. A watcher first gets the whole state
-// (once the worker has reported it), then every change, each as one JSON object; a watcher that
-// lets too many pile up, or whose worker ended, is ended.
+// (once the worker has reported it), then every change; a watcher that lets too many pile up, or
+// whose worker ended, is ended.
 #pragma once
 
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ipc/message.h"
+#include "protocol/reader_events.h"
 
 namespace qardex::service {
 
@@ -29,26 +30,25 @@ inline constexpr std::size_t kMaxReaderNameUnits = 256;
 
 class ReaderHub;
 
-// One watcher's queue of JSON texts. Ends when its worker ends or it falls too far behind.
-class ReaderWatcher {
+// One watcher's queue of events.
+class HubWatcher final : public ReaderWatcher {
  public:
-  explicit ReaderWatcher(std::shared_ptr<ReaderHub> hub) : hub_(std::move(hub)) {}
+  explicit HubWatcher(std::shared_ptr<ReaderHub> hub) : hub_(std::move(hub)) {}
   // Leaves the hub (the last watcher's leaving switches the worker's watch off).
-  ~ReaderWatcher();
-  ReaderWatcher(const ReaderWatcher&) = delete;
-  ReaderWatcher& operator=(const ReaderWatcher&) = delete;
+  ~HubWatcher() override;
+  HubWatcher(const HubWatcher&) = delete;
+  HubWatcher& operator=(const HubWatcher&) = delete;
 
-  enum class Status { Message, Nothing, Ended };
-  Status Next(std::string& json, std::chrono::milliseconds limit);
+  Next Wait(std::chrono::milliseconds limit) override;
 
  private:
   friend class ReaderHub;
-  void Push(std::string json);  // with the hub's lock held
-  void End();                   // with the hub's lock held
+  void Push(ReaderEvent event);  // with the hub's lock held
+  void End();                    // with the hub's lock held
 
   const std::shared_ptr<ReaderHub> hub_;
   std::condition_variable ready_;
-  std::deque<std::string> queue_;
+  std::deque<ReaderEvent> queue_;
   bool ended_ = false;
   bool started_ = false;  // has had the state
 };
@@ -71,23 +71,17 @@ class ReaderHub : public std::enable_shared_from_this<ReaderHub> {
   void Detach();
 
  private:
-  friend class ReaderWatcher;
-  struct Reader {
-    std::u16string name;
-    bool card = false;
-    bool hc = false;
-  };
-  void Leave(ReaderWatcher* watcher);
-  std::string StateJson() const;
+  friend class HubWatcher;
+  void Leave(HubWatcher* watcher);
 
   std::mutex switching_;  // taken before lock_: the worker hears on and off in order
   Switch switch_;
 
   std::mutex lock_;
   bool closed_ = false;
-  std::list<ReaderWatcher*> watchers_;
+  std::list<HubWatcher*> watchers_;
   bool synced_ = false;
-  std::vector<Reader> readers_;  // in PC/SC's order
+  ReaderState state_;  // the readers in PC/SC's order
 };
 
 }  // namespace qardex::service

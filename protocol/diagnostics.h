@@ -1,4 +1,4 @@
-// GET /v1/diagnostics: what a page may know about the set-up without learning anything about the
+// Diagnostics: what a page may know about the set-up without learning anything about the
 // person: the service's version, how many readers there are, whether one of them holds an HC
 // card and whether the authentication server can be reached. The answers come from a worker for
 // the caller, through a session of their own that ends with the request.
@@ -11,13 +11,13 @@
 #include <string>
 #include <utility>
 
+#include "protocol/call_context.h"
 #include "protocol/caller.h"
 #include "protocol/method_runner.h"
 #include "protocol/service_clock.h"
 
 namespace qardex::service {
 
-inline constexpr char kDiagnosticsPath[] = "/v1/diagnostics";
 // An answer is given again for this long instead of asking the card anew.
 inline constexpr std::chrono::seconds kDiagnosticsReuse{2};
 // How long a request waits for the probe another request runs (its ServiceStatus may wait on
@@ -40,7 +40,7 @@ class DiagnosticsProbe {
   explicit DiagnosticsProbe(SteadyClock clock, std::chrono::milliseconds wait = kDiagnosticsWait);
 
   DiagnosticsAnswer Gather(MethodProvider& provider, const Caller& caller,
-                           const Abandoned& abandoned = {});
+                           const CallContext& context = {});
 
  private:
   using Key = std::pair<std::uint32_t, std::string>;  // Windows session, user
