@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "ipc/frame_pump.h"
-#include "broker/reader_hub.h"
+#include "protocol/reader_hub.h"
 #include "ipc/message.h"
 #include "protocol/method_runner.h"
 #include "protocol/service_log.h"

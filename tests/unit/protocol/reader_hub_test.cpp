@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "broker/reader_hub.h"
+#include "protocol/reader_hub.h"
 
 namespace qardex::service {
 namespace {

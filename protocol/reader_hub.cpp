@@ -1,4 +1,4 @@
-#include "broker/reader_hub.h"
+#include "protocol/reader_hub.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,8 +1,8 @@
-// The readers and cards as one worker reports them, and the watchers that follow them. The
-// worker watches only while at least one watcher is subscribed; the first watcher switches the
-// worker's watch on, the last one to leave switches it off. A watcher first gets the whole state
-// (once the worker has reported it), then every change; a watcher that lets too many pile up, or
-// whose worker ended, is ended.
+// The readers and cards as one watch reports them (a worker's, or this process's own), and the
+// watchers that follow them. The watch runs only while at least one watcher is subscribed; the
+// first watcher switches it on, the last one to leave switches it off. A watcher first gets the
+// whole state (once the watch has reported it), then every change; a watcher that lets too many
+// pile up, or whose watch ended, is ended.
 #pragma once
 
 #include <chrono>
