@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/unwatched_thread_win.h"
 #include "https/connection_loop.h"
 
 namespace qardex::service {
@@ -140,25 +141,6 @@ class TlsSocketStream final : public ByteStream {
   char buffer_[16384];
 };
 
-DWORD WINAPI RunHandedOver(void* parameter) {
-  const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(parameter));
-  (*work)();
-  return 0;
-}
-
-// Runs `work` (which lets nothing escape) on a thread of its own that nobody waits for. Not
-// std::thread(...).detach(): with this toolchain's thread library a thread that ends before its
-// creator detaches it can leave its bookkeeping to the next new thread, which then starts
-// without its argument (a crash seen when 200 connections came and closed at once).
-bool StartUnwatched(std::function<void()> work) {
-  auto handOver = std::make_unique<std::function<void()>>(std::move(work));
-  const HANDLE thread = CreateThread(nullptr, 0, RunHandedOver, handOver.get(), 0, nullptr);
-  if (thread == nullptr) return false;
-  handOver.release();  // the thread owns it now
-  CloseHandle(thread);
-  return true;
-}
-
 std::uint16_t PortOf(const sockaddr_in& address) { return ntohs(address.sin_port); }
 
 // The caller behind the connection. Only a peer on 127.0.0.1 is looked up: the system's table
@@ -231,8 +213,8 @@ void HttpsServer::Serve(const std::atomic<bool>& stop) {
     bool started = false;
     try {
       auto owned = std::make_shared<SocketHandle>(accepted.Release());
-      started =
-          StartUnwatched([owned, place, &stop, context = context_, connections = connections_] {
+      started = common::StartUnwatched(
+          [owned, place, &stop, context = context_, connections = connections_] {
             try {
               ServeSocket(owned->Release(), *context, stop, *connections, *place);
             } catch (...) {

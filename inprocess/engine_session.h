@@ -1,7 +1,9 @@
-// What the worker needs from whatever runs the methods: sessions that each hold what one control
-// holds (lastError, the random generator seeded when the session is made).
+// The methods as this process runs them: sessions that each hold what one control holds
+// (lastError, the random generator seeded when the session is made), one card transaction at a
+// time among them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -10,6 +12,10 @@
 #include "ipc/method_table.h"
 
 namespace qardex::inprocess {
+
+// How long a call waits for the card to be free (and, in the worker, first for its session's
+// previous call); then it is answered Busy without running.
+inline constexpr std::chrono::milliseconds kCardWait = std::chrono::seconds(30);
 
 struct MethodResult {
   ipc::Value result;  // of the method's result type

@@ -31,7 +31,7 @@ inline constexpr std::size_t kMaxCalls = 32;
 inline constexpr std::size_t kMaxSessions = 256;
 // How long a call waits for its session's previous call to end and, when it uses the card, for
 // the card to be free; then it is answered Busy without running.
-inline constexpr std::chrono::milliseconds kCardWait = std::chrono::seconds(30);
+using inprocess::kCardWait;
 // How long the loop, once the pipe is done, waits for calls still running.
 inline constexpr std::chrono::milliseconds kDrainWait = std::chrono::seconds(5);
 // How long one read waits before the loop looks whether a reply found the pipe broken.

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "qardex_constants.h"
-#include "service/localhost_policy.h"
+#include "protocol/localhost_policy.h"
 #include "protocol/origin_lock.h"
 #include "tests/unit/fakes/fake_worker.h"
 

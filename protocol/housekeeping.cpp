@@ -1,4 +1,4 @@
-#include "service/housekeeping.h"
+#include "protocol/housekeeping.h"
 
 #include <algorithm>
 

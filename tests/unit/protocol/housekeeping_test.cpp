@@ -8,7 +8,7 @@
 
 #include "broker/worker_session.h"
 #include "protocol/crypto_random.h"
-#include "service/housekeeping.h"
+#include "protocol/housekeeping.h"
 #include "service/service_chores.h"
 #include "tests/unit/fakes/fake_worker.h"
 

@@ -1,4 +1,4 @@
-#include "service/localhost_policy.h"
+#include "protocol/localhost_policy.h"
 
 #include <utility>
 
