@@ -272,7 +272,10 @@ TEST_F(RouterTest, EachAskIsAnsweredAsOverHttp) {
     EXPECT_EQ(answer.status, http.status) << c.target;
     EXPECT_EQ(answer.body, http.body) << c.target;
   }
-  EXPECT_EQ(protocol.Answer({"https://evil.example", kAlice.caller}).body,
+  PageRequest unlisted;
+  unlisted.origin = "https://evil.example";
+  unlisted.caller = kAlice.caller;
+  EXPECT_EQ(protocol.Answer(unlisted).body,
             Send("GET", "/v1/version", "", "Origin: https://evil.example\r\n").body);
 
   // A call waiting for its session's turn is given up once its caller has gone.
