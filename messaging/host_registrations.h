@@ -19,7 +19,7 @@ struct BrowserRegistration {
   std::wstring key;      // below the root, without a leading backslash
 };
 
-// Chrome (Brave reads Chrome's keys too), Chromium, Edge and Firefox, in that order.
+// Chrome, Chromium, Edge and Firefox, in that order.
 const std::vector<BrowserRegistration>& HostRegistrations();
 
 // The manifest each family reads, as shipped beside QARDEXHost.exe.
