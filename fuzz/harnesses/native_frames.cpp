@@ -2,40 +2,19 @@
 // Every message read is within the bound and as long as its frame announced.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "fuzz/support/finding.h"
 #include "messaging/native_frames.h"
+#include "tests/unit/fakes/piece_source.h"
 
 using namespace qardex;
-
-namespace {
-
-class Pieces final : public messaging::ByteSource {
- public:
-  Pieces(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
-  std::size_t Read(char* buffer, std::size_t capacity) override {
-    const std::size_t count = std::min({piece_, capacity, bytes_.size() - at_});
-    std::memcpy(buffer, bytes_.data() + at_, count);
-    at_ += count;
-    return count;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t piece_;
-  std::size_t at_ = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const std::size_t piece = input.ConsumeIntegralInRange<std::size_t>(1, 4096);
   const std::size_t limit = input.ConsumeIntegralInRange<std::size_t>(0, 1 << 16);
-  Pieces source(input.ConsumeRemainingBytesAsString(), piece);
+  messaging::testing::PieceSource source(input.ConsumeRemainingBytesAsString(), piece);
   messaging::FrameRead frame;
   while ((frame = messaging::ReadFrame(source, limit)).status == messaging::FrameStatus::Message) {
     QARDEX_FUZZ_CHECK(frame.json.size() <= limit, "a message within the bound");
