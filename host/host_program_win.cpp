@@ -75,6 +75,8 @@ service::Caller OwnCaller() {
 }
 
 int Serve(service::ServiceLog& log) {
+  // First: from here on nothing else prints into the browser's pipe.
+  static StandardOutput output(log);
   // What calls still running after the drain use is never destroyed: the process ends first.
   static inprocess::EngineSessions engine(inprocess::PlatformWithKeysAhead());
   static inprocess::PcscReaderEvents readers(card::SystemPcsc(), card::SystemStatusChange());
@@ -87,7 +89,6 @@ int Serve(service::ServiceLog& log) {
   static service::Housekeeping chores(
       [](const std::vector<std::uint32_t>&) { sessions.ExpireIdle(); }, kChoresPeriod);
   static StandardInput input;
-  static StandardOutput output(log);
   const messaging::ChannelEnd end =
       messaging::ServeChannel(input, output, protocol, OwnCaller(), log, common::StartUnwatched);
   return end == messaging::ChannelEnd::Malformed ? kHostExitBadMessage : kHostExitInputEnded;

@@ -1,5 +1,7 @@
 #include "host/std_streams_win.h"
 
+#include <io.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -18,6 +20,23 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
     bytes.remove_prefix(written);
   }
   return true;
+}
+
+// A handle of its own to the pipe, and stdout pointed at NUL; null (stdout left alone) when no
+// handle could be had.
+common::KernelHandle TakeStandardOutput() {
+  const HANDLE self = GetCurrentProcess();
+  HANDLE pipe = nullptr;
+  if (!DuplicateHandle(self, GetStdHandle(STD_OUTPUT_HANDLE), self, &pipe, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return {};
+  common::KernelHandle taken(pipe);
+  std::fflush(stdout);
+  // freopen closes the runtime's own handle to the pipe, even when it fails; the duplicate
+  // keeps the pipe open.
+  if (std::freopen("NUL", "wb", stdout) != nullptr)
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))));
+  return taken;
 }
 
 }  // namespace
@@ -44,6 +63,11 @@ void StandardError::Write(std::string_view event) {
   }
 }
 
+StandardOutput::StandardOutput(service::ServiceLog& log)
+    : log_(log), taken_(TakeStandardOutput()), channel_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+  if (taken_) channel_ = taken_.get();
+}
+
 bool StandardOutput::Send(std::string_view json) {
   const std::optional<std::string> frame = messaging::FrameOf(json);
   if (!frame) {
@@ -52,7 +76,7 @@ bool StandardOutput::Send(std::string_view json) {
     return true;
   }
   std::lock_guard<std::mutex> hold(lock_);
-  if (!broken_ && !WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), *frame)) broken_ = true;
+  if (!broken_ && !WriteAll(channel_, *frame)) broken_ = true;
   return !broken_;
 }
 

@@ -5,6 +5,7 @@
 #
 #   start_authserver [--modes LIST] [OPTIONS...]  # qardex-authserver on 127.0.0.1:443
 #   auth_events                                   # its event log ("N KEY VALUE" lines)
+#   auth_connections                              # how many connections it has seen
 #   start_tinyproxy open|basic PORT               # Debian's tinyproxy on 127.0.0.1:PORT
 #   start_scripted_proxy PORT MODES [OPTIONS...]  # qardex-proxy (see testbed/proxy)
 #   start_pac_server PORT "PROXY 127.0.0.1:P"     # serves proxy.pac returning that answer
@@ -116,6 +117,8 @@ start_authserver() {
 stop_authserver() { stop_net_peer authserver; }
 
 auth_events() { cat "$QX_AUTH_EVENTS" 2>/dev/null; }
+# auth_connections: how many connections the server has seen.
+auth_connections() { auth_events | awk '$1 > 0 { seen[$1] = 1 } END { print length(seen) }'; }
 
 # auth_value CONNECTION KEY: the value of the server's event KEY on that connection.
 auth_value() {

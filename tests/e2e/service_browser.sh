@@ -11,9 +11,9 @@ source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
 source "$here/card_data/bytes.sh"
 source "$here/service/local_service.sh"
+source "$here/service/browser_pages.sh"
 scenario_init "$@"
 command -v chromium >/dev/null && command -v certutil >/dev/null || qx_die "needs chromium, libnss3-tools"
-[[ -f $QX_ROOT/out/win64/web/qardex.js ]] || qx_die "missing out/win64/web/qardex.js (scripts/build)"
 [[ -d /etc/chromium ]] || qx_die "no /etc/chromium to put a policy over"
 prepare_wine
 net_init
@@ -21,13 +21,9 @@ service_app
 
 site_host=www.qardex.example
 site_address=127.0.0.2 # the authentication server has 127.0.0.1:443
-http_port=8080
 localhost_ports "$http_port" # pages on http://localhost are served on listed ports only
-pages=$QX_WORK/site
-results=$QX_WORK/results
-mkdir -p "$pages" "$results" "$QX_WORK/pki" "$QX_WORK/home/.pki/nssdb" "$QX_WORK/chromium-etc/policies/managed"
-cp "$QX_ROOT/out/win64/web/qardex.js" "$here/service/browser_answers.html" \
-  "$here/service/browser_events.html" "$pages/"
+browser_pages_init
+mkdir -p "$QX_WORK/pki" "$QX_WORK/home/.pki/nssdb" "$QX_WORK/chromium-etc/policies/managed"
 
 # A throw-away test CA for the HTTPS pages; it and the service's root are the browser's trust.
 (
@@ -53,45 +49,9 @@ policy=/etc/chromium/policies/managed/qardex-test.json
 page_scenario() {
   net_scenario "$1"
   printf '%s %s\n' "$site_address" "$site_host" >>"$QX_WORK/hosts"
-  rm -f "$QX_FILES/pages.ready"
-  /usr/bin/python3 "$QX_ROOT/testbed/web/page_server.py" --root "$pages" --results "$results" \
-    --http "$http_port" --https "$site_address:443" --cert "$QX_WORK/pki/site.pem" \
-    --key "$QX_WORK/pki/site.key" --ready-file "$QX_FILES/pages.ready" --log "$QX_FILES/pages.log" \
-    --lifetime 300 \
-    >>"$QX_FILES/pages.out" 2>&1 &
-  QX_NET_PIDS[pages]=$!
-  qx_net_wait_ready pages "$QX_FILES/pages.ready"
+  start_page_server --https "$site_address:443" --cert "$QX_WORK/pki/site.pem" \
+    --key "$QX_WORK/pki/site.key"
 }
-
-# run_page NAME ORIGIN [CALL...]: opens browser_answers.html of ORIGIN in headless Chromium
-# (with the flags of the array browser_flags) and leaves the page's record in $QX_FILES/NAME.txt;
-# the browser is stopped once the record came, or after 60 s.
-browser_flags=()
-run_page() {
-  local name=$1 url="$2/browser_answers.html?name=$1" call deadline=$((SECONDS + 60))
-  shift 2
-  for call in "$@"; do url+="&call=$call"; done
-  rm -f "$results/$name"
-  HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
-    --no-first-run --disable-background-networking --disable-component-update --disable-sync \
-    --disable-dev-shm-usage --user-data-dir="$QX_FILES/profile-$name" "${browser_flags[@]}" \
-    "$url" >"$QX_FILES/chromium-$name.log" 2>&1 &
-  local browser=$!
-  until [[ -e $results/$name || $SECONDS -ge $deadline ]]; do sleep 0.1; done
-  kill -- -"$browser" 2>/dev/null
-  wait "$browser" 2>/dev/null
-  mv "$results/$name" "$QX_FILES/$name.txt" 2>/dev/null ||
-    { fail "the page $name posted no record within 60 s" && : >"$QX_FILES/$name.txt"; }
-}
-
-# page_says NAME LINE: the record of page NAME has LINE.
-page_says() {
-  check_lines_have "page $1 says '$2'" "$(cat "$QX_FILES/$1.txt")" "$2"
-}
-
-calls=(GetVersion GetRandom GetBasic H_Sign:12345678901234567890 GetReaders GetHCConnectNo
-  ServiceStatus GetName ZEL_FormatMessage:8013 SecureGetBasicWithParam:x GetLastError
-  EnCrypt:ABCDEFGH)
 
 page_scenario "approved origins: the control's answers"
 add_reader "QX Solo"
@@ -101,7 +61,7 @@ start_pcscd
 # expiry page's diagnose 7.
 start_authserver --modes "normal*7"
 start_service
-run_js service/control_answers.js "$(winepath -w "$QX_FILES/control.txt")" "${calls[@]}"
+run_js service/control_answers.js "$(winepath -w "$QX_FILES/control.txt")" "${twelve_calls[@]}"
 normalised "$QX_FILES/control.txt" 1 >"$QX_FILES/control.norm"
 check "the control: H_Sign gave the server's 256 characters" grep -qx 'H_Sign signed 0' "$QX_FILES/control.norm"
 check "the control: EnCrypt deciphers to its input" \
@@ -109,9 +69,9 @@ check "the control: EnCrypt deciphers to its input" \
 connection=3
 for origin in "http://localhost:$http_port" "https://$site_host"; do
   name=twelve-${origin%%:*}
-  run_page "$name" "$origin" "${calls[@]}"
+  run_page "$name" "$origin" "${twelve_calls[@]}"
   normalised "$QX_FILES/$name.txt" $connection >"$QX_FILES/$name.norm"
-  same_records "$origin gets the control's" ${#calls[@]} "$QX_FILES/control.norm" "$QX_FILES/$name.norm"
+  same_records "$origin gets the control's" ${#twelve_calls[@]} "$QX_FILES/control.norm" "$QX_FILES/$name.norm"
   connection=$((connection + 2))
 done
 
@@ -134,19 +94,7 @@ add_reader "QX Solo"
 insert_card 0
 start_pcscd
 start_service
-HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
-  --no-first-run --disable-background-networking --disable-component-update --disable-sync \
-  --disable-dev-shm-usage --user-data-dir="$QX_FILES/profile-events" \
-  "http://localhost:$http_port/browser_events.html?name=events" >"$QX_FILES/chromium-events.log" 2>&1 &
-watcher=$!
-seen=0 start=${EPOCHREALTIME/./}
-# act COMMAND...: makes a change; event WHAT LIMIT-MS JSON: the next event, LIMIT-MS after it.
-act() { start=${EPOCHREALTIME/./} && "$@"; }
-event() {
-  local file=$results/events-$((++seen)) ms=$(((${EPOCHREALTIME/./} - start) / 1000))
-  until [[ -e $file ]] || ((ms > $2)); do sleep 0.02 && ms=$(((${EPOCHREALTIME/./} - start) / 1000)); done
-  check_lines_have "event $seen ($1, $ms ms)" "$(cat "$file" 2>/dev/null)" "$3"
-}
+act start_browser events "http://localhost:$http_port/browser_events.html?name=events"
 solo='"index":0,"reader":"QX Solo 00 00"'
 duo='"index":1,"reader":"QX Duo 00 00"'
 event "the state first" 20000 "{\"type\":\"state\",\"readers\":[{$solo,\"card\":true,\"hc\":true}]}"
@@ -175,8 +123,7 @@ act start_service
 event "the service restarted: the library is back" 15000 "{\"type\":\"state\",\"readers\":[{$solo,\"card\":false,\"hc\":false}]}"
 act insert_card 0
 event "and events go on" 1000 "{\"type\":\"card-inserted\",$solo,\"hc\":true}"
-kill -- -"$watcher" 2>/dev/null
-wait "$watcher" 2>/dev/null
+stop_browser
 stop_service
 
 # A GetBasic given up while it waits behind another session's slow H_Sign never reaches the card.

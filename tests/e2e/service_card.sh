@@ -48,18 +48,6 @@ else:
   done >"$record"
 }
 
-# take_log FILE: moves the daily log written so far (the user's or the system's temporary folder)
-# into FILE, without what differs between two processes: the time stamps, the buffer addresses
-# of the key steps and the C runtime's error text that ends each entry (the caller thread's
-# errno, which in a page's thread still holds what the first use of libcrypto left there).
-take_log() {
-  local system=$QX_PREFIX/drive_c/windows/temp
-  cat "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log 2>/dev/null | tr -d '\r' |
-    sed -E -e 's/^ [0-9]{8} [0-9]{6} //' -e '/^: [A-Z][a-z ]*$/d' -e 's/: [A-Z][a-z ]*$//' \
-      -e 's/^(get_written_BIO_data:|open_publice_key:|set_read_BIO_from_buf) [0-9a-f]+/\1 ADDRESS/' >"$1"
-  rm -f "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log
-}
-
 # same_answers CONTROL_CONNECTION SERVICE_CONNECTION CALL...: both records, compared line by line,
 # and both daily logs.
 same_answers() {
@@ -105,7 +93,6 @@ status() {
     -H 'Content-Type: application/json' --data "{\"args\":[${2:+\"$2\"}]}" -o "$QX_FILES/body" \
     -w '%{http_code}' "https://$QX_LOCAL_HOST:$port/v1/session/$worker_session/$1" 2>>"$QX_FILES/curl.err"
 }
-auth_connections() { auth_events | awk '$1 > 0 { seen[$1] = 1 } END { print length(seen) }'; }
 service_log() { tr -d '\r' <"$QX_PREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log" 2>/dev/null; }
 
 net_scenario "the worker: started for the user, killed during a call, gone when idle"

@@ -7,6 +7,7 @@
 #   localhost_ports TEXT                # the LocalhostPorts policy (set before start_service)
 #   normalised FILE CONNECTION...       # an answer record made comparable (see below)
 #   same_records DESCRIPTION COUNT WANT GOT   # two normalised records, line by line
+#   take_log FILE                       # the daily log so far, made comparable, moved to FILE
 #
 # Answer records have one line per call, "Method S:UNITS LASTERROR" (a text as UTF-16 code units
 # in hex) or "Method N:VALUE LASTERROR", as tests/e2e/service/control_answers.js writes them.
@@ -112,4 +113,16 @@ same_records() {
       fail "$1: call $((i + 1)): wanted '${want[i]}', got '${got[i]:-}'"
     fi
   done
+}
+
+# take_log FILE: moves the daily log written so far (the user's or the system's temporary folder)
+# into FILE, without what differs between two processes: the time stamps, the buffer addresses
+# of the key steps and the C runtime's error text that ends each entry (the caller thread's
+# errno, which in a page's thread still holds what the first use of libcrypto left there).
+take_log() {
+  local system=$QX_PREFIX/drive_c/windows/temp
+  cat "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log 2>/dev/null | tr -d '\r' |
+    sed -E -e 's/^ [0-9]{8} [0-9]{6} //' -e '/^: [A-Z][a-z ]*$/d' -e 's/: [A-Z][a-z ]*$//' \
+      -e 's/^(get_written_BIO_data:|open_publice_key:|set_read_BIO_from_buf) [0-9a-f]+/\1 ADDRESS/' >"$1"
+  rm -f "$QX_TEMP_DIR"/QARDEX.err.*.log "$system"/QARDEX.err.*.log
 }
