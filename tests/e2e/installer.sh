@@ -346,32 +346,6 @@ check "the install log's last line likewise" eval 'tail -n 1 "$QI_LOG" | grep -q
 check "no copy made from it, the service not replaced" \
   eval 'absent ZELServerCert.key && ! grep -q CreateService "$QI_OUT"'
 
-scenario "a program holds the service's port when the service starts"
-mint
-set_hosts --keep
-probe purge "$QI_SERVICE" >/dev/null
-hold_meanwhile listening listen "$service_port" 120
-run_setup
-release_held
-held="127.0.0.1:$service_port is held by installer_probe.exe \\(process [1-9][0-9]*\\), not by the service mQARDEX: stopped."
-check "exit code -1 (255) after the service gave up on the port (${QI_ELAPSED} s)" \
-  eval 'status_is 255 && ((QI_ELAPSED >= 30))'
-check "console: created and started, then the program that holds the port" \
-  eval 'tr -d "\r" <"$QI_OUT" | tail -n 2 | tr "\n" "|" | grep -qxE "Service start pending\\.\\.\\.\\|$held\\|"'
-check "the install log's last line likewise" eval 'tail -n 1 "$QI_LOG" | grep -qxE "$held"'
-# Under Wine the listening socket lives in the wineserver, which lets the killed holder's go in its
-# own time. The next scenario's service must not meet it: three times in about fifteen runs it
-# logged its start there, then refused every connection and never logged a stop.
-port_let_go() {
-  local _
-  for _ in {1..50}; do
-    [[ -z $(ss -Hltn "sport = :$service_port") ]] && ! pgrep --ns $$ --nslist net -f mQARDEXService.exe >/dev/null && return 0
-    sleep 0.2
-  done
-  false
-}
-check "the holder and the service that gave up are gone, the port free (within 10 s)" port_let_go
-
 scenario "cardremove after an install"
 mint
 set_hosts --keep
@@ -409,5 +383,32 @@ check "service gone (within 10 s)" probe wait-gone "$QI_SERVICE" 10
 check "console: deleted, then the command that does not fit and the skipped script" \
   env LC_ALL=C grep -qzP 'Service deleted successfully\r\n\r\n.*\r\nCommand longer than 259 bytes: call ".*\\FoxUntrust\.cmd" \r\nFoxUntrust\.cmd not run\.\r\n$' "$QI_OUT"
 rm -rf "${QI_APPS:?}/$long_name"
+
+scenario "a program holds the service's port when the service starts"
+mint
+set_hosts --keep
+probe purge "$QI_SERVICE" >/dev/null
+hold_meanwhile listening listen "$service_port" 120
+run_setup
+release_held
+held="127.0.0.1:$service_port is held by installer_probe.exe \\(process [1-9][0-9]*\\), not by the service mQARDEX: stopped."
+check "exit code -1 (255) after the service gave up on the port (${QI_ELAPSED} s)" \
+  eval 'status_is 255 && ((QI_ELAPSED >= 30))'
+check "console: created and started, then the program that holds the port" \
+  eval 'tr -d "\r" <"$QI_OUT" | tail -n 2 | tr "\n" "|" | grep -qxE "Service start pending\\.\\.\\.\\|$held\\|"'
+check "the install log's last line likewise" eval 'tail -n 1 "$QI_LOG" | grep -qxE "$held"'
+# Last of the file: under Wine a service made again right after this scenario was seen (in about
+# one run of five, mostly with another file running beside it) to log its start, refuse every
+# connection and never log a stop, although the holder, the service that gave up and its socket
+# were gone; what in the wineserver or its service manager keeps that is not known yet.
+port_let_go() {
+  local _
+  for _ in {1..50}; do
+    [[ -z $(ss -Hltn "sport = :$service_port") ]] && ! pgrep --ns $$ --nslist net -f mQARDEXService.exe >/dev/null && return 0
+    sleep 0.2
+  done
+  false
+}
+check "the holder and the service that gave up are gone, the port free (within 10 s)" port_let_go
 
 finish
