@@ -84,8 +84,9 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
   g_status = RegisterServiceCtrlHandlerExW(kName, Control, nullptr);
   if (!g_status) return;
   const SOCKET listener = Listen();
-  Report(SERVICE_RUNNING);
+  // Logged before it reports running: whoever sees it running finds the line written.
   Note("start");
+  Report(SERVICE_RUNNING);
   WaitForSingleObject(g_stopRequested, INFINITE);
   Sleep(StopDelay());
   Note("stop");
