@@ -166,11 +166,12 @@ ports_policy REG_SZ 9000
 untrust
 check "FoxUntrust takes back exactly what FoxTrust added" list_is "$chrome" https://admin.example
 check "... and the Edge list it made" test -z "$(values "$edge")"
+# Each value on a machine made clean again (cheaper under Wine than FoxUntrust, shown above).
 for value in "REG_SZ|8081;8082" "REG_SZ|08081" "REG_SZ|8081 65536" "REG_SZ|8081,x" "REG_MULTI_SZ|8081"; do
-  ports_policy "${value%%|*}" "${value#*|}"
+  run clean "@reg delete $policies\\Google /f" '@reg delete HKLM\SOFTWARE\QARDEX /f' \
+    "@reg add $policies\\QARDEX /v LocalhostPorts /t ${value%%|*} /d \"${value#*|}\" /f"
   trust
-  check "LocalhostPorts ${value/|/ } lists no port" list_is "$chrome" https://admin.example "${others[@]}"
-  untrust
+  check "LocalhostPorts ${value/|/ } lists no port" list_is "$chrome" "${others[@]}"
 done
 
 QX_SCENARIO="FoxUntrust without FoxTrust"
