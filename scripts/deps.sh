@@ -8,7 +8,7 @@ QARDEX_APT_PACKAGES=(
   tinyproxy libssl-dev openssl libgtest-dev libgmock-dev
   iproute2 util-linux procps clang-format dpkg-dev perl
   clang libclang-rt-14-dev ccache
-  chromium libnss3-tools zip unzip msitools wixl osslsigncode g++-mingw-w64-i686-posix nodejs
+  chromium firefox-esr libnss3-tools zip unzip msitools wixl osslsigncode g++-mingw-w64-i686-posix nodejs
 )
 
 qardex_install_packages() {

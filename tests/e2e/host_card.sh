@@ -6,7 +6,9 @@
 # control's daily-log entries; a watch sees the readers' changes in order; an aborted call never
 # reaches the card; a message straight to the host from an unlisted origin gets 403, and a host
 # started for another caller exits 2; a host killed during H_Sign gives host-ended and the next
-# call works; with the service running too, the library takes the extension.
+# call works; Firefox ESR with the store's Firefox zip (browser_pages.sh installs it from the
+# profile) gets the same answers and a reader event through the same host; with the service
+# running too, the library takes the extension.
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
@@ -16,6 +18,7 @@ source "$here/service/browser_pages.sh"
 source "$here/../../scripts/package" # package_extension, extension_id
 scenario_init "$@"
 command -v chromium >/dev/null || qx_die "needs chromium"
+command -v firefox-esr >/dev/null || qx_die "needs firefox-esr"
 [[ -f $QX_ROOT/out/win64/QARDEXHost.exe ]] || qx_die "missing out/win64/QARDEXHost.exe (scripts/build)"
 prepare_wine
 net_init
@@ -25,8 +28,15 @@ package_extension "$QX_WORK/package" >/dev/null || qx_die "cannot stage the exte
 extension=$QX_WORK/package/extension
 browser_flags=(--load-extension="$extension/chromium")
 launcher=$QX_ROOT/testbed/extension_host/wine_host.sh
-profile_host_manifest=$QX_WORK/com.qardex.host.json
-sed "s|\"path\": \"[^\"]*\"|\"path\": \"$launcher\"|" "$extension"/host/chromium/*.json >"$profile_host_manifest"
+# launcher_manifest BROWSER: the host's manifest for BROWSER with the launcher as its path, in
+# $QX_WORK/BROWSER/; prints that file's name.
+launcher_manifest() {
+  local manifest=$QX_WORK/$1/com.qardex.host.json
+  mkdir -p "$QX_WORK/$1" &&
+    sed "s|\"path\": \"[^\"]*\"|\"path\": \"$launcher\"|" "$extension/host/$1/"*.json >"$manifest" &&
+    echo "$manifest"
+}
+profile_host_manifest=$(launcher_manifest chromium)
 caller=chrome-extension://$(extension_id "$extension")/
 origin=http://localhost:$http_port
 service_port=${QARDEX_LOCAL_PORT:-14443}
@@ -50,6 +60,7 @@ take_log /dev/null
 run_js service/control_answers.js "$(winepath -w "$QX_FILES/control.txt")" "${twelve_calls[@]}"
 take_log "$QX_FILES/control.log"
 run_page twelve "$origin" transport:extension "${twelve_calls[@]}"
+twelve_record=$QX_FILES/twelve.txt
 page_says twelve "connect extension"
 check "the host's calls left no daily log in the system's temporary folder" \
   test -z "$(ls "$QX_PREFIX"/drive_c/windows/temp/QARDEX.err.*.log 2>/dev/null)"
@@ -134,6 +145,30 @@ check "the next call works, on a host started again" grep -q '^GetBasic S:[0-9a-
 check "... which the browser started a second time" test "$(host_starts)" -eq 2
 check "... and H_Sign was not sent again (one connection to the server)" \
   test "$(auth_connections)" -eq 1
+
+page_scenario "Firefox: the host's answers and a reader event"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+firefox_id=$(extension_id "$extension" firefox)
+firefox_addon=$QX_FILES/$firefox_id.xpi
+cp "$QX_WORK"/package/qardex-extension-firefox-*.zip "$firefox_addon"
+browser=firefox profile_host_manifest=$(launcher_manifest firefox)
+run_page firefox "$origin" transport:extension GetVersion GetBasic
+page_says firefox "connect extension"
+check "Firefox: GetVersion and GetBasic as Chromium got them" diff \
+  <(grep -E '^(GetVersion|GetBasic) ' "$twelve_record") <(grep -v '^connect ' "$QX_FILES/firefox.txt")
+events_name=firefox events_seen=0
+act start_browser firefox-events "$origin/browser_events.html?name=firefox&transport=extension"
+event "Firefox: the state first" 30000 \
+  "{\"type\":\"state\",\"readers\":[{$solo,\"card\":true,\"hc\":true}]}"
+act remove_card 0
+event "Firefox: card removed" 1000 "{\"type\":\"card-removed\",$solo}"
+stop_browser
+firefox_args="$QX_FILES/home-firefox[-a-z]*/\.mozilla/native-messaging-hosts/com\.qardex\.host\.json $firefox_id"
+check "Firefox started the host for each page, with its manifest's path and our add-on's id" \
+  test "$(grep -c "^started $firefox_args\$" "$QARDEX_HOST_LOG")" -eq 2 -a "$(host_starts)" -eq 2
+browser=chromium profile_host_manifest=$(launcher_manifest chromium)
 
 page_scenario "the service running too: the library takes the extension"
 service_app

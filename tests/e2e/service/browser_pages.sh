@@ -1,26 +1,33 @@
 # shellcheck shell=bash
-# Pages of the page library in headless Chromium, for card scenario files (sourced after
-# testbed/scenario.sh and network.sh): served by testbed/web/page_server.py from $pages, which
-# posts their records to $results.
+# Pages of the page library in headless Chromium or Firefox, for card scenario files (sourced
+# after testbed/scenario.sh and network.sh): served by testbed/web/page_server.py from $pages,
+# which posts their records to $results.
 #
 #   browser_pages_init                 # $pages with qardex.js and this folder's pages
 #   start_page_server [FLAGS...]       # HTTP on localhost:$http_port (FLAGS: more of the server's)
 #   run_page NAME ORIGIN [CALL...]     # browser_answers.html; its record in $QX_FILES/NAME.txt
 #   page_says NAME LINE                # that record has LINE
-#   start_browser NAME URL             # headless Chromium in the background ($QX_BROWSER_PID)
+#   start_browser NAME URL             # the headless browser in the background ($QX_BROWSER_PID)
 #   act COMMAND... / event WHAT LIMIT-MS JSON   # a change, then the next event a watching page
 #                                               # posted as $results/NAME-N (NAME $events_name)
 #
-# Every browser gets the flags of the array browser_flags and a profile of its own; with
-# $profile_host_manifest set, the profile's NativeMessagingHosts/ holds that manifest.
+# Every browser gets a profile of its own. $browser is chromium (the default) or firefox.
+# Chromium gets the flags of the array browser_flags; with $profile_host_manifest set, the
+# profile's NativeMessagingHosts/ holds that manifest. Firefox ESR gets a HOME of its own, whose
+# .mozilla/native-messaging-hosts/ holds $profile_host_manifest when set, and the add-on
+# $firefox_addon when set (an unsigned .xpi named ID.xpi): a file in the profile's extensions/
+# folder, which Firefox installs at its start once user.js allows unsigned add-ons and lets that
+# folder's add-ons start enabled.
 
 http_port=8080
 # What every page of the twelve methods calls, in the order the control is asked.
 twelve_calls=(GetVersion GetRandom GetBasic H_Sign:12345678901234567890 GetReaders GetHCConnectNo
   ServiceStatus GetName ZEL_FormatMessage:8013 SecureGetBasicWithParam:x GetLastError
   EnCrypt:ABCDEFGH)
+browser=chromium
 browser_flags=()
 profile_host_manifest=""
+firefox_addon=""
 
 browser_pages_init() {
   pages=$QX_WORK/site results=$QX_WORK/results
@@ -41,12 +48,26 @@ start_page_server() {
 
 start_browser() {
   local profile=$QX_FILES/profile-$1
+  [[ $browser == chromium ]] || { start_firefox "$@"; return; }
   mkdir -p "$profile/NativeMessagingHosts"
   [[ -z $profile_host_manifest ]] || cp "$profile_host_manifest" "$profile/NativeMessagingHosts/"
   HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
     --no-first-run --disable-background-networking --disable-component-update --disable-sync \
     --disable-dev-shm-usage --user-data-dir="$profile" "${browser_flags[@]}" \
     "$2" >"$QX_FILES/chromium-$1.log" 2>&1 &
+  QX_BROWSER_PID=$!
+}
+
+start_firefox() {
+  local profile=$QX_FILES/profile-$1 home=$QX_FILES/home-$1
+  mkdir -p "$profile/extensions" "$home/.mozilla/native-messaging-hosts"
+  [[ -z $profile_host_manifest ]] ||
+    cp "$profile_host_manifest" "$home/.mozilla/native-messaging-hosts/"
+  [[ -z $firefox_addon ]] || cp "$firefox_addon" "$profile/extensions/"
+  printf 'user_pref("%s", %s);\n' xpinstall.signatures.required false \
+    extensions.autoDisableScopes 0 >"$profile/user.js"
+  HOME=$home setsid firefox-esr --headless --no-remote --profile "$profile" \
+    "$2" >"$QX_FILES/firefox-$1.log" 2>&1 &
   QX_BROWSER_PID=$!
 }
 
