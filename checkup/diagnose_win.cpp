@@ -59,6 +59,7 @@ Findings RunChecks(const std::function<void(const Findings&)>& progress) {
   add(JudgeCertificates(certificates, ProbeRootStoreCopies(certificates.rootDer)));
   add(JudgeService(ProbeService()));
   add(JudgePolicies(ProbePolicies()));
+  add(ExtensionChecks());
   const LogFolderFacts log = ProbeLogFolder();
   add(JudgeLogFolder(log.writable, log.folder));
   add(JudgeCards(ExamineCards(card::SystemPcsc())));

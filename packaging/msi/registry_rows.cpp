@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "packaging/msi/wix_text.h"
 #include "registration/registry_script.h"
 #include "registration/safety_categories.h"
 
@@ -81,48 +82,6 @@ std::string Hex(unsigned number) {
   return text;
 }
 
-// Text for a Formatted field of the package: brackets and braces are written as escapes, so
-// the installer takes them literally.
-std::string Formatted(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '[' || c == ']' || c == '{' || c == '}') {
-      out += "[\\";
-      out += c;
-      out += ']';
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Xml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '$':
-        out += "$$";
-        break;  // the preprocessor's escape
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // A value text: the module's own place stays a reference the installer resolves; everything
 // else is literal.
 std::string ValueText(const std::string& value, const ModulePlace& module) {
@@ -135,8 +94,8 @@ std::string ValueText(const std::string& value, const ModulePlace& module) {
       found = place;
     }
   }
-  if (!found) return Formatted(value);
-  return Formatted(value.substr(0, first)) + *found +
+  if (!found) return FormattedLiteral(value);
+  return FormattedLiteral(value.substr(0, first)) + *found +
          ValueText(value.substr(first + found->size()), module);
 }
 
@@ -209,8 +168,9 @@ std::string WixCategorySearches(const std::vector<RegistryRow>& descriptions,
     const RegistryRow& row = descriptions[i];
     const std::string id = property + std::to_string(i + 1);
     out += "<Property Id=\"" + id + "\"><RegistrySearch Id=\"" + id +
-           "Search\" Root=\"HKCR\" Key=\"" + Xml(Formatted(row.key)) + "\" Name=\"" +
-           Xml(Formatted(row.name)) + "\" Type=\"raw\"/></Property>\n";
+           "Search\" Root=\"HKCR\" Key=\"" + XmlAttribute(FormattedLiteral(row.key)) +
+           "\" Name=\"" + XmlAttribute(FormattedLiteral(row.name)) +
+           "\" Type=\"raw\"/></Property>\n";
   }
   return out;
 }
@@ -233,15 +193,16 @@ std::optional<std::string> CategoryCondition(const std::vector<RegistryRow>& des
 std::string WixElements(const std::vector<RegistryRow>& rows, const ModulePlace& module) {
   std::string out;
   for (const RegistryRow& row : rows) {
-    out += "<RegistryValue Root=\"HKCR\" Key=\"" + Xml(Formatted(row.key)) + "\"";
+    out += "<RegistryValue Root=\"HKCR\" Key=\"" + XmlAttribute(FormattedLiteral(row.key)) + "\"";
     if (row.emptyKey) {
       // "*": the key is created with the package and removed with it.
       out += " Name=\"*\" Type=\"string\" Value=\"\"/>\n";
       continue;
     }
-    if (!row.name.empty()) out += " Name=\"" + Xml(Formatted(row.name)) + "\"";
+    if (!row.name.empty()) out += " Name=\"" + XmlAttribute(FormattedLiteral(row.name)) + "\"";
     out += row.dword ? " Type=\"integer\" Value=\"" + row.value + "\"/>\n"
-                     : " Type=\"string\" Value=\"" + Xml(StringValue(row.value, module)) + "\"/>\n";
+                     : " Type=\"string\" Value=\"" + XmlAttribute(StringValue(row.value, module)) +
+                           "\"/>\n";
   }
   return out;
 }

@@ -292,7 +292,8 @@ QX_SCENARIO="mQARDEXService --diagnose"
 qx_say "== $QX_SCENARIO"
 source "$root/testbed/network.sh" # start_authserver, stop_authserver
 printf '127.0.0.1 %s\n' "$QX_AUTH_HOST" >>"$dir/etc-hosts"
-all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
+extension_checks="HOST_CHROME FORCE_INSTALL_CHROME HOST_CHROMIUM FORCE_INSTALL_CHROMIUM HOST_EDGE FORCE_INSTALL_EDGE HOST_FIREFOX FORCE_INSTALL_FIREFOX"
+all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
 # diagnose NAME [--json]: the check, run by the user from the installation folder; output in
 # $work/diagnose-NAME.out, exit code in $status.
 diagnose() {
@@ -319,6 +320,20 @@ check "healthy: every check passes" diagnosed healthy ""
 check "... the checks in order, cheap ones first" is "$(codes_of healthy)" "$all_checks"
 diagnose json --json
 check "... and as JSON, exit code 0" is "$(json_codes) $status" "$(printf 'PASS:%s ' $all_checks)0 0"
+
+# The extension's host registered for this user from a folder of its own, then its program gone.
+host_folder=$drive/QARDEXHost
+rm -rf "$host_folder" && mkdir -p "$host_folder"
+cp "$root/out/win64/QARDEXHost.exe" "$root"/out/win64/com.qardex.host*.json "$host_folder/"
+(cd "$host_folder" && wine 'C:\QARDEXHost\QARDEXHost.exe' --register-user >"$work/register-user.out" 2>&1)
+check "a host registered for this user: every check passes" diagnosed user-host ""
+check "... naming the user's registration in each browser" \
+  eval '[[ $(tr -d "\r" <"$work/diagnose-user-host.out" | grep -c "^PASS HOST_[A-Z]* .* for this user (C:.QARDEXHost.com.qardex.host") -eq 4 ]]'
+rm "$host_folder/QARDEXHost.exe"
+check "its program deleted: FAIL HOST_* for each browser" diagnosed host-gone \
+  "FAIL HOST_CHROME FAIL HOST_CHROMIUM FAIL HOST_EDGE FAIL HOST_FIREFOX"
+(cd "$host_folder" && wine "$(winepath -w "$root/out/win64/QARDEXHost.exe")" --unregister-user >/dev/null 2>&1)
+rm -rf "$host_folder"
 
 cp "$wine_hosts" "$work/hosts.installed"
 grep -v '#mQARDEX use this' "$work/hosts.installed" >"$wine_hosts"

@@ -2,8 +2,10 @@
 # End to end under Wine's msiexec, in private mount and network namespaces and a prefix of its
 # own: the Windows Installer package installs the control and the local-service edition (its
 # cardsetup runs for real: certificate set, policies, service), registers the control exactly as
-# regsvr32 does, upgrades an older package, repairs a deleted file, rolls back when cardsetup
-# fails, refuses a downgrade and leaves nothing behind on removal. The package and its binaries
+# regsvr32 does, registers the browser extension's host for every user and writes the
+# force-install policies its properties ask for (kept across the upgrade, dropped with "none"),
+# upgrades an older package, repairs a deleted file, rolls back when cardsetup fails, refuses a
+# downgrade and leaves nothing behind on removal. The package and its binaries
 # are signed with a throwaway code-signing certificate and verified.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -61,7 +63,7 @@ while IFS= read -r -d '' file; do
   binaries=$((binaries + 1))
   verified "$file" || unsigned+=("${file#"$work/extracted/"}")
 done < <(find "$work/extracted" \( -name '*.exe' -o -name '*.dll' \) -print0)
-check "every binary in it ($binaries) is signed" eval '[[ $binaries -eq 5 && ${#unsigned[@]} -eq 0 ]] || { qx_say "    unsigned: ${unsigned[*]}"; false; }'
+check "every binary in it ($binaries) is signed" eval '[[ $binaries -eq 6 && ${#unsigned[@]} -eq 0 ]] || { qx_say "    unsigned: ${unsigned[*]}"; false; }'
 cp "$new" "$work/tampered.msi"
 printf 'X' | dd of="$work/tampered.msi" bs=1 seek=$(($(stat -c %s "$new") / 2)) conv=notrunc 2>/dev/null
 check "a package changed after signing fails verification" eval '! verified "$work/tampered.msi"'
@@ -146,6 +148,9 @@ control_keys() {
 # snapshot, so that the comparison after removal sees only what the package left.
 printf 'WScript.Echo("warm");\n' >"$work/warm.js"
 timeout 120 wine cscript //nologo "$(winepath -w "$work/warm.js")" >/dev/null 2>&1
+# An administrator's own force-installed extension, which the package must leave alone.
+chrome_list='HKLM\Software\Policies\Google\Chrome\ExtensionInstallForcelist'
+wine reg add "$chrome_list" /v 1 /t REG_SZ /d "aaaabbbbccccddddeeeeffffgggghhhh;https://admin.example/u.xml" /f >/dev/null 2>&1
 snapshot clean
 
 # --- A failing cardsetup rolls the installation back ---------------------------------------------
@@ -167,9 +172,11 @@ check "cardremove ran in the rollback, after cardsetup failed" eval 'awk "/RunCa
   failed && /ended .*: UndoCardSetup\\./ {ran = 1} END {exit !ran}" "$work/msiexec-rollback.log"'
 
 # --- Install the older package, then upgrade -----------------------------------------------------
-QX_SCENARIO="install 0.9.0"
+QX_SCENARIO="install 0.9.0, forcing the extension"
 qx_say "== $QX_SCENARIO"
-check "msiexec /i exit code 0" msi old /i "$(winepath -w "$old")"
+update_url=https://ext.qardex.example/chromium/updates.xml xpi_url=https://ext.qardex.example/firefox/qardex.xpi
+check "msiexec /i exit code 0" msi old /i "$(winepath -w "$old")" \
+  CHROMIUM_EXTENSION_UPDATE_URL="$update_url" FIREFOX_EXTENSION_URL="$xpi_url"
 check "version 0.9.0 registered" is "$(installed_version)" 0.9.0
 check "service running" service_running
 crt_before=$(cat "$app/LocalService/ZELServerCert.crt" 2>/dev/null)
@@ -228,10 +235,76 @@ check "service still running" service_running
 check "cardsetup did not run again (same certificate)" \
   eval '[[ $(cat "$app/LocalService/ZELServerCert.crt") == "$crt_installed" ]]'
 
+# --- The browser extension ------------------------------------------------------------------------
+QX_SCENARIO="the extension's host for every user, and the policies kept from 0.9.0"
+qx_say "== $QX_SCENARIO"
+chromium_id=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["allowed_origins"][0].split("/")[2])' \
+  "$app/Host/com.qardex.host.json" 2>/dev/null)
+host_files() {
+  local file
+  for file in QARDEXHost.exe com.qardex.host.json com.qardex.host.firefox.json; do
+    cmp -s "$app/Host/$file" "$work/extracted/QARDEX/Host/$file" || { qx_say "    $file differs"; return 1; }
+  done
+}
+check "QARDEXHost.exe and its manifests installed in Host\\" host_files
+# value KEY NAME: the REG_SZ data ("" for the default value).
+value() {
+  local which=(/ve)
+  [[ -z ${2:-} ]] || which=(/v "$2")
+  wine reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ]* *REG_SZ *//p'
+}
+chromium_keys=('Google\Chrome' Chromium 'Microsoft\Edge')
+manifest='C:\Program Files\QARDEX\Host\com.qardex.host'
+chromium_hosts() {
+  local key
+  for key in "${chromium_keys[@]}"; do
+    is "$(value "HKLM\\Software\\$key\\NativeMessagingHosts\\com.qardex.host")" "$manifest.json" || return 1
+  done
+}
+check "Chrome, Chromium and Edge find the host's manifest for every user" chromium_hosts
+check "... and Firefox its own" is "$(value 'HKLM\Software\Mozilla\NativeMessagingHosts\com.qardex.host')" "$manifest.firefox.json"
+forcelists() {
+  local key
+  for key in "${chromium_keys[@]}"; do
+    is "$(value "HKLM\\Software\\Policies\\$key\\ExtensionInstallForcelist" 727339)" "$chromium_id;$update_url" || return 1
+  done
+}
+check "Chrome, Chromium and Edge force-install it from the URL given to 0.9.0 (entry 727339)" forcelists
+check "... beside the administrator's entry 1, unchanged" is "$(value "$chrome_list" 1)" "aaaabbbbccccddddeeeeffffgggghhhh;https://admin.example/u.xml"
+firefox_ours='HKLM\Software\Policies\Mozilla\Firefox\ExtensionSettings\qardex@qardex.example'
+check "Firefox force-installs it from its URL" is "$(value "$firefox_ours" installation_mode)/$(value "$firefox_ours" install_url)" "force_installed/$xpi_url"
+host_diagnose() {
+  (cd "$app/Host" && timeout 60 wine 'C:\Program Files\QARDEX\Host\QARDEXHost.exe' --diagnose "$@" >"$work/host-diagnose.out" 2>"$work/host-diagnose.err")
+}
+host_diagnose
+status=$?
+check "QARDEXHost.exe --diagnose: exit code 0" eval '[[ $status -eq 0 ]] || { qx_say "    $status: $(head -c 600 "$work/host-diagnose.out")"; false; }'
+diagnosed_for_machine() {
+  local browser text
+  text=$(tr -d '\r' <"$work/host-diagnose.out")
+  for browser in CHROME CHROMIUM EDGE FIREFOX; do
+    grep -q "^PASS HOST_$browser .* for every user of the machine" <<<"$text" &&
+      grep -q "^PASS FORCE_INSTALL_$browser .* force-installs the QARDEX extension from https://" <<<"$text" ||
+      { qx_say "    $(grep "_$browser " <<<"$text")"; return 1; }
+  done
+}
+check "... the host registered for every user in each browser, each forcing the extension" diagnosed_for_machine
+host_diagnose --json
+check "... and as JSON: eight checks, none failed" python3 -c 'import json, sys
+report = json.load(open(sys.argv[1]))
+sys.exit(not (len(report["checks"]) == 8 and report["failed"] == 0))' "$work/host-diagnose.out"
+
+QX_SCENARIO="the package again with FIREFOX_EXTENSION_URL=none"
+qx_say "== $QX_SCENARIO"
+check "msiexec /i exit code 0" msi firefox-none /i "$(winepath -w "$again")" FIREFOX_EXTENSION_URL=none
+check "Firefox's policy gone" eval '! wine reg query "$firefox_ours" >/dev/null 2>&1'
+check "Chrome's entry kept" is "$(value "$chrome_list" 727339)" "$chromium_id;$update_url"
+roots+=("$(thumbprint)")
+
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="removal"
 qx_say "== $QX_SCENARIO"
-check "msiexec /x exit code 0" msi remove /x "$(winepath -w "$new")"
+check "msiexec /x exit code 0" msi remove /x "$(winepath -w "$again")"
 check "service gone" is "$(service_state)" ""
 check "installation folder gone" test ! -e "$app"
 check "no product registered" is "$(installed_version)" ""
@@ -259,13 +332,14 @@ leftover_keys=$(grep -v -E -e '\\SystemCertificates\\(CA|My|Root|Trust)(\\(CRLs|
   -e '\\Installer(\\(Features|Products|UpgradeCodes|UserData(\\S-1-5-18(\\Components|\\Products)?)?))?\]$' \
   "$work/new-keys")
 check "no registry key or value left but the root store's" eval '[[ -z $leftover_keys ]] || { qx_say "    $leftover_keys"; false; }'
+check "the administrator's force-installed extension kept" is "$(value "$chrome_list" 1)" "aaaabbbbccccddddeeeeffffgggghhhh;https://admin.example/u.xml"
 root_kept() { wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$1" >/dev/null 2>&1; }
 roots_gone() {
   local root
-  [[ ${#roots[@]} -eq 3 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 3 ]] || return 1
+  [[ ${#roots[@]} -eq 4 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 4 ]] || return 1
   for root in "${roots[@]}"; do ! root_kept "$root" || return 1; done
 }
-check "none of the roots of the three cardsetup runs stays in the machine store" roots_gone
+check "none of the roots of the four cardsetup runs stays in the machine store" roots_gone
 
 # --- A category the system describes itself -----------------------------------------------------
 QX_SCENARIO="a category the system describes stays the system's"

@@ -5,11 +5,15 @@
 #include <fstream>
 
 #include "card/apdu.h"
+#include "checkup/extension_verdicts.h"
+#include "checkup/json_members.h"
 #include "checkup/log_masking.h"
+#include "messaging/extension_policies.h"
 #include "checkup/stored_zip.h"
 #include "checkup/verdicts.h"
 #include "keymint/certificate_set.h"
 #include "qardex_constants.h"
+#include "qardex_extension.h"
 #include "tests/unit/fakes/fake_pcsc.h"
 
 namespace qardex::checkup {
@@ -91,6 +95,119 @@ TEST(Checkup, HostsServiceAndPolicies) {
   policies.edgeOrigins.pop_back();
   policies.firefoxInstalls.pop_back();
   EXPECT_EQ(Complaints(JudgePolicies(policies)), "WARN POLICY_EDGE WARN POLICY_FIREFOX");
+}
+
+// One browser's facts and what they mean; the manifests' programs exist where `files` says.
+TEST(Checkup, ExtensionHostAndForceInstallPerBrowser) {
+  using messaging::BrowserFamily;
+  const std::string host = build::kNativeHostName;
+  const auto manifest = [&](const std::string& callers, const std::string& path) {
+    return "{\"name\": \"" + host + "\", \"type\": \"stdio\", \"path\": \"" + path + "\", " +
+           callers + "}";
+  };
+  const std::string chromium =
+      "\"allowed_origins\": [\"" + std::string(build::kChromiumExtensionOrigin) + "\"]";
+  const std::string firefox =
+      "\"allowed_extensions\": [\"x@y\", \"" + std::string(build::kFirefoxExtensionId) + "\"]";
+  const std::string dir = "C:\\P\\Host\\";
+  const HostPlace good{dir + "m.json", manifest(chromium, "QARDEXHost.exe")};
+  const HostPlace goodFox{dir + "f.json", manifest(firefox, "QARDEXHost.exe")};
+  const HostPlace absolute{"C:\\u\\m.json",
+                           manifest(chromium, "C:\\\\P\\\\Host\\\\QARDEXHost.exe")};
+  const HostPlace gone{dir + "m.json", std::nullopt};
+  const HostPlace noProgram{dir + "m.json", manifest(chromium, "Other.exe")};
+  const HostPlace otherCaller{
+      dir + "m.json",
+      manifest("\"allowed_origins\": [\"chrome-extension://x/\"]", "QARDEXHost.exe")};
+  const std::string id = messaging::ChromiumExtensionId();
+  const std::string ours = build::kFirefoxExtensionId;
+  using Values = std::vector<std::pair<std::string, std::string>>;
+  const Values forced{{"installation_mode", "force_installed"}, {"install_url", "https://u/q.xpi"}};
+  const auto json = [&](const std::string& mode) {
+    return "{\"*\": {\"blocked_install_message\": \"no\", \"allowed_types\": [\"theme\"]}, \"" +
+           ours + "\": {\"installation_mode\": \"" + mode +
+           "\", \"install_url\": \"https://u/q.xpi\"}}";
+  };
+  const auto chrome = [](std::optional<HostPlace> user, std::optional<HostPlace> machine,
+                         Values forcelist = {}) {
+    BrowserExtensionFacts facts;
+    facts.browser = "Chrome";
+    facts.user = std::move(user);
+    facts.machine = std::move(machine);
+    facts.forcelist = std::move(forcelist);
+    return facts;
+  };
+  const auto fox = [&](std::optional<HostPlace> machine, std::optional<std::string> settingsJson,
+                       std::optional<Values> settingsOurs) {
+    BrowserExtensionFacts facts;
+    facts.browser = "Firefox";
+    facts.family = BrowserFamily::Firefox;
+    facts.machine = std::move(machine);
+    facts.settingsJson = std::move(settingsJson);
+    facts.settingsKey = settingsOurs.has_value();
+    facts.settingsOurs = std::move(settingsOurs);
+    return facts;
+  };
+  const struct {
+    const char* name;
+    BrowserExtensionFacts facts;
+    const char* complaints;
+  } cases[] = {
+      {"nothing registered, nothing forced: news only", chrome({}, {}), ""},
+      {"registered for the machine", chrome({}, good), ""},
+      {"an absolute path", chrome(absolute, {}), ""},
+      {"forced from a URL, registered",
+       chrome({}, good, {{"1", "other"}, {"727339", id + ";https://u/x"}}), ""},
+      {"forced from its store, not registered", chrome({}, {}, {{"3", id}}), "FAIL HOST_CHROME"},
+      {"an entry Chrome passes over", chrome({}, good, {{"qardex", id + ";https://u/x"}}),
+       "WARN FORCE_INSTALL_CHROME"},
+      {"another extension's entry", chrome({}, {}, {{"1", id + "x;https://u/x"}}), ""},
+      {"the manifest is gone", chrome({}, gone), "FAIL HOST_CHROME"},
+      {"the program is gone", chrome({}, noProgram), "FAIL HOST_CHROME"},
+      {"a manifest for another extension", chrome(otherCaller, {}), "FAIL HOST_CHROME"},
+      {"not a manifest", chrome({}, HostPlace{dir + "m.json", "{\"name\": 1"}), "FAIL HOST_CHROME"},
+      {"the user's broken one hides the machine's", chrome(gone, good), "FAIL HOST_CHROME"},
+      {"the user's works, the machine's is broken", chrome(good, noProgram), "WARN HOST_CHROME"},
+      {"Firefox forced by its key", fox(goodFox, {}, forced), ""},
+      {"Firefox forced by its key, no host", fox({}, {}, forced), "FAIL HOST_FIREFOX"},
+      {"Firefox forced by the JSON value, no host", fox({}, json("force_installed"), {}),
+       "FAIL HOST_FIREFOX"},
+      {"Firefox's JSON names another extension",
+       fox({}, "{\"a@b\": {\"installation_mode\": \"force_installed\"}}", {}), ""},
+      {"Firefox blocks it", fox(goodFox, json("blocked"), {}), "WARN FORCE_INSTALL_FIREFOX"},
+      {"Firefox's JSON is broken", fox(goodFox, "{\"" + ours + "\": {", {}),
+       "WARN FORCE_INSTALL_FIREFOX"},
+      {"Firefox's key hides the JSON", fox(goodFox, json("force_installed"), forced),
+       "WARN FORCE_INSTALL_FIREFOX"},
+      {"Firefox forced without a URL",
+       fox(goodFox, {}, Values{{"installation_mode", "force_installed"}}),
+       "WARN FORCE_INSTALL_FIREFOX"},
+      {"a Chromium manifest for Firefox", fox(good, {}, {}), "FAIL HOST_FIREFOX"},
+  };
+  const FileExists exists = [&](const std::string& path) { return path == dir + "QARDEXHost.exe"; };
+  for (const auto& c : cases) {
+    const Findings findings = JudgeExtension({c.facts}, exists);
+    EXPECT_EQ(findings.size(), 2u) << c.name;
+    EXPECT_EQ(Complaints(findings), c.complaints) << c.name << "\n" << ReportText(findings);
+  }
+}
+
+TEST(Checkup, JsonMembersKeepTextsAndPassOverTheRest) {
+  const std::optional<TextMembers> read = ReadTextMembers(
+      " {\"a\": \"x\\u00e9\\ud83d\\ude00\\n\", \"n\": [1, {\"d\": [true, null]}], \"l\": [\"p\", "
+      "\"q\"], "
+      "\"o\": {\"a\": \"inner\"}, \"e\": -1.5e3} ");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->strings.at("a"), "x\xc3\xa9\xf0\x9f\x98\x80\n");
+  EXPECT_EQ(read->lists.at("l"), (std::vector<std::string>{"p", "q"}));
+  EXPECT_EQ(read->strings.size() + read->lists.size(), 2u);
+  for (const char* bad : {"", "[]", "{\"a\": \"x\"} x", "{\"a\": \"\\q\"}", "{\"a\" \"x\"}",
+                          "{\"a\": [1,]}", "{\"a\": tru}"}) {
+    EXPECT_FALSE(ReadTextMembers(bad)) << bad;
+  }
+  std::string deep;
+  for (int i = 0; i < 40; ++i) deep += "{\"a\": ";
+  EXPECT_FALSE(ReadMemberObject(deep + "1" + std::string(40, '}'), "a").valid);
 }
 
 TEST(Checkup, ReadersAndCards) {

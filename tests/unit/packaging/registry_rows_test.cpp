@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "common/text_conversion.h"
+#include "messaging/extension_policies.h"
+#include "messaging/host_registrations.h"
+#include "packaging/msi/extension_rows.h"
 #include "packaging/msi/idl_facts.h"
 #include "packaging/msi/registry_rows.h"
 
@@ -124,6 +128,35 @@ TEST(MsiTypeLibrary, RefusesDefinitionsItCannotRead) {
     std::string error;
     EXPECT_FALSE(ReadTypeLibraryFacts(idl, &error)) << idl;
     EXPECT_NE(error, "") << idl;
+  }
+}
+
+// Every browser's machine key points at the installed manifest of its own family, and each
+// force-install component writes its family's policies, and nothing else, from its property.
+TEST(MsiExtensionRows, EachBrowserGetsItsFamilysRows) {
+  const std::string hosts = WixHostRows("stage");
+  for (const messaging::BrowserRegistration& browser : messaging::HostRegistrations()) {
+    const std::string file = common::WideToUtf8(messaging::ManifestFileName(browser.family));
+    EXPECT_NE(hosts.find("<File Id=\"" + file + "\" Name=\"" + file + "\" Source=\"stage/" + file),
+              std::string::npos);
+    EXPECT_NE(hosts.find("Root=\"HKLM\" Key=\"" + common::WideToUtf8(browser.key) +
+                         "\" Type=\"string\" Value=\"[#" + file + "]\""),
+              std::string::npos)
+        << browser.browser << "\n"
+        << hosts;
+  }
+  for (const ForceInstallProperty& property : ForceInstallProperties()) {
+    const std::string rows = WixForceInstallRows(property);
+    for (const messaging::ExtensionPolicy& policy : messaging::ExtensionPolicies()) {
+      const bool own = (policy.family == messaging::BrowserFamily::Firefox) == property.firefox;
+      EXPECT_EQ(rows.find(common::WideToUtf8(messaging::PolicyKey(policy))) != std::string::npos,
+                own)
+          << policy.browser << " in " << property.component;
+    }
+    EXPECT_NE(rows.find(std::string("[") + property.property + "]"), std::string::npos);
+    EXPECT_NE(ForceInstallConditions().find(std::string(property.component) + "\t" +
+                                            property.property + " AND "),
+              std::string::npos);
   }
 }
 
