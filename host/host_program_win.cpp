@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "card/pcsc_api.h"
 #include "card/reader_watch.h"
+#include "common/call_threads.h"
 #include "common/text_conversion.h"
-#include "common/unwatched_thread_win.h"
 #include "common/win_handles.h"
 #include "host/std_streams_win.h"
 #include "host/user_registration.h"
@@ -89,8 +91,10 @@ int Serve(service::ServiceLog& log) {
   static service::Housekeeping chores(
       [](const std::vector<std::uint32_t>&) { sessions.ExpireIdle(); }, kChoresPeriod);
   static StandardInput input;
-  const messaging::ChannelEnd end =
-      messaging::ServeChannel(input, output, protocol, OwnCaller(), log, common::StartUnwatched);
+  static common::CallThreads threads;
+  const messaging::ChannelEnd end = messaging::ServeChannel(
+      input, output, protocol, OwnCaller(), log,
+      [](std::function<void()> work) { return threads.Post(std::move(work)); });
   return end == messaging::ChannelEnd::Malformed ? kHostExitBadMessage : kHostExitInputEnded;
 }
 

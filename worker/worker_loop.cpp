@@ -9,7 +9,7 @@
 #include "ipc/frame_pump.h"
 #include "ipc/message.h"
 #include "ipc/method_table.h"
-#include "worker/call_threads.h"
+#include "common/call_threads.h"
 #include "worker/cancel_table.h"
 #include "worker/held_calls.h"
 #include "worker/reply_writer.h"
@@ -221,7 +221,7 @@ class Loop {
   const std::shared_ptr<CallDesk> desk_;
   ReplyWriter& replies_;  // the desk's
   // Destroyed after the destructor's drain wait and detach: idle threads end then.
-  CallThreads threads_;
+  common::CallThreads threads_;
   std::unique_ptr<ReaderEventWatch> watch_;
   std::unordered_map<std::uint64_t, std::shared_ptr<SessionSlot>> sessions_;
 };

@@ -8,7 +8,8 @@
 # started for another caller exits 2; a host killed during H_Sign gives host-ended and the next
 # call works; Firefox ESR with the store's Firefox zip (browser_pages.sh installs it from the
 # profile) gets the same answers and a reader event through the same host; with the service
-# running too, the library takes the extension.
+# running too, the library takes the extension, and a page counted as public (Local Network
+# Access enforced, no policy) is refused the service but not the extension.
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
 source "$here/../../testbed/network.sh"
@@ -19,6 +20,7 @@ source "$here/../../scripts/package" # package_extension, extension_id
 scenario_init "$@"
 command -v chromium >/dev/null || qx_die "needs chromium"
 command -v firefox-esr >/dev/null || qx_die "needs firefox-esr"
+command -v certutil >/dev/null || qx_die "needs certutil (libnss3-tools)"
 [[ -f $QX_ROOT/out/win64/QARDEXHost.exe ]] || qx_die "missing out/win64/QARDEXHost.exe (scripts/build)"
 prepare_wine
 net_init
@@ -175,9 +177,23 @@ service_app
 start_service
 check "the service answers" curl -sS --fail --max-time 20 --cacert "$QX_SERVICE_APP/ZELRootCA.pem" \
   -H "Origin: $origin" -o /dev/null "https://$QX_LOCAL_HOST:$service_port/v1/version"
+mkdir -p "$QX_WORK/home/.pki/nssdb" && certutil -d "sql:$QX_WORK/home/.pki/nssdb" -N --empty-password &&
+  certutil -d "sql:$QX_WORK/home/.pki/nssdb" -A -t C,, -n service-root -i "$QX_SERVICE_APP/ZELRootCA.pem" ||
+  qx_die "cannot make the browsers trust the service"
 run_page both "$origin" transport: GetVersion
 page_says both "connect extension"
 page_says both "GetVersion S:0030003000300031 0"
+run_page service "$origin" transport:service GetVersion
+page_says service "connect service"
+# The page's server declared public, Local Network Access enforced and no policy: the service
+# road is refused, the extension road (no network request) is not.
+browser_flags+=(--ip-address-space-overrides="127.0.0.1:$http_port=public")
+run_page public-service "$origin" transport:service GetVersion
+page_says public-service "connect error local-network-access-denied -"
+run_page public "$origin" transport: GetVersion
+page_says public "connect extension"
+page_says public "GetVersion S:0030003000300031 0"
+browser_flags=(--load-extension="$extension/chromium")
 stop_service
 for _ in {1..100}; do [[ -z $(host_pids) ]] && break; sleep 0.1; done
 check "no host is left running once the browsers ended" test -z "$(host_pids)"

@@ -3,9 +3,9 @@
 #include <future>
 #include <stdexcept>
 
-#include "worker/call_threads.h"
+#include "common/call_threads.h"
 
-namespace qardex::worker {
+namespace qardex::common {
 namespace {
 
 using namespace std::chrono_literals;
@@ -30,4 +30,4 @@ TEST(CallThreads, AThrowingJobEndsNothingAndARunningJobOutlivesItsOwner) {
 }
 
 }  // namespace
-}  // namespace qardex::worker
+}  // namespace qardex::common

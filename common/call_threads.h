@@ -1,12 +1,13 @@
-// The worker's call threads: a job runs on an idle thread when there is one, else on a new one
-// (starting a thread costs more than most calls), so no call waits behind another. A thread that
-// found no job for a while ends.
+// Call threads (the worker's calls, the native host's requests): a job runs on an idle thread
+// when there is one, else on a new one (starting a thread costs more than most calls, under Wine
+// several hundred microseconds), so no call waits behind another. A thread that found no job for
+// a while ends.
 #pragma once
 
 #include <functional>
 #include <memory>
 
-namespace qardex::worker {
+namespace qardex::common {
 
 class CallThreads {
  public:
@@ -26,4 +27,4 @@ class CallThreads {
   const std::shared_ptr<Pool> pool_;
 };
 
-}  // namespace qardex::worker
+}  // namespace qardex::common

@@ -1,4 +1,4 @@
-#include "worker/call_threads.h"
+#include "common/call_threads.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-namespace qardex::worker {
+namespace qardex::common {
 
 namespace {
 
@@ -68,4 +68,4 @@ bool CallThreads::Post(std::function<void()> job) {
   }
 }
 
-}  // namespace qardex::worker
+}  // namespace qardex::common
