@@ -293,7 +293,7 @@ qx_say "== $QX_SCENARIO"
 source "$root/testbed/network.sh" # start_authserver, stop_authserver
 printf '127.0.0.1 %s\n' "$QX_AUTH_HOST" >>"$dir/etc-hosts"
 extension_checks="HOST_CHROME FORCE_INSTALL_CHROME HOST_CHROMIUM FORCE_INSTALL_CHROMIUM HOST_EDGE FORCE_INSTALL_EDGE HOST_FIREFOX FORCE_INSTALL_FIREFOX"
-all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
+all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX POLICY_BLOCKED PROXY $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
 # diagnose NAME [--json]: the check, run by the user from the installation folder; output in
 # $work/diagnose-NAME.out, exit code in $status.
 diagnose() {
@@ -355,6 +355,23 @@ check "... and back: healthy" diagnosed root-back ""
 run no-firefox "@reg export $firefox\\Install C:\\firefox-install.reg /y" "@reg delete $firefox\\Install /f"
 check "Firefox policy removed: WARN POLICY_FIREFOX" diagnosed no-firefox "WARN POLICY_FIREFOX"
 run firefox-back "@reg import C:\\firefox-install.reg"
+
+run blocked "@reg add $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /v 1 /t REG_SZ /d [*.]203.0.113.10 /f"
+check "an approved site in a blocked list: FAIL POLICY_BLOCKED, naming the policy" eval \
+  'diagnosed blocked "FAIL POLICY_BLOCKED" && grep -q "LoopbackNetworkBlockedForUrls lists" "$work/diagnose-blocked.out"'
+run unblocked "@reg delete $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /f"
+
+# The user's proxy set by hand (nothing listens there: the server is out of reach as well), then
+# with the service's name among its exceptions, then none.
+user_proxy() {
+  proxy_settings_reg "$@" >"$work/proxy.reg" && wine regedit /S "$(winepath -w "$work/proxy.reg")"
+}
+user_proxy 3 "127.0.0.1:18080" "<local>" ""
+check "a proxy for every name: WARN PROXY naming it" eval \
+  'diagnosed proxy "WARN PROXY FAIL AUTH_SERVER" && grep -q "to the proxy 127.0.0.1:18080" "$work/diagnose-proxy.out"'
+user_proxy 3 "127.0.0.1:18080" "<local>;*.${host#*.}" ""
+check "... with the service's name among the exceptions: PASS PROXY" diagnosed bypassed "FAIL AUTH_SERVER"
+user_proxy 1 "" "" ""
 
 wine sc stop mQARDEX >"$work/sc.log" 2>&1
 service_stopped() {
