@@ -138,9 +138,6 @@ check "Firefox: the administrator's setting and certificate kept, ours added" \
   firefox_is "ImportEnterpriseRoots REG_DWORD 0x0" 'C:\corp.crt' "$ours"
 check "Chrome: the administrator's sites first, each approved site once" \
   list_is "$chrome" https://admin.example "${origins[0]}" "${others[@]}"
-check "Chrome's loopback list and Firefox's sites: the administrator's first, ours after" \
-  eval 'list_is "$chrome_loopback" https://admin.example "${others[@]}" &&
-    list_is "$firefox_skip" admin.example "${others[@]#*://}"'
 trust
 check "FoxTrust again: exit code 0" status_is 0 trust
 check "FoxTrust again: nothing doubled" list_is "$chrome" https://admin.example "${origins[0]}" "${others[@]}"

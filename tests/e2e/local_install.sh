@@ -245,9 +245,11 @@ check "the server certificate verifies for $host and 127.0.0.1 under the root" q
   -verify_ip 127.0.0.1 "$work/server-first.pem"
 check "root: CA, path length 0" is "$(extension "$app/certpem/ZELRootCA.pem" 'Basic Constraints')" "critical CA:TRUE, pathlen:0"
 check "root: certificate and CRL signing only" is "$(extension "$app/certpem/ZELRootCA.pem" 'Key Usage')" "critical Certificate Sign, CRL Sign"
-check "root: names constrained to $host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
-  "critical Permitted: DNS:$host IP:127.0.0.1/255.255.255.255"
-check "server: names $host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" "DNS:$host, IP Address:127.0.0.1"
+loopback_host=${QARDEX_LOCAL_LOOPBACK_HOST:-local.qardex.localhost}
+check "root: names constrained to $host, $loopback_host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
+  "critical Permitted: DNS:$host DNS:$loopback_host IP:127.0.0.1/255.255.255.255"
+check "server: names $host, $loopback_host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" \
+  "DNS:$host, DNS:$loopback_host, IP Address:127.0.0.1"
 check "server: server authentication only" is "$(extension "$work/server-first.pem" 'Extended Key Usage')" "TLS Web Server Authentication"
 check "server: digital signature and key encipherment" is "$(extension "$work/server-first.pem" 'Key Usage')" "critical Digital Signature, Key Encipherment"
 check "ZELServerCert.key is the server certificate's key" \
@@ -360,9 +362,8 @@ run blocked "@reg add $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /
 check "an approved site in a blocked list: FAIL POLICY_BLOCKED, naming the policy" eval \
   'diagnosed blocked "FAIL POLICY_BLOCKED" && grep -q "LoopbackNetworkBlockedForUrls lists" "$work/diagnose-blocked.out"'
 run unblocked "@reg delete $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /f"
-
-# The user's proxy set by hand (nothing listens there: the server is out of reach as well), then
-# with the service's name among its exceptions, then none.
+# The user's proxy set by hand (nothing listens there: nor does the server answer), then with the
+# service's name among its exceptions, then none.
 user_proxy() {
   proxy_settings_reg "$@" >"$work/proxy.reg" && wine regedit /S "$(winepath -w "$work/proxy.reg")"
 }

@@ -4,9 +4,8 @@
 # twelve methods; an expired session is replaced once; a call without an answer ends on its time
 # limit; an unapproved page learns "origin-not-approved", or "service-not-running" when the
 # service is stopped; a public page is kept out by Local Network Access unless the managed
-# policy LocalNetworkAccessAllowedForUrls names it, is told "blocked" when
-# LoopbackNetworkBlockedForUrls names it too, and "frame-not-allowed" in a frame without "allow".
-# Pages reach the service under its name under .localhost, the library's default. Pages come from testbed/web/page_server.py
+# policy LocalNetworkAccessAllowedForUrls names it, "blocked" when LoopbackNetworkBlockedForUrls
+# names it too, "frame-not-allowed" in a frame without "allow". Pages use the .localhost name. Pages come from testbed/web/page_server.py
 # (HTTP on localhost, HTTPS on www.qardex.example:443 with a throw-away test CA).
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"

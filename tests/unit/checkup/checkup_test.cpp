@@ -122,10 +122,8 @@ TEST(Checkup, BlockedListPatternsAgainstApprovedSites) {
       {"[*.]example", "https://*.q.example", true},            // a parent domain
       {"*", "https://203.0.113.10", true},
       {"203.0.113.10:8443", "https://203.0.113.10", true},  // no scheme: any
-      {"HTTPS://203.0.113.10/path", "https://203.0.113.10", true},
       {"http://203.0.113.10", "https://203.0.113.10", false},
       {"other.example", "https://*.q.example", false},
-      {"[*.]www.q.example", "https://q.example", false},
       {"https://a.example:443", "https://a.example:8443", false},
   };
   for (const auto& c : cases) {
