@@ -121,12 +121,19 @@ std::vector<std::filesystem::path> RecentDailyLogs(const std::filesystem::path& 
 
 std::string PolicyText() {
   const PolicyFacts policies = ProbePolicies();
-  std::string text = "Chrome LocalNetworkAccessAllowedForUrls:\r\n";
-  for (const std::string& origin : policies.chromeOrigins) text += "  " + origin + "\r\n";
-  text += "Edge LocalNetworkAccessAllowedForUrls:\r\n";
-  for (const std::string& origin : policies.edgeOrigins) text += "  " + origin + "\r\n";
-  text += "Firefox Certificates\\Install:\r\n";
-  for (const std::string& file : policies.firefoxInstalls) text += "  " + file + "\r\n";
+  std::string text;
+  const auto list = [&text](const std::string& title, const std::vector<std::string>& values) {
+    text += title + ":\r\n";
+    for (const std::string& value : values) text += "  " + value + "\r\n";
+  };
+  list("Chrome LocalNetworkAccessAllowedForUrls", policies.chromeOrigins);
+  list("Edge LocalNetworkAccessAllowedForUrls", policies.edgeOrigins);
+  list("Chrome LoopbackNetworkAllowedForUrls", policies.chromeLoopbackOrigins);
+  list("Edge LoopbackNetworkAllowedForUrls", policies.edgeLoopbackOrigins);
+  for (const BlockedList& blocked : policies.blocked) {
+    list(blocked.browser + " " + blocked.policy, blocked.patterns);
+  }
+  list("Firefox Certificates\\Install", policies.firefoxInstalls);
   return text;
 }
 

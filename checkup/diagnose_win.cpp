@@ -59,6 +59,7 @@ Findings RunChecks(const std::function<void(const Findings&)>& progress) {
   add(JudgeCertificates(certificates, ProbeRootStoreCopies(certificates.rootDer)));
   add(JudgeService(ProbeService()));
   add(JudgePolicies(ProbePolicies()));
+  add(JudgeProxy(ProbeProxy()));
   add(ExtensionChecks());
   const LogFolderFacts log = ProbeLogFolder();
   add(JudgeLogFolder(log.writable, log.folder));

@@ -14,6 +14,8 @@
 #include <iterator>
 #include <memory>
 
+#include "cloud/server_connection.h"
+#include "common/text_conversion.h"
 #include "diag/temp_directory.h"
 #include "keymint/approved_origins.h"
 #include "keymint/certificate_set.h"
@@ -33,6 +35,19 @@ constexpr std::uintmax_t kLargestTextFile = 64 * 1024 * 1024;
 constexpr wchar_t kPolicyRoot[] = L"SOFTWARE\\Policies\\";
 constexpr wchar_t kChromeList[] = L"Google\\Chrome\\LocalNetworkAccessAllowedForUrls";
 constexpr wchar_t kEdgeList[] = L"Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls";
+constexpr wchar_t kChromeLoopbackList[] = L"Google\\Chrome\\LoopbackNetworkAllowedForUrls";
+constexpr wchar_t kEdgeLoopbackList[] = L"Microsoft\\Edge\\LoopbackNetworkAllowedForUrls";
+// The lists that keep pages from this computer's services, for each browser that reads them.
+constexpr struct {
+  const char* browser;
+  const wchar_t* key;
+  const char* policy;
+} kBlockedLists[] = {
+    {"Chrome", L"Google\\Chrome\\", "LoopbackNetworkBlockedForUrls"},
+    {"Chrome", L"Google\\Chrome\\", "LocalNetworkAccessBlockedForUrls"},
+    {"Edge", L"Microsoft\\Edge\\", "LoopbackNetworkBlockedForUrls"},
+    {"Edge", L"Microsoft\\Edge\\", "LocalNetworkAccessBlockedForUrls"},
+};
 constexpr wchar_t kFirefoxInstall[] = L"Mozilla\\Firefox\\Certificates\\Install";
 
 std::optional<std::string> ReadTextFile(const std::filesystem::path& path) {
@@ -107,6 +122,22 @@ std::optional<std::uint32_t> PortListener() {
   return std::nullopt;
 }
 
+// The approved sites a blocked list can keep out, as "scheme://host" (a host may be a pattern):
+// pages on this computer's own names reach its services whatever the lists say.
+std::vector<std::string> ApprovedSites() {
+  std::vector<std::string> sites;
+  for (std::size_t i = 0; i < sitelock::kApprovedSiteCount; ++i) {
+    const sitelock::ApprovedSite& site = sitelock::kApprovedSites[i];
+    if (site.kind != sitelock::SiteKind::Allow || site.domain == nullptr ||
+        sitelock::IsLocalhostName(site.domain)) {
+      continue;
+    }
+    const std::wstring text = std::wstring(site.scheme) + L"://" + site.domain;
+    sites.push_back(std::string(text.begin(), text.end()));  // the table is ASCII
+  }
+  return sites;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadHostsFile() {
@@ -179,6 +210,14 @@ PolicyFacts ProbePolicies() {
   PolicyFacts facts;
   facts.chromeOrigins = ListValues(kChromeList);
   facts.edgeOrigins = ListValues(kEdgeList);
+  facts.chromeLoopbackOrigins = ListValues(kChromeLoopbackList);
+  facts.edgeLoopbackOrigins = ListValues(kEdgeLoopbackList);
+  for (const auto& list : kBlockedLists) {
+    const std::string policy = list.policy;
+    const std::wstring key = list.key + std::wstring(policy.begin(), policy.end());
+    facts.blocked.push_back({list.browser, policy, ListValues(key.c_str())});
+  }
+  facts.approvedSites = ApprovedSites();
   facts.firefoxInstalls = ListValues(kFirefoxInstall);
   try {
     facts.expectedFirefoxRoot = (keymint::ProgramFolder() / setup::kBrowserRootCopy).string();
@@ -194,6 +233,19 @@ PolicyFacts ProbePolicies() {
   } catch (const std::exception&) {
     // The build refuses such a table; nothing to expect then.
   }
+  return facts;
+}
+
+ProxyFacts ProbeProxy() {
+  ProxyFacts facts;
+  facts.host =
+      std::string(build::kLocalServiceHost) + ":" + std::to_string(build::kLocalServicePort);
+  facts.loopbackHost = build::kLocalServiceLoopbackHost;
+  cloud::ProxyLookup lookup(facts.host);
+  const cloud::ProxySetting setting = lookup.Finish(cloud::NoWaitPulse());
+  facts.fromScript = setting.autoDetected != 0;
+  if (setting.proxy) facts.proxy = common::WideToUtf8(*setting.proxy);
+  if (setting.bypass) facts.bypass = common::WideToUtf8(*setting.bypass);
   return facts;
 }
 

@@ -24,6 +24,11 @@ ServiceFacts ProbeService();
 
 PolicyFacts ProbePolicies();
 
+// Which proxy WinHTTP names, for the user who runs the check, for the service's own name (what
+// the browsers on this desktop are configured with; the time limit of the authentication
+// server's look-up).
+ProxyFacts ProbeProxy();
+
 // The daily log's folder (the user's temporary folder) and whether a file can be made there.
 struct LogFolderFacts {
   std::string folder;

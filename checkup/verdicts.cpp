@@ -48,19 +48,28 @@ std::vector<std::string_view> Lines(std::string_view text) {
   return lines;
 }
 
+// The browser's two allow lists: the first that lacks an expected origin is named.
 Finding JudgeAllowList(const char* code, const char* browser,
                        const std::vector<std::string>& present,
+                       const std::vector<std::string>& presentLoopback,
                        const std::vector<std::string>& expected) {
-  std::string missing;
-  for (const std::string& origin : expected) {
-    if (std::find(present.begin(), present.end(), origin) != present.end()) continue;
-    missing += (missing.empty() ? "" : ", ") + origin;
+  const struct {
+    const char* policy;
+    const std::vector<std::string>& values;
+  } lists[] = {{"LocalNetworkAccessAllowedForUrls", present},
+               {"LoopbackNetworkAllowedForUrls", presentLoopback}};
+  for (const auto& list : lists) {
+    std::string missing;
+    for (const std::string& origin : expected) {
+      if (std::find(list.values.begin(), list.values.end(), origin) != list.values.end()) continue;
+      missing += (missing.empty() ? "" : ", ") + origin;
+    }
+    if (!missing.empty()) {
+      return Warn(code, std::string(browser) + "'s policy " + list.policy + " lacks " + missing +
+                            ": run FoxTrust.cmd as an administrator.");
+    }
   }
-  if (missing.empty()) {
-    return Pass(code, std::string(browser) + " lets the approved sites reach the local service.");
-  }
-  return Warn(code, std::string(browser) + "'s policy LocalNetworkAccessAllowedForUrls lacks " +
-                        missing + ": run FoxTrust.cmd as an administrator.");
+  return Pass(code, std::string(browser) + " lets the approved sites reach the local service.");
 }
 
 }  // namespace
@@ -178,9 +187,10 @@ Findings JudgeService(const ServiceFacts& facts) {
 }
 
 Findings JudgePolicies(const PolicyFacts& facts) {
-  Findings findings{
-      JudgeAllowList("POLICY_CHROME", "Chrome", facts.chromeOrigins, facts.expectedOrigins),
-      JudgeAllowList("POLICY_EDGE", "Edge", facts.edgeOrigins, facts.expectedOrigins)};
+  Findings findings{JudgeAllowList("POLICY_CHROME", "Chrome", facts.chromeOrigins,
+                                   facts.chromeLoopbackOrigins, facts.expectedOrigins),
+                    JudgeAllowList("POLICY_EDGE", "Edge", facts.edgeOrigins,
+                                   facts.edgeLoopbackOrigins, facts.expectedOrigins)};
   const auto ours = [&facts](const std::string& file) {
     return !facts.expectedFirefoxRoot.empty() && file.size() == facts.expectedFirefoxRoot.size() &&
            std::equal(file.begin(), file.end(), facts.expectedFirefoxRoot.begin(),
@@ -193,6 +203,8 @@ Findings JudgePolicies(const PolicyFacts& facts) {
           : Warn("POLICY_FIREFOX", "Firefox does not install our root (policy Certificates\\Install "
                                    "lacks " + facts.expectedFirefoxRoot +
                                    "): run FoxTrust.cmd as an administrator."));
+  const Findings blocked = JudgeBlockedLists(facts.blocked, facts.approvedSites);
+  findings.insert(findings.end(), blocked.begin(), blocked.end());
   return findings;
 }
 

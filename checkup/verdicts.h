@@ -11,6 +11,7 @@
 #include "checkup/card_facts.h"
 #include "checkup/certificate_facts.h"
 #include "checkup/finding.h"
+#include "checkup/network_verdicts.h"
 
 namespace qardex::checkup {
 
@@ -37,7 +38,14 @@ struct PolicyFacts {
   std::vector<std::string> firefoxInstalls;  // the certificate files Firefox installs
   std::string expectedFirefoxRoot;            // our root's file, as FoxTrust.cmd lists it
   std::vector<std::string> expectedOrigins;  // what FoxTrust.cmd puts there
+  // The loopback allow lists (version 146 and later), which FoxTrust.cmd fills alike.
+  std::vector<std::string> chromeLoopbackOrigins;
+  std::vector<std::string> edgeLoopbackOrigins;
+  // The blocked lists, and the approved sites they must not name (JudgeBlockedLists).
+  std::vector<BlockedList> blocked;
+  std::vector<std::string> approvedSites;
 };
+// POLICY_CHROME, POLICY_EDGE, POLICY_FIREFOX, POLICY_BLOCKED.
 Findings JudgePolicies(const PolicyFacts& facts);
 
 Findings JudgeLogFolder(bool writable, const std::string& folder);

@@ -82,8 +82,7 @@ Router::Router(MethodProvider& provider, SessionTable& sessions, ServiceLog& log
                std::chrono::milliseconds sessionCallWait, SteadyClock clock,
                LocalhostPortsSource localhostPorts)
     : protocol_(provider, sessions, sessionCallWait, std::move(localhostPorts)),
-      refusals_(log, std::move(clock)),
-      hostHeader_(ServiceHostHeader()) {}
+      refusals_(log, std::move(clock)) {}
 
 HttpResponse Router::RefuseCaller(const HttpRequest& request, const CallerCheck& check,
                                   bool repeat) {
@@ -112,7 +111,7 @@ HttpResponse Router::Handle(const HttpRequest& request, const Caller& caller,
                             const Abandoned& abandoned) {
   const OriginCheck origin = protocol_.CheckOriginOf(request.Header("origin"));
   HttpResponse response = AnswerFor(request, origin.verdict);
-  if (request.Header("host") != std::optional<std::string_view>(hostHeader_)) {
+  if (!IsServiceHostHeader(request.Header("host"))) {
     return WithError(std::move(response), 421, u"wrong host");
   }
   if (origin.verdict != OriginVerdict::Approved) {

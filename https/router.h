@@ -71,7 +71,6 @@ class Router {
 
   PageProtocol protocol_;
   RefusalLog refusals_;
-  const std::string hostHeader_;
 };
 
 }  // namespace qardex::service

@@ -77,4 +77,14 @@ std::vector<std::string> ListedOrigins(const PolicyOrigins& origins,
   return listed;
 }
 
+std::vector<std::string> HostsOf(const std::vector<std::string>& origins) {
+  std::vector<std::string> hosts;
+  for (const std::string& origin : origins) {
+    const std::size_t separator = origin.find("://");
+    const std::string host = separator == std::string::npos ? origin : origin.substr(separator + 3);
+    if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
+  }
+  return hosts;
+}
+
 }  // namespace qardex::keymint

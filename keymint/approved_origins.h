@@ -31,4 +31,8 @@ PolicyOrigins ByLocalhostRule(const std::vector<std::string>& origins);
 std::vector<std::string> ListedOrigins(const PolicyOrigins& origins,
                                        const std::vector<std::uint16_t>& ports);
 
+// The host of each origin ("scheme://host" -> "host"), in order and once: what Firefox's policy
+// LocalNetworkAccess lists (SkipDomains names the pages' hosts, whatever their scheme).
+std::vector<std::string> HostsOf(const std::vector<std::string>& origins);
+
 }  // namespace qardex::keymint

@@ -52,6 +52,13 @@ void CheckNames(const ServerNames& names) {
   if (!IsPlainHostName(names.host)) {
     throw MintError("'" + names.host + "' is not a plain DNS host name");
   }
+  const std::string suffix = ".localhost";
+  if (!names.loopbackHost.empty() &&
+      (!IsPlainHostName(names.loopbackHost) || names.loopbackHost.size() <= suffix.size() ||
+       names.loopbackHost.compare(names.loopbackHost.size() - suffix.size(), suffix.size(),
+                                  suffix) != 0)) {
+    throw MintError("'" + names.loopbackHost + "' is not a host name under .localhost");
+  }
   if (!IsIpv4Address(names.address)) {
     throw MintError("'" + names.address + "' is not an IPv4 address");
   }
@@ -139,8 +146,9 @@ LocalRoot LocalRoot::Create(const ServerNames& scope, const Validity& validity) 
   AddExtension(certificate, certificate, NID_key_usage, "critical,keyCertSign,cRLSign");
   AddExtension(certificate, certificate, NID_subject_key_identifier, "hash");
   AddExtension(certificate, certificate, NID_name_constraints,
-               "critical,permitted;DNS:" + scope.host + ",permitted;IP:" + scope.address +
-                   "/255.255.255.255");
+               "critical,permitted;DNS:" + scope.host +
+                   (scope.loopbackHost.empty() ? "" : ",permitted;DNS:" + scope.loopbackHost) +
+                   ",permitted;IP:" + scope.address + "/255.255.255.255");
   Sign(certificate, root.key_.get());
   return root;
 }
@@ -159,7 +167,9 @@ X509Ptr LocalRoot::IssueServerCertificate(EVP_PKEY* serverKey, const ServerNames
                "critical,digitalSignature,keyEncipherment");
   AddExtension(server.get(), certificate_.get(), NID_ext_key_usage, "serverAuth");
   AddExtension(server.get(), certificate_.get(), NID_subject_alt_name,
-               "DNS:" + names.host + ",IP:" + names.address);
+               "DNS:" + names.host +
+                   (names.loopbackHost.empty() ? "" : ",DNS:" + names.loopbackHost) +
+                   ",IP:" + names.address);
   AddExtension(server.get(), certificate_.get(), NID_subject_key_identifier, "hash");
   AddExtension(server.get(), certificate_.get(), NID_authority_key_identifier, "keyid:always");
   Sign(server.get(), key_.get());

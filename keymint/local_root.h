@@ -7,13 +7,17 @@
 #include <string>
 
 #include "keymint/openssl_handles.h"
+#include "qardex_constants.h"
 
 namespace qardex::keymint {
 
-// The names the local service answers under: a DNS host name and an IPv4 address.
+// The names the local service answers under: a DNS host name, an IPv4 address and a second host
+// name under .localhost (which browsers resolve to this computer themselves and never send to a
+// proxy; empty for none).
 struct ServerNames {
   std::string host;
   std::string address;
+  std::string loopbackHost = build::kLocalServiceLoopbackHost;
 };
 
 struct Validity {

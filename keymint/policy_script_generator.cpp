@@ -1,6 +1,7 @@
 // Build step: makes a browser-policy script from its template, putting the approved origins of
 // the approved-site list where the template says "@APPROVED_ORIGINS@" (those listed as they
-// are) and "@LOCALHOST_ORIGINS@" (those listed with the ports of the LocalhostPorts policy), and
+// are), "@LOCALHOST_ORIGINS@" (those listed with the ports of the LocalhostPorts policy) and
+// "@APPROVED_HOSTS@" (the hosts of the first, for Firefox's list), and
 // the shared routines where it says "@POLICY_ROUTINES@"; our policy key, the LocalhostPorts
 // value's name and its bound come from the same headers the service reads. Lines end in
 // CR LF, as the command interpreter expects.
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     Replace(&script, "@POLICY_ROUTINES@", ReadText(argv[2]));
     Replace(&script, "@APPROVED_ORIGINS@", Joined(origins.anyPort));
     Replace(&script, "@LOCALHOST_ORIGINS@", Joined(origins.listedPortsOnly));
+    Replace(&script, "@APPROVED_HOSTS@", Joined(qardex::keymint::HostsOf(origins.anyPort)));
     Replace(&script, "@POLICY_KEY@", std::string("HKLM\\") + qardex::common::kPolicyKeyPath);
     Replace(&script, "@LOCALHOST_PORTS_VALUE@", qardex::common::kLocalhostPortsValue);
     Replace(&script, "@LOCALHOST_PORTS_LIMIT@",

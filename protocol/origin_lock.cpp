@@ -126,4 +126,10 @@ std::string ServiceHostHeader() {
   return std::string(build::kLocalServiceHost) + ":" + std::to_string(build::kLocalServicePort);
 }
 
+bool IsServiceHostHeader(std::optional<std::string_view> host) {
+  static const std::string loopbackHost = std::string(build::kLocalServiceLoopbackHost) + ":" +
+                                          std::to_string(build::kLocalServicePort);
+  return host && (*host == ServiceHostHeader() || *host == loopbackHost);
+}
+
 }  // namespace qardex::service

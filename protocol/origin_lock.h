@@ -36,7 +36,10 @@ OriginCheck CheckOrigin(std::optional<std::string_view> origin,
 // nothing for any other text.
 std::optional<std::string> CanonicalOrigin(std::string_view origin);
 
-// "<local service host>:<port>", the only Host the service answers.
+// "<local service host>:<port>": the Host of the service's own name.
 std::string ServiceHostHeader();
+// Whether `host` is a Host header the service answers: ServiceHostHeader(), or its name under
+// .localhost with the port.
+bool IsServiceHostHeader(std::optional<std::string_view> host);
 
 }  // namespace qardex::service

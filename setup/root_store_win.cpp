@@ -100,8 +100,8 @@ Imported Import(const std::string& pemText) {
   const common::CertContext certificate(CertCreateCertificateContext(
       X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
   if (!certificate) return {ImportOutcome::kNotACertificate, {}};
-  if (!ConfinedTo(FactsOf(certificate.get()), build::kLocalServiceHost,
-                  build::kLocalServiceAddress)) {
+  if (!ConfinedTo(FactsOf(certificate.get()), build::kLocalServiceHost, build::kLocalServiceAddress,
+                  build::kLocalServiceLoopbackHost)) {
     return {ImportOutcome::kRefused, {}};
   }
 

@@ -35,7 +35,8 @@ std::optional<std::vector<std::uint8_t>> SingleHostSubtree(std::string_view addr
 
 }  // namespace
 
-bool ConfinedTo(const RootFacts& facts, std::string_view host, std::string_view address) {
+bool ConfinedTo(const RootFacts& facts, std::string_view host, std::string_view address,
+                std::string_view otherHost) {
   const std::optional<std::vector<std::uint8_t>> hostSubtree = SingleHostSubtree(address);
   if (!facts.isCa || !facts.hasCriticalNameConstraints || !hostSubtree) return false;
   bool dns = false;
@@ -43,7 +44,10 @@ bool ConfinedTo(const RootFacts& facts, std::string_view host, std::string_view 
   for (const PermittedName& name : facts.permitted) {
     switch (name.kind) {
       case PermittedName::Kind::kDns:
-        if (!SameHostName(name.dnsName, host)) return false;
+        if (!SameHostName(name.dnsName, host) &&
+            (otherHost.empty() || !SameHostName(name.dnsName, otherHost))) {
+          return false;
+        }
         dns = true;
         break;
       case PermittedName::Kind::kIpAddress:

@@ -25,9 +25,10 @@ struct RootFacts {
 };
 
 // A CA certificate whose critical name constraints permit the DNS name `host` (and names
-// under it) and the single IPv4 address `address`, and nothing else. Both kinds must be
-// listed: a kind without a permitted subtree is not constrained at all.
-bool ConfinedTo(const RootFacts& facts, std::string_view host, std::string_view address);
+// under it), `otherHost` too when given, and the single IPv4 address `address`, and nothing
+// else. Both kinds must be listed: a kind without a permitted subtree is not constrained at all.
+bool ConfinedTo(const RootFacts& facts, std::string_view host, std::string_view address,
+                std::string_view otherHost = {});
 
 // The subject every root of the certificate tool carries: the organisation and a common name
 // that starts with the fixed prefix (the time of the run follows it).

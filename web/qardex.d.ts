@@ -5,6 +5,8 @@ export type QardexErrorCode =
   | "service-not-running"
   | "origin-not-approved"
   | "local-network-access-denied"
+  | "local-network-access-blocked"
+  | "frame-not-allowed"
   | "session-expired"
   | "bad-request"
   | "busy"
@@ -28,7 +30,10 @@ export class QardexError extends Error {
 export interface ConnectOptions {
   /** Only this road (default: the extension when it runs on the page and has its host, else the service). */
   transport?: Transport;
-  /** The service's host name (default: the build's local service host, local.qardex.example). */
+  /**
+   * The service's host name (default: the build's name under .localhost, local.qardex.localhost,
+   * which browsers never send to a proxy; the service answers local.qardex.example too).
+   */
   host?: string;
   /** The service's port (default: the build's local service port, 14443). */
   port?: number;

@@ -11,7 +11,9 @@
 // from its constants and the service's method table; ship that copy, not this template.
 // The guide for page developers is docs/page-developers.md.
 
-const DEFAULT_HOST = "@QARDEX_LOCAL_HOST@";
+// Browsers resolve a name under .localhost to this computer themselves and never send it to a
+// proxy; the service answers its other name, QARDEX_LOCAL_HOST, too.
+const DEFAULT_HOST = "@QARDEX_LOCAL_LOOPBACK_HOST@";
 const DEFAULT_PORT = Number("@QARDEX_LOCAL_PORT@");
 /** The method names, in the order of the control's dispatch identifiers. */
 const METHOD_NAMES = Object.freeze("@QARDEX_METHOD_NAMES@".split(","));
@@ -39,8 +41,13 @@ const PROBE_TIMEOUT_MS = 250;
  * - "service-not-running": nothing answered: the service is stopped or not installed, or the
  *   browser does not trust its certificate.
  * - "origin-not-approved": the service runs but refuses this page's origin (scheme and host).
- * - "local-network-access-denied": the browser's Local Network Access permission (or the
- *   administrator's policy) keeps this page from reaching services on this computer.
+ * - "local-network-access-denied": the browser's Local Network Access permission keeps this page
+ *   from reaching services on this computer: not allowed yet (the user refused, or was not asked).
+ * - "local-network-access-blocked": the browser refused that permission before the page asked:
+ *   an administrator's policy blocks this site (LoopbackNetworkBlockedForUrls,
+ *   LocalNetworkAccessBlockedForUrls), or the user blocked it earlier for this site.
+ * - "frame-not-allowed": the page runs in a frame whose element does not delegate Local Network
+ *   Access (`allow="local-network-access; loopback-network"`), so the browser refuses it.
  * - "session-expired": the service forgot the session, and a new one was forgotten too.
  * - "bad-request": the service refused the call's arguments (HTTP 400).
  * - "busy": the service has too many sessions open for this site (HTTP 429), or the card stayed
@@ -111,31 +118,62 @@ async function timedFetch(url, init, timeoutMs, signal) {
   }
 }
 
-/** @returns {Promise<boolean>} whether the browser reports Local Network Access as denied. */
-async function localNetworkAccessDenied() {
-  if (!navigator.permissions) return false;
+/**
+ * The Local Network Access permission's state under the first name this browser knows.
+ * @returns {Promise<"granted" | "denied" | "prompt" | null>} null: no such permission here
+ */
+async function localNetworkAccessState() {
+  if (!globalThis.navigator?.permissions) return null;
   for (const name of LNA_PERMISSIONS) {
     try {
-      const status = await navigator.permissions.query({ name });
-      if (status.state === "denied") return true;
+      return (await navigator.permissions.query({ name })).state;
     } catch {
       // This browser does not know the name.
     }
   }
-  return false;
+  return null;
+}
+
+/**
+ * The permission's state before this page's first request to the service: a refusal the page's
+ * own request led to comes later.
+ * @type {Promise<"granted" | "denied" | "prompt" | null> | null}
+ */
+let permissionBefore = null;
+
+/**
+ * Whether this page runs in a frame that the browser keeps from Local Network Access: its frame
+ * element does not delegate the permission (a frame of the same origin has it by default).
+ * Browsers without a permissions-policy interface are not asked.
+ */
+function frameWithoutLocalNetworkAccess() {
+  if (typeof window === "undefined" || window.self === window.top) return false;
+  const policy = globalThis.document?.permissionsPolicy ?? globalThis.document?.featurePolicy;
+  if (typeof policy?.allowsFeature !== "function") return false;
+  const known = typeof policy.features === "function" ? policy.features() : [];
+  const name = LNA_PERMISSIONS.find((feature) => known.includes(feature));
+  return name !== undefined && !policy.allowsFeature(name);
 }
 
 /**
  * Why a request failed without an answer. For a page the browser shows an absent service and a
  * refused origin alike (a refusal carries no CORS headers): a "no-cors" request, whose answer
- * stays opaque, tells whether anything answered at all.
+ * stays opaque, tells whether anything answered at all. A permission denied before the page's
+ * first request was refused by a policy or an earlier choice, not in answer to this page.
  * @param {string} base
  * @param {number} timeoutMs
+ * @param {string | null} before the permission's state before the page's first request
  * @returns {Promise<QardexError>}
  */
-async function whyUnanswered(base, timeoutMs) {
+async function whyUnanswered(base, timeoutMs, before) {
+  if (before === "denied") {
+    return new QardexError("local-network-access-blocked", "the browser blocks this site from " +
+      "services on this computer (Local Network Access): an administrator's policy, or an " +
+      "earlier refusal for this site");
+  }
   const refused = new QardexError("local-network-access-denied",
     "the browser does not let this page reach services on this computer (Local Network Access)");
+  const localNetworkAccessDenied = async () => (await localNetworkAccessState()) === "denied";
   if (await localNetworkAccessDenied()) return refused;
   try {
     await timedFetch(`${base}/v1/version`, { mode: "no-cors" }, timeoutMs);
@@ -211,6 +249,12 @@ function serviceRoad(options) {
   return {
     transport: "service",
     async exchange(ask, fields, signal) {
+      if (frameWithoutLocalNetworkAccess()) {
+        throw new QardexError("frame-not-allowed", "this page's frame does not delegate Local " +
+          "Network Access: its iframe needs allow=\"local-network-access; loopback-network\"");
+      }
+      permissionBefore ??= localNetworkAccessState();
+      const before = await permissionBefore;
       const [method, path] = routes[ask](fields);
       const init = { method, mode: "cors", credentials: "omit" };
       // A JSON text sent as plain text keeps the request a simple one: no preflight before it.
@@ -220,7 +264,7 @@ function serviceRoad(options) {
         response = await timedFetch(base + path, init, timeoutMs, signal);
       } catch (error) {
         if (error instanceof QardexError || signal?.aborted) throw error;
-        throw await whyUnanswered(base, timeoutMs);
+        throw await whyUnanswered(base, timeoutMs, before);
       }
       try {
         return { status: response.status, answer: response.text ? JSON.parse(response.text) : null };
@@ -593,6 +637,8 @@ const DIAGNOSIS_CHECKS = {
 /** The first check each failure of the library rules out. */
 const FAILED_CHECK = {
   "local-network-access-denied": "local-network-access",
+  "local-network-access-blocked": "local-network-access",
+  "frame-not-allowed": "local-network-access",
   "service-not-running": "service-running",
   "extension-not-installed": "extension",
   "host-not-installed": "host",

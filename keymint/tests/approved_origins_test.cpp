@@ -35,6 +35,11 @@ TEST(FixedNameOrigins, LocalhostOnlyWithTheListedPorts) {
             (std::vector<std::string>{"https://www.agency.example", "https://a.local"}));
 }
 
+TEST(FixedNameOrigins, FirefoxListsEachHostOnceWhateverItsScheme) {
+  EXPECT_EQ(HostsOf({"https://a.example", "http://a.example", "https://203.0.113.10"}),
+            (std::vector<std::string>{"a.example", "203.0.113.10"}));
+}
+
 TEST(FixedNameOrigins, RefusesWhatAScriptMustNotCarry) {
   const ApprovedSite cases[] = {
       {SiteKind::Allow, L"https", L"b\u00fccher.example", sitelock::kNoZoneMarker},

@@ -104,7 +104,8 @@ TEST_F(KeyMintRun, RootIsConstrainedAndServerCertificateServesOnly) {
   const std::string root =
       RunOpenssl("x509 -noout -text -in " + Quoted(File(kRootCertificateFile))).output;
   for (const std::string& expected : std::vector<std::string>{
-           "X509v3 Name Constraints: critical", "DNS:" + kHost, "IP:127.0.0.1/255.255.255.255",
+           "X509v3 Name Constraints: critical", "DNS:" + kHost,
+           "DNS:" + std::string(build::kLocalServiceLoopbackHost), "IP:127.0.0.1/255.255.255.255",
            "X509v3 Basic Constraints: critical", "CA:TRUE, pathlen:0",
            "Certificate Sign, CRL Sign"}) {
     EXPECT_NE(root.find(expected), std::string::npos) << expected << " missing in\n" << root;
@@ -112,8 +113,8 @@ TEST_F(KeyMintRun, RootIsConstrainedAndServerCertificateServesOnly) {
   const std::string server =
       RunOpenssl("x509 -noout -text -in " + Quoted(ServerCertificate())).output;
   for (const std::string& expected : std::vector<std::string>{
-           "DNS:" + kHost + ", IP Address:127.0.0.1", "CA:FALSE",
-           "Digital Signature, Key Encipherment",
+           "DNS:" + kHost + ", DNS:" + build::kLocalServiceLoopbackHost + ", IP Address:127.0.0.1",
+           "CA:FALSE", "Digital Signature, Key Encipherment",
            "X509v3 Extended Key Usage: \n                TLS Web Server Authentication\n"}) {
     EXPECT_NE(server.find(expected), std::string::npos) << expected << " missing in\n" << server;
   }

@@ -29,6 +29,7 @@ TEST(LocalRootNameConstraints, VouchForTheLocalServiceNamesOnly) {
       {{"other.example", "127.0.0.1"}, false},
       {{scope.host + ".other.example", "127.0.0.1"}, false},
       {{scope.host, "192.0.2.1"}, false},
+      {{scope.host, "127.0.0.1", "other.localhost"}, false},
   };
   for (const Case& c : cases) {
     const auto serverFile = folder.path() / "server.pem";

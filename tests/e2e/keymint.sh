@@ -9,6 +9,7 @@ source "$root/tests/e2e/lib/preamble.sh"
 win64=$root/out/win64
 dir=${QARDEX_E2E_DIR:-$root/build/e2e}/keymint
 host=${QARDEX_LOCAL_HOST:-local.qardex.example}
+loopback_host=${QARDEX_LOCAL_LOOPBACK_HOST:-local.qardex.localhost}
 die() { e2e_die "$@"; }
 
 for file in KeyMint.exe FoxTrust.cmd FoxUntrust.cmd; do
@@ -36,9 +37,12 @@ set_files=(ZELServerCert.crt ZELServerCert.key ZELServerCert.pem ZELRootCA.pem)
 only_the_set() { [[ $(cd "$app" && ls | sort | tr '\n' ' ') == "KeyMint.exe ZELRootCA.pem ZELServerCert.crt ZELServerCert.key ZELServerCert.pem " ]]; }
 first_cert() { awk '/-----BEGIN/{n++} n==1' "$1"; }
 server_verifies() {
+  local name
   first_cert "$app/ZELServerCert.pem" >"$work/server.pem"
-  openssl verify -CAfile "$app/ZELRootCA.pem" -purpose sslserver -verify_hostname "$host" \
-    -verify_ip 127.0.0.1 "$work/server.pem" >"$work/verify.out" 2>&1 || { qx_say "    $(cat "$work/verify.out")"; false; }
+  for name in "$host" "$loopback_host"; do
+    openssl verify -CAfile "$app/ZELRootCA.pem" -purpose sslserver -verify_hostname "$name" \
+      -verify_ip 127.0.0.1 "$work/server.pem" >"$work/verify.out" 2>&1 || { qx_say "    $(cat "$work/verify.out")"; return 1; }
+  done
 }
 crt_starts_with_root() { [[ $(first_cert "$app/ZELServerCert.crt") == "$(cat "$app/ZELRootCA.pem")" ]]; }
 key_fits_server() {
@@ -51,7 +55,7 @@ qx_say "== $QX_SCENARIO"
 mint
 check "exit code 0" status_is 0 mint
 check "the four files beside the program, nothing else" only_the_set
-check "server certificate verifies for $host and 127.0.0.1 under the root" server_verifies
+check "server certificate verifies for $host, $loopback_host and 127.0.0.1 under the root" server_verifies
 check "ZELServerCert.crt starts with the root (the certificate the installer imports)" crt_starts_with_root
 check "ZELServerCert.key is the server certificate's key" key_fits_server
 # Wine keeps no access list; it turns the key's protected one into Unix modes: nothing for others.
@@ -110,6 +114,10 @@ check "FoxTrust ran the system's reg.exe, not one in its current folder" test ! 
 check "Firefox installs our root, and only that" firefox_is "" "$ours"
 check "Chrome lists the approved sites, http://localhost not without LocalhostPorts" list_is "$chrome" "${others[@]}"
 check "Edge lists the approved sites" list_is "$edge" "${others[@]}"
+check "Chrome's and Edge's loopback lists name the same sites" \
+  eval 'list_is "$chrome_loopback" "${others[@]}" && list_is "$edge_loopback" "${others[@]}"'
+check "Firefox asks no Local Network Access permission for the approved sites' hosts" \
+  list_is "$firefox_skip" "${others[@]#*://}"
 untrust
 check "FoxUntrust exit code 0" status_is 0 untrust
 check "everything gone, keys included" restored
@@ -119,7 +127,9 @@ qx_say "== $QX_SCENARIO"
 admin "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 0 /f" \
   "@reg add $firefox\\Install /v 1 /t REG_SZ /d C:\\corp.crt /f" \
   "@reg add $chrome /v 1 /t REG_SZ /d https://admin.example /f" \
-  "@reg add $chrome /v 2 /t REG_SZ /d ${origins[0]} /f" "@reg add $edge /f"
+  "@reg add $chrome /v 2 /t REG_SZ /d ${origins[0]} /f" "@reg add $edge /f" \
+  "@reg add $chrome_loopback /v 1 /t REG_SZ /d https://admin.example /f" \
+  "@reg add $firefox_skip /v 1 /t REG_SZ /d admin.example /f"
 run earlier "@reg add $firefox /v ImportEnterpriseRoots /t REG_DWORD /d 1 /f" \
   '@reg add HKLM\SOFTWARE\QARDEX\BrowserPolicies /v FirefoxBefore /t REG_SZ /d "REG_DWORD 0x0" /f'
 trust

@@ -245,9 +245,11 @@ check "the server certificate verifies for $host and 127.0.0.1 under the root" q
   -verify_ip 127.0.0.1 "$work/server-first.pem"
 check "root: CA, path length 0" is "$(extension "$app/certpem/ZELRootCA.pem" 'Basic Constraints')" "critical CA:TRUE, pathlen:0"
 check "root: certificate and CRL signing only" is "$(extension "$app/certpem/ZELRootCA.pem" 'Key Usage')" "critical Certificate Sign, CRL Sign"
-check "root: names constrained to $host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
-  "critical Permitted: DNS:$host IP:127.0.0.1/255.255.255.255"
-check "server: names $host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" "DNS:$host, IP Address:127.0.0.1"
+loopback_host=${QARDEX_LOCAL_LOOPBACK_HOST:-local.qardex.localhost}
+check "root: names constrained to $host, $loopback_host and 127.0.0.1/32" is "$(extension "$app/certpem/ZELRootCA.pem" 'Name Constraints')" \
+  "critical Permitted: DNS:$host DNS:$loopback_host IP:127.0.0.1/255.255.255.255"
+check "server: names $host, $loopback_host and 127.0.0.1" is "$(extension "$work/server-first.pem" 'Subject Alternative Name')" \
+  "DNS:$host, DNS:$loopback_host, IP Address:127.0.0.1"
 check "server: server authentication only" is "$(extension "$work/server-first.pem" 'Extended Key Usage')" "TLS Web Server Authentication"
 check "server: digital signature and key encipherment" is "$(extension "$work/server-first.pem" 'Key Usage')" "critical Digital Signature, Key Encipherment"
 check "ZELServerCert.key is the server certificate's key" \
@@ -293,7 +295,7 @@ qx_say "== $QX_SCENARIO"
 source "$root/testbed/network.sh" # start_authserver, stop_authserver
 printf '127.0.0.1 %s\n' "$QX_AUTH_HOST" >>"$dir/etc-hosts"
 extension_checks="HOST_CHROME FORCE_INSTALL_CHROME HOST_CHROMIUM FORCE_INSTALL_CHROMIUM HOST_EDGE FORCE_INSTALL_EDGE HOST_FIREFOX FORCE_INSTALL_FIREFOX"
-all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
+all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX POLICY_BLOCKED PROXY $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
 # diagnose NAME [--json]: the check, run by the user from the installation folder; output in
 # $work/diagnose-NAME.out, exit code in $status.
 diagnose() {
@@ -355,6 +357,22 @@ check "... and back: healthy" diagnosed root-back ""
 run no-firefox "@reg export $firefox\\Install C:\\firefox-install.reg /y" "@reg delete $firefox\\Install /f"
 check "Firefox policy removed: WARN POLICY_FIREFOX" diagnosed no-firefox "WARN POLICY_FIREFOX"
 run firefox-back "@reg import C:\\firefox-install.reg"
+
+run blocked "@reg add $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /v 1 /t REG_SZ /d [*.]203.0.113.10 /f"
+check "an approved site in a blocked list: FAIL POLICY_BLOCKED, naming the policy" eval \
+  'diagnosed blocked "FAIL POLICY_BLOCKED" && grep -q "LoopbackNetworkBlockedForUrls lists" "$work/diagnose-blocked.out"'
+run unblocked "@reg delete $policies\\Google\\Chrome\\LoopbackNetworkBlockedForUrls /f"
+# The user's proxy set by hand (nothing listens there: nor does the server answer), then with the
+# service's name among its exceptions, then none.
+user_proxy() {
+  proxy_settings_reg "$@" >"$work/proxy.reg" && wine regedit /S "$(winepath -w "$work/proxy.reg")"
+}
+user_proxy 3 "127.0.0.1:18080" "<local>" ""
+check "a proxy for every name: WARN PROXY naming it" eval \
+  'diagnosed proxy "WARN PROXY FAIL AUTH_SERVER" && grep -q "to the proxy 127.0.0.1:18080" "$work/diagnose-proxy.out"'
+user_proxy 3 "127.0.0.1:18080" "<local>;*.${host#*.}" ""
+check "... with the service's name among the exceptions: PASS PROXY" diagnosed bypassed "FAIL AUTH_SERVER"
+user_proxy 1 "" "" ""
 
 wine sc stop mQARDEX >"$work/sc.log" 2>&1
 service_stopped() {

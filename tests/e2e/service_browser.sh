@@ -4,7 +4,8 @@
 # twelve methods; an expired session is replaced once; a call without an answer ends on its time
 # limit; an unapproved page learns "origin-not-approved", or "service-not-running" when the
 # service is stopped; a public page is kept out by Local Network Access unless the managed
-# policy LocalNetworkAccessAllowedForUrls names it. Pages come from testbed/web/page_server.py
+# policy LocalNetworkAccessAllowedForUrls names it, "blocked" when LoopbackNetworkBlockedForUrls
+# names it too, "frame-not-allowed" in a frame without "allow". Pages use the .localhost name. Pages come from testbed/web/page_server.py
 # (HTTP on localhost, HTTPS on www.qardex.example:443 with a throw-away test CA).
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
@@ -154,6 +155,17 @@ printf '{"LocalNetworkAccessAllowedForUrls": ["https://%s"]}\n' "$site_host" >"$
 run_page public-allowed "https://$site_host" diagnose GetVersion
 page_says public-allowed "GetVersion S:0030003000300031 0"
 page_says public-allowed "diagnose null $checks reader:false hc-card:false server-reachable:false"
+# The same page in a frame of a page on this computer, its frame element without "allow".
+run_page public-framed "http://localhost:$http_port/browser_framed.html?at=https://$site_host" \
+  diagnose GetVersion
+page_says public-framed "connect error frame-not-allowed -"
+page_says public-framed "diagnose frame-not-allowed local-network-access:false"
+# The loopback list blocks it, and comes before the allow list.
+printf '{"LocalNetworkAccessAllowedForUrls": ["https://%s"], "LoopbackNetworkBlockedForUrls": ["https://%s"]}\n' \
+  "$site_host" "$site_host" >"$policy"
+run_page public-blocked "https://$site_host" diagnose GetVersion
+page_says public-blocked "connect error local-network-access-blocked -"
+page_says public-blocked "diagnose local-network-access-blocked local-network-access:false"
 rm -f "$policy"
 browser_flags=()
 stop_service

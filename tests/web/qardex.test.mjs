@@ -22,12 +22,14 @@ const aborted = (signal) => new Promise((_, reject) =>
 // The service behind the fake fetch: sessions s1, s2, ... unless script(request) answers
 // {status, body, delay, brokeOff, bodyHangs, events, open}, "unreachable" (a network error) or
 // "hang" (nothing until the request is aborted); `events`: chunks of an event stream that ends
-// after them unless `open`. permission(name, probed): the Local Network Access state, or
+// after them unless `open`. permission(name, probed, asked): the Local Network Access state
+// (`asked`: after the page's first request), or
 // undefined for a name the browser does not know; null: no Permissions API.
 function fakeService(script = () => undefined, permission = () => "prompt") {
   const service = { log: [], sessions: new Set(), opened: 0 };
   const probed = () => service.log.some((r) => r.mode === "no-cors");
-  const query = async ({ name }) => ({ state: permission(name, probed()) ?? fail(name) });
+  const query = async ({ name }) => ({
+    state: permission(name, probed(), service.log.length > 0) ?? fail(name) });
   setGlobal("navigator", permission === null ? {} : { permissions: { query } });
   setGlobal("fetch", async (url, { method = "GET", mode, body, signal, headers }) => {
     const request = { url, method, path: new URL(url).pathname, mode };
@@ -104,20 +106,30 @@ for (const [what, on, answer, code, status] of [
 }
 
 const denied = "local-network-access-denied";
+const blocked = "local-network-access-blocked";
+let instances = 0;
 for (const [what, permission, probe, code, probes] of [
   ["no Permissions API, nothing answers", null, "unreachable", "service-not-running", 1],
   ["something answers the probe", () => "granted", undefined, "origin-not-approved", 1],
-  ["denied first", (n) => (n === "loopback-network" ? "denied" : "prompt"), undefined, denied, 0],
-  ["denied after the probe", (n, probed) => (probed && n === "local-network-access" ? "denied"
+  ["denied before the page asked", (n) => (n === "loopback-network" ? "denied" : "prompt"),
+    undefined, blocked, 0],
+  ["denied in answer to the page", (n, probed, asked) => (asked && n === "loopback-network"
+    ? "denied" : "prompt"), undefined, denied, 0],
+  ["denied after the probe", (n, probed) => (probed && n === "loopback-network" ? "denied"
     : "prompt"), "unreachable", denied, 1],
-  ["denied last, the other names unknown", (n) => (n === "local-network" ? "denied" : undefined),
-    undefined, denied, 0],
+  ["only the first name it knows counts", (n) => (n === "local-network" ? "denied"
+    : n === "local-network-access" ? "prompt" : undefined), "unreachable", "service-not-running", 1],
+  ["denied under the last name, the others unknown",
+    (n) => (n === "local-network" ? "denied" : undefined), undefined, blocked, 0],
   ["nothing denied, nothing answers", () => "prompt", "unreachable", "service-not-running", 1],
   ["the probe gets no answer in time", () => "prompt", "hang", "timeout", 1],
 ]) {
   test(`without an answer: ${what} gives "${code}"`, async () => {
+    // A library of its own: it keeps the permission's state from before the page's first request.
+    const fresh = await import(`${library}?instance=${++instances}`);
     const service = fakeService((r) => (r.mode === "no-cors" ? probe : "unreachable"), permission);
-    await rejectsWith(connect({ timeoutMs: 50 }), code, undefined);
+    await assert.rejects(fresh.connect({ timeoutMs: 50 }),
+      (e) => e instanceof fresh.QardexError && e.code === code && e.status === undefined);
     const sent = service.log.filter((r) => r.mode === "no-cors" && r.path === "/v1/version");
     assert.equal(sent.length, probes);
   });
@@ -324,4 +336,17 @@ test("diagnose reports both roads and puts on top the one connect takes", async 
   const without = await diagnose({ timeoutMs: 50 });
   assert.equal(`${without.transport} ${summary(without.roads.extension)}`,
     "service host-not-installed extension:true host:false");
+});
+
+test("a frame that does not delegate Local Network Access is told so, before any request", async () => {
+  const service = fakeService();
+  const allowed = new Set();
+  setGlobal("document", { featurePolicy: { features: () => ["loopback-network", "local-network"],
+    allowsFeature: (name) => allowed.has(name) } });
+  Object.assign(page, { self: page, top: {} });
+  await rejectsWith(connect({ transport: "service" }), "frame-not-allowed", undefined);
+  assert.equal(service.log.length, 0);
+  allowed.add("loopback-network");
+  await connect({ transport: "service" }).finally(() => Object.assign(page, { self: 0, top: 0 }));
+  assert.equal(service.log.length, 1);
 });

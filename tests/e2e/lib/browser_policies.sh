@@ -17,6 +17,9 @@ policies='HKLM\SOFTWARE\Policies'
 firefox="$policies\\Mozilla\\Firefox\\Certificates"
 chrome="$policies\\Google\\Chrome\\LocalNetworkAccessAllowedForUrls"
 edge="$policies\\Microsoft\\Edge\\LocalNetworkAccessAllowedForUrls"
+chrome_loopback="$policies\\Google\\Chrome\\LoopbackNetworkAllowedForUrls"
+edge_loopback="$policies\\Microsoft\\Edge\\LoopbackNetworkAllowedForUrls"
+firefox_skip="$policies\\Mozilla\\Firefox\\LocalNetworkAccess\\SkipDomains"
 # Read from the table by a parser of the tests' own.
 mapfile -t origins < <(grep -oE '\{SiteKind::Allow, L"[a-z]+", L"[^"*]+"' "$QX_ROOT_DIR/sitelock/approved_sites.h" |
   sed -E 's/.*L"([a-z]+)", L"([^"]+)"/\1:\/\/\2/')

@@ -34,7 +34,8 @@ browser_pages_init() {
   [[ -f $QX_ROOT/out/win64/web/qardex.js ]] || qx_die "missing out/win64/web/qardex.js (scripts/build)"
   mkdir -p "$pages" "$results" "$QX_WORK/home" &&
     cp "$QX_ROOT/out/win64/web/qardex.js" "$QX_ROOT/tests/e2e/service/browser_answers.html" \
-      "$QX_ROOT/tests/e2e/service/browser_events.html" "$pages/" || qx_die "cannot stage the pages"
+      "$QX_ROOT/tests/e2e/service/browser_events.html" \
+      "$QX_ROOT/tests/e2e/service/browser_framed.html" "$pages/" || qx_die "cannot stage the pages"
 }
 
 start_page_server() {

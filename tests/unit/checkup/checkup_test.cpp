@@ -8,6 +8,7 @@
 #include "checkup/extension_verdicts.h"
 #include "checkup/json_members.h"
 #include "checkup/log_masking.h"
+#include "checkup/network_verdicts.h"
 #include "messaging/extension_policies.h"
 #include "checkup/stored_zip.h"
 #include "checkup/verdicts.h"
@@ -91,10 +92,71 @@ TEST(Checkup, HostsServiceAndPolicies) {
                        {"C:\\corp.crt", "c:\\program files\\q\\CERTPEM\\ZELRootCA.pem"},
                        "C:\\Program Files\\Q\\certpem\\ZELRootCA.pem",
                        {"https://a.example", "http://b.example"}};
+  policies.chromeLoopbackOrigins = policies.edgeLoopbackOrigins = policies.expectedOrigins;
+  policies.approvedSites = {"https://*.a.example", "https://203.0.113.10"};
+  policies.blocked = {{"Chrome", "LoopbackNetworkBlockedForUrls", {"https://other.example"}}};
   EXPECT_EQ(Complaints(JudgePolicies(policies)), "");
   policies.edgeOrigins.pop_back();
   policies.firefoxInstalls.pop_back();
   EXPECT_EQ(Complaints(JudgePolicies(policies)), "WARN POLICY_EDGE WARN POLICY_FIREFOX");
+  policies.chromeLoopbackOrigins.pop_back();
+  policies.blocked.push_back({"Edge", "LocalNetworkAccessBlockedForUrls", {"[*.]a.example"}});
+  const Findings findings = JudgePolicies(policies);
+  EXPECT_EQ(Complaints(findings),
+            "WARN POLICY_CHROME WARN POLICY_EDGE WARN POLICY_FIREFOX FAIL POLICY_BLOCKED");
+  EXPECT_NE(findings[0].advice.find("LoopbackNetworkAllowedForUrls lacks http://b.example"),
+            std::string::npos);
+  EXPECT_NE(findings[3].advice.find("Edge's policy LocalNetworkAccessBlockedForUrls lists "
+                                    "[*.]a.example, which blocks the approved site https://*.a"),
+            std::string::npos);
+}
+
+// A pattern of a blocked list against an approved site: does it keep a page of the site out?
+TEST(Checkup, BlockedListPatternsAgainstApprovedSites) {
+  const struct {
+    const char* pattern;
+    const char* site;
+    bool blocks;
+  } cases[] = {
+      {"https://www.q.example", "https://*.q.example", true},  // one page of the site
+      {"[*.]example", "https://*.q.example", true},            // a parent domain
+      {"*", "https://203.0.113.10", true},
+      {"203.0.113.10:8443", "https://203.0.113.10", true},  // no scheme: any
+      {"http://203.0.113.10", "https://203.0.113.10", false},
+      {"other.example", "https://*.q.example", false},
+      {"https://a.example:443", "https://a.example:8443", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PatternMatchesSite(c.pattern, c.site), c.blocks) << c.pattern << " " << c.site;
+  }
+}
+
+// What the user's proxy configuration means for the service's old name, and for the one under
+// .localhost that browsers keep off proxies unless told otherwise.
+TEST(Checkup, ProxyForTheServiceName) {
+  const struct {
+    std::optional<std::string> proxy;
+    const char* bypass;
+    bool fromScript;
+    const char* complaints;
+  } cases[] = {
+      {std::nullopt, "", true, ""},
+      {"DIRECT", "", true, ""},
+      {"proxy.corp:8080", "local.qardex.example", true, "WARN PROXY"},  // a script decides alone
+      {"proxy.corp:8080", "<local>;*.corp", false, "WARN PROXY"},  // <local>: names without a dot
+      {"proxy.corp:8080", "<local>; *.QARDEX.example", false, ""},
+      {"proxy.corp:8080", "local.qardex.example:14443", false, ""},
+      {"http=proxy.corp:80", "", false, ""},  // nothing for https
+      {"http=proxy.corp:80;https=proxy.corp:443", "", false, "WARN PROXY"},
+      {"proxy.corp:8080", "<-loopback>", false, "FAIL PROXY"},
+  };
+  for (const auto& c : cases) {
+    const Findings findings = JudgeProxy(
+        {"local.qardex.example:14443", "local.qardex.localhost", c.proxy, c.bypass, c.fromScript});
+    EXPECT_EQ(Complaints(findings), c.complaints) << c.proxy.value_or("-") << " " << c.bypass;
+    EXPECT_TRUE(c.complaints[0] == '\0' ||
+                findings[0].advice.find("proxy proxy.corp:") != std::string::npos);
+  }
 }
 
 // One browser's facts and what they mean; the manifests' programs exist where `files` says.

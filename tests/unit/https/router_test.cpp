@@ -4,6 +4,7 @@
 
 #include "https/http_exchange.h"
 #include "protocol/origin_lock.h"
+#include "qardex_constants.h"
 #include "broker/worker_session.h"
 #include "tests/unit/fakes/fake_worker.h"
 
@@ -126,6 +127,10 @@ TEST_F(RouterTest, OriginAndHostLocks) {
       {"Origin: null\r\n", ServiceHostHeader(), 403, false},
       {"Origin: https://evil.example\r\n", ServiceHostHeader(), 403, false},
       {"Origin: http://localhost:3000\r\n", ServiceHostHeader(), 200, true},
+      {"Origin: http://localhost:3000\r\n",
+       std::string(build::kLocalServiceLoopbackHost) + ":" +
+           std::to_string(build::kLocalServicePort),
+       200, true},
       {"Origin: http://localhost:3001\r\n", ServiceHostHeader(), 403, false},  // not listed
       {"Origin: http://dev.localhost:3000\r\n", ServiceHostHeader(), 403, false},
       {"Origin: http://localhost\r\n", "127.0.0.1:14443", 421, true},

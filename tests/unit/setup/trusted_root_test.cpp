@@ -31,9 +31,17 @@ TEST(TrustedRoot, OnlyACaConfinedToTheServiceNamesIsTrusted) {
        {true, true, {kHost, kLoopback, Ip(std::vector<std::uint8_t>(32))}},
        false},
       {"another kind of name", {true, true, {kHost, kLoopback, PermittedName{}}}, false},
+      {"the name under .localhost beside",
+       {true, true, {kHost, Dns("local.qardex.localhost"), kLoopback}},
+       true},
+      {"another name under .localhost",
+       {true, true, {kHost, Dns("x.localhost"), kLoopback}},
+       false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ConfinedTo(c.facts, "local.qardex.example", "127.0.0.1"), c.trusted) << c.what;
+    EXPECT_EQ(ConfinedTo(c.facts, "local.qardex.example", "127.0.0.1", "local.qardex.localhost"),
+              c.trusted)
+        << c.what;
   }
 }
 
