@@ -49,9 +49,6 @@ RenewalPlan PlanRenewal(const CertificateFacts& facts) {
     return {SetCondition::kUnusable, 0, "the certificate or key file is missing or unreadable"};
   }
   if (!facts.keyMatches) return {SetCondition::kUnusable, 0, "no certificate matches the key"};
-  if (!facts.chainsToRoot) {
-    return {SetCondition::kUnusable, 0, "the server certificate is not signed by the root"};
-  }
   if (!facts.secondsLeft || *facts.secondsLeft <= 0) {
     return {SetCondition::kUnusable, 0, "the server certificate has expired"};
   }

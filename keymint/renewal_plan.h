@@ -28,8 +28,10 @@ struct RenewalPlan {
   const char* reason = "";           // why it is due or unusable, for the log
 };
 
-// A set does not match when the key has no certificate in ZELServerCert.crt or that certificate
-// is not signed by the root that comes first there.
+// A set does not match when the key has no certificate in ZELServerCert.crt. One whose first
+// certificate is not the root of the key's certificate still serves (the file holds the chain)
+// and is left to the set-up check (CERT_CHAIN): renewing it at start would race the installer,
+// which imports the root it placed once the service listens and deletes every other root of ours.
 RenewalPlan PlanRenewal(const CertificateFacts& facts);
 
 // The wait after the `failures`-th failed attempt in a row (1 for the first): a minute, doubled

@@ -18,9 +18,11 @@
 #include "qardex_constants.h"
 #include "setup/browser_root_win.h"
 #include "setup/command_runner_win.h"
+#include "setup/guarded_paths.h"
 #include "setup/install_layout.h"
 #include "setup/local_roots_win.h"
 #include "setup/root_store_win.h"
+#include "setup/write_guard_win.h"
 
 namespace qardex::service {
 
@@ -54,17 +56,28 @@ std::vector<keymint::NamedFile> PlacedFiles(const keymint::CertificateSet& set,
   return files;
 }
 
-// FoxTrust.cmd with the new copy's name: Firefox's list and its record name it instead.
+// FoxTrust.cmd with the new copy's name: Firefox's list and its record name it instead. Run as
+// SYSTEM, only while no one but the administrators can change the script or its folders, as
+// cardsetup checks before it runs the script.
 void TrustInBrowsers(const fs::path& folder, const std::string& serial, ServiceLog& log) {
+  const std::string root = folder.string();
+  const setup::LineSink toLog = [&log](const std::string& line) {
+    log.Write("certificate renewal: " + line.substr(0, line.find_last_not_of("\r\n") + 1));
+  };
   setup::Overflow overflow;
   const std::optional<std::string> command =
-      setup::ScriptCommand(folder.string(), setup::kTrustScript, &overflow);
+      setup::ScriptCommand(root, setup::kTrustScript, &overflow);
+  if (!setup::OnlyAdministratorsCanMove(setup::AncestorFolders(root), toLog) ||
+      !setup::OnlyAdministratorsCanWrite({root, root + '\\' + setup::kTrustScript}, toLog)) {
+    toLog(std::string(setup::kTrustScript) + " not run; Firefox does not know the new root");
+    return;
+  }
   const int code =
       command ? setup::RunThroughInterpreter(*command + setup::BrowserRootNameFor(serial), true)
               : -1;
   if (code != 0) {
-    log.Write(std::string("certificate renewal: ") + setup::kTrustScript + " ended with " +
-              std::to_string(code) + "; Firefox may not trust the new root");
+    toLog(std::string(setup::kTrustScript) + " ended with " + std::to_string(code) +
+          "; Firefox may not trust the new root");
   }
 }
 

@@ -465,7 +465,6 @@ check "cardsetup with a set that falls due in 20 s: exit code 0" status_is 0 set
 export_root_store short
 imported_root second short
 check "before the renewal, a client trusting the machine store alone connects" service_answers "$work/root-short.pem"
-qx_say "    (checked $((SECONDS - began)) s after cardsetup began)"
 service_pid() { pgrep -f 'mQARDEXService\.exe$' | head -n 1; } # workers have arguments
 started_pid=$(service_pid)
 new_log() { tail -c +$((log_mark + 1)) "$service_log" | tr -d '\r'; }
@@ -477,7 +476,6 @@ renewed() {
   done
 }
 check "the running service renews the set (within 40 s)" renewed
-qx_say "    (renewed $((SECONDS - began)) s after cardsetup began)"
 export_root_store renewed
 first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-renewed.pem"
 renewed_root=$(comm -13 "$work/store-before.list" "$work/store-renewed.list")
