@@ -465,8 +465,9 @@ check "cardsetup with a set that falls due in 20 s: exit code 0" status_is 0 set
 export_root_store short
 imported_root second short
 check "before the renewal, a client trusting the machine store alone connects" service_answers "$work/root-short.pem"
-service_pid() { pgrep -f 'mQARDEXService\.exe$' | head -n 1; } # workers have arguments
-started_pid=$(service_pid)
+# The process that holds the listening socket (wineserver holds it too).
+listener_pid() { ss -Hltnp "sport = :$port" | grep -o '"[^"]*",pid=[0-9]*' | grep -v '^"wineserver"' | head -n 1; }
+started_pid=$(listener_pid)
 new_log() { tail -c +$((log_mark + 1)) "$service_log" | tr -d '\r'; }
 renewed() {
   local deadline=$((SECONDS + 40))
@@ -488,8 +489,8 @@ check "exactly one root of ours left in the machine store, a new one" one_new_ro
 check "after it, a client trusting the machine store alone connects" service_answers "$work/root-renewed.pem"
 check "... and gets the new server certificate" \
   is "$(served_certificate)" "$(fingerprint <"$work/server-renewed.pem")"
-check "the same service process, still running" \
-  eval '[[ -n $started_pid && $(service_pid) == "$started_pid" ]] && service_from_folder'
+check "the same service process listening, still running" \
+  eval '[[ -n $started_pid && $(listener_pid) == "$started_pid" ]] && service_from_folder'
 check "Firefox's list names the new root's own copy, the only one" firefox_names_root renewed
 check "the new key for SYSTEM and Administrators only, the certificate's" \
   eval 'system_and_administrators_only "$(probe dacl "$app_win\\ZELServerCert.key")" && is "$(openssl pkey -in "$app/ZELServerCert.key" -pubout)" "$(openssl x509 -in "$work/server-renewed.pem" -noout -pubkey)"'
