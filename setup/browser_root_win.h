@@ -16,7 +16,8 @@ namespace qardex::setup {
 // fit, or the file cannot be written.
 std::optional<std::string> PlaceBrowserRoot(std::string_view folder, const std::string& pemText);
 
-// Deletes the copies in `folder`\certpem named for a root other than `keep` (a name).
+// Deletes the copies in `folder`\certpem named for a root other than `keep` (a name; empty:
+// every such copy).
 void RemoveOtherBrowserRoots(const std::filesystem::path& folder, const std::string& keep);
 
 }  // namespace qardex::setup
