@@ -56,7 +56,8 @@ Findings RunChecks(const std::function<void(const Findings&)>& progress) {
   };
   add(JudgeHosts(ReadHostsFile(), build::kLocalServiceHost));
   const CertificateFacts certificates = ProbeCertificateFiles();
-  add(JudgeCertificates(certificates, ProbeRootStoreCopies(certificates.rootDer)));
+  add(JudgeCertificates(certificates, ProbeRootStoreCopies(certificates.rootDer),
+                        ProbeRenewalNote()));
   add(JudgeService(ProbeService()));
   add(JudgePolicies(ProbePolicies()));
   add(JudgeProxy(ProbeProxy()));

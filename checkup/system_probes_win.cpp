@@ -164,6 +164,16 @@ CertificateFacts ProbeCertificateFiles() {
   return ExamineCertificates(certificates.value_or(""), key.value_or(""), std::time(nullptr));
 }
 
+std::optional<keymint::RenewalFailure> ProbeRenewalNote() {
+  try {
+    const std::optional<std::string> note =
+        ReadTextFile(keymint::ProgramFolder() / keymint::kRenewalNoteFile);
+    return note ? keymint::ParseRenewalFailure(*note) : std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 std::optional<int> ProbeRootStoreCopies(const std::vector<std::uint8_t>& der) {
   const common::CertStore store(
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
@@ -220,7 +230,15 @@ PolicyFacts ProbePolicies() {
   facts.approvedSites = ApprovedSites();
   facts.firefoxInstalls = ListValues(kFirefoxInstall);
   try {
-    facts.expectedFirefoxRoot = (keymint::ProgramFolder() / setup::kBrowserRootCopy).string();
+    // The copy of a set the service renewed, else the installer's.
+    const std::filesystem::path folder = keymint::ProgramFolder();
+    const std::filesystem::path renewed =
+        folder / setup::BrowserRootCopyFor(ProbeCertificateFiles().rootSerial);
+    std::error_code missing;
+    facts.expectedFirefoxRoot =
+        (std::filesystem::is_regular_file(renewed, missing) ? renewed
+                                                            : folder / setup::kBrowserRootCopy)
+            .string();
   } catch (const std::exception&) {
     // No folder: nothing can be ours.
   }

@@ -17,6 +17,9 @@ std::optional<std::string> ReadHostsFile();
 // The two certificate files beside the running program, examined now.
 CertificateFacts ProbeCertificateFiles();
 
+// The note of the service's last failed renewal, when there is one.
+std::optional<keymint::RenewalFailure> ProbeRenewalNote();
+
 // Copies of `der` in the local machine's "Root" store; nullopt when it cannot be opened.
 std::optional<int> ProbeRootStoreCopies(const std::vector<std::uint8_t>& der);
 

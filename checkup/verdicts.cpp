@@ -14,9 +14,6 @@ namespace qardex::checkup {
 
 namespace {
 
-// A certificate this close to its end is renewed by running the installer again.
-constexpr long kRenewalDays = 30;
-
 const std::string kRerunSetup = "run cardsetup.exe again as an administrator";
 
 Finding Pass(const char* code, std::string advice) {
@@ -72,6 +69,40 @@ Finding JudgeAllowList(const char* code, const char* browser,
   return Pass(code, std::string(browser) + " lets the approved sites reach the local service.");
 }
 
+// The running service renews the set inside its renewal window; a failure it noted for the set
+// in place says why it has not.
+Finding JudgeExpiry(const CertificateFacts& facts,
+                    const std::optional<keymint::RenewalFailure>& renewal) {
+  const bool failed = renewal && renewal->rootSerial == facts.rootSerial;
+  const std::string why =
+      failed ? "the service could not renew it (" + renewal->reason + ", " +
+                   keymint::UtcStamp(static_cast<std::time_t>(renewal->failedAt)) +
+                   ") and tries again at " +
+                   keymint::UtcStamp(static_cast<std::time_t>(renewal->nextTryAt)) +
+                   "; see the service's log, or " + kRerunSetup
+             : std::string();
+  if (!facts.daysLeft || *facts.daysLeft < 0) {
+    return Fail("CERT_EXPIRY",
+                "The server certificate has expired: " +
+                    (failed ? why
+                            : "restart the service " + std::string(setup::kServiceName) +
+                                  ", which renews it, or " + kRerunSetup) +
+                    ".");
+  }
+  const std::string days = std::to_string(*facts.daysLeft);
+  if (failed) {
+    return Warn("CERT_EXPIRY", "The server certificate expires in " + days + " days: " + why + ".");
+  }
+  if (*facts.secondsLeft <= keymint::kRenewBeforeSeconds) {
+    return Warn("CERT_EXPIRY", "The server certificate expires in " + days +
+                                   " days and the service has not renewed it yet: start the "
+                                   "service " +
+                                   setup::kServiceName + ", or " + kRerunSetup + ".");
+  }
+  return Pass("CERT_EXPIRY", "The server certificate is valid for " + days +
+                                 " more days; the service renews it 30 days before its end.");
+}
+
 }  // namespace
 
 Findings JudgeHosts(const std::optional<std::string>& hostsText, const std::string& host) {
@@ -104,7 +135,8 @@ Findings JudgeHosts(const std::optional<std::string>& hostsText, const std::stri
   return {Pass("HOSTS", "The hosts file maps " + host + " to 127.0.0.1.")};
 }
 
-Findings JudgeCertificates(const CertificateFacts& facts, std::optional<int> rootCopies) {
+Findings JudgeCertificates(const CertificateFacts& facts, std::optional<int> rootCopies,
+                           const std::optional<keymint::RenewalFailure>& renewal) {
   const std::string files =
       std::string(keymint::kServerCertificateFile) + " and " + keymint::kServerKeyFile;
   if (!facts.certificatesRead || !facts.keyRead) {
@@ -118,17 +150,7 @@ Findings JudgeCertificates(const CertificateFacts& facts, std::optional<int> roo
                                             keymint::kServerKeyFile + ": " + kRerunSetup + "."));
   } else {
     findings.push_back(Pass("CERT_KEY", "The server certificate matches its key."));
-    if (!facts.daysLeft || *facts.daysLeft < 0) {
-      findings.push_back(
-          Fail("CERT_EXPIRY", "The server certificate has expired: " + kRerunSetup + "."));
-    } else if (*facts.daysLeft < kRenewalDays) {
-      findings.push_back(Warn("CERT_EXPIRY", "The server certificate expires in " +
-                                                 std::to_string(*facts.daysLeft) +
-                                                 " days: " + kRerunSetup + " before then."));
-    } else {
-      findings.push_back(Pass("CERT_EXPIRY", "The server certificate is valid for " +
-                                                 std::to_string(*facts.daysLeft) + " more days."));
-    }
+    findings.push_back(JudgeExpiry(facts, renewal));
     findings.push_back(facts.chainsToRoot
                            ? Pass("CERT_CHAIN", "The server certificate chains to our root.")
                            : Fail("CERT_CHAIN",
@@ -194,8 +216,10 @@ Findings JudgePolicies(const PolicyFacts& facts) {
   const auto ours = [&facts](const std::string& file) {
     return !facts.expectedFirefoxRoot.empty() && file.size() == facts.expectedFirefoxRoot.size() &&
            std::equal(file.begin(), file.end(), facts.expectedFirefoxRoot.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                  std::tolower(static_cast<unsigned char>(b)); });
+                      [](char a, char b) {
+                        return std::tolower(static_cast<unsigned char>(a)) ==
+                               std::tolower(static_cast<unsigned char>(b));
+                      });
   };
   findings.push_back(
       std::any_of(facts.firefoxInstalls.begin(), facts.firefoxInstalls.end(), ours)

@@ -9,18 +9,24 @@
 #include <vector>
 
 #include "checkup/card_facts.h"
-#include "checkup/certificate_facts.h"
 #include "checkup/finding.h"
 #include "checkup/network_verdicts.h"
+#include "keymint/certificate_facts.h"
+#include "keymint/renewal_plan.h"
 
 namespace qardex::checkup {
+
+using keymint::CertificateFacts;
+using keymint::ExamineCertificates;
 
 // The hosts file's text; nullopt when it cannot be read.
 Findings JudgeHosts(const std::optional<std::string>& hostsText, const std::string& host);
 
 // `rootCopies`: how often the file's root is in the machine's root store (nullopt: the store
-// cannot be read).
-Findings JudgeCertificates(const CertificateFacts& facts, std::optional<int> rootCopies);
+// cannot be read). `renewal`: the note the service left when it last failed to renew the set;
+// it counts only while the set it was to replace is still in place.
+Findings JudgeCertificates(const CertificateFacts& facts, std::optional<int> rootCopies,
+                           const std::optional<keymint::RenewalFailure>& renewal = std::nullopt);
 
 struct ServiceFacts {
   bool installed = false;
@@ -36,7 +42,7 @@ struct PolicyFacts {
   std::vector<std::string> chromeOrigins;  // the values of the browser's allow list
   std::vector<std::string> edgeOrigins;
   std::vector<std::string> firefoxInstalls;  // the certificate files Firefox installs
-  std::string expectedFirefoxRoot;            // our root's file, as FoxTrust.cmd lists it
+  std::string expectedFirefoxRoot;           // our root's file, as FoxTrust.cmd lists it
   std::vector<std::string> expectedOrigins;  // what FoxTrust.cmd puts there
   // The loopback allow lists (version 146 and later), which FoxTrust.cmd fills alike.
   std::vector<std::string> chromeLoopbackOrigins;

@@ -165,7 +165,7 @@ CallerCheck IdentifyPeer(SOCKET socket, const CallerLookup& identify) {
 
 }  // namespace
 
-HttpsServer::HttpsServer(SSL_CTX* tls, Router& router, CallerLookup identify,
+HttpsServer::HttpsServer(const CurrentTls& tls, Router& router, CallerLookup identify,
                          ConnectionLimits limits, std::shared_ptr<const void> keepAlive)
     : context_(std::make_shared<const Context>(
           Context{tls, router, std::move(identify), limits, std::move(keepAlive)})),
@@ -241,7 +241,7 @@ void HttpsServer::ServeSocket(SOCKET raw, const Context& context, const std::ato
   const BOOL noDelay = TRUE;
   setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
              sizeof noDelay);
-  SslPtr ssl(SSL_new(context.tls));
+  SslPtr ssl = context.tls.NewConnection();
   if (!ssl || SSL_set_fd(ssl.get(), static_cast<int>(socket.get())) != 1) return;
   TlsSocketStream stream(ssl.get(), socket.get());
   ServeConnection(

@@ -51,8 +51,8 @@ class HttpsServer {
   // `keepAlive` owns what `tls`, `router` and `identify` need (the workers, the sessions): every
   // connection thread holds it, so a thread still inside a long call when the drain at stop ends
   // (an H_Sign waiting on the network) never works on objects already destroyed.
-  HttpsServer(SSL_CTX* tls, Router& router, CallerLookup identify, ConnectionLimits limits = {},
-              std::shared_ptr<const void> keepAlive = {});
+  HttpsServer(const CurrentTls& tls, Router& router, CallerLookup identify,
+              ConnectionLimits limits = {}, std::shared_ptr<const void> keepAlive = {});
 
   // Binds 127.0.0.1:port (exclusively) and listens; on failure `error` says why.
   bool Listen(unsigned short port, std::string& error);
@@ -63,7 +63,7 @@ class HttpsServer {
  private:
   // What a connection thread works with; shared by the threads, never tied to the server object.
   struct Context {
-    SSL_CTX* tls;
+    const CurrentTls& tls;
     Router& router;
     CallerLookup identify;
     ConnectionLimits limits;

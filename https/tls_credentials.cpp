@@ -77,4 +77,15 @@ TlsContext MakeTlsContext(std::string_view certificatesPem, std::string_view key
   return {std::move(context), {}};
 }
 
+void CurrentTls::Replace(SslContextPtr context) {
+  std::lock_guard<std::mutex> hold(lock_);
+  context_.swap(context);
+  // The earlier context goes when its last connection ends.
+}
+
+SslPtr CurrentTls::NewConnection() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return SslPtr(context_ ? SSL_new(context_.get()) : nullptr);
+}
+
 }  // namespace qardex::service

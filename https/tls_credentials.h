@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,23 @@ struct TlsContext {
 
 // From the PEM texts of the two files.
 TlsContext MakeTlsContext(std::string_view certificatesPem, std::string_view keyPem);
+
+// The context the listener's new connections are made from, replaced when the service renews
+// its certificate set. A connection keeps the context it was made from (each SSL object holds a
+// reference of its own), so the connections open at a switch go on as they were.
+class CurrentTls {
+ public:
+  explicit CurrentTls(SslContextPtr context) : context_(std::move(context)) {}
+  CurrentTls(const CurrentTls&) = delete;
+  CurrentTls& operator=(const CurrentTls&) = delete;
+
+  void Replace(SslContextPtr context);
+  // A connection's TLS object from the current context; null when it cannot be made.
+  SslPtr NewConnection() const;
+
+ private:
+  mutable std::mutex lock_;
+  SslContextPtr context_;
+};
 
 }  // namespace qardex::service

@@ -2,7 +2,10 @@
 
 #include <openssl/pem.h>
 
+#include <cstdlib>
+
 #include "keymint/mint_error.h"
+#include "keymint/renewal_plan.h"
 
 namespace qardex::keymint {
 
@@ -22,8 +25,9 @@ std::string PrivateKeyPem(EVP_PKEY* key) {
 
 }  // namespace
 
-CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now) {
-  const Validity validity = ValidityFrom(now);
+CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now,
+                                  std::int64_t lifetime) {
+  const Validity validity = ValidityFrom(now, lifetime);
   PkeyPtr serverKey = NewRsaKey();
   CertificateSet set;
   {
@@ -35,6 +39,14 @@ CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now) {
   }
   set.serverKey = PrivateKeyPem(serverKey.get());
   return set;
+}
+
+std::int64_t LifetimeOfNewSets() {
+#ifdef QARDEX_TEST_HOOKS
+  return SetLifetimeSeconds(std::getenv("QARDEX_TEST_CERTIFICATE_SECONDS"));
+#else
+  return SetLifetimeSeconds(nullptr);
+#endif
 }
 
 std::vector<NamedFile> FilesOf(const CertificateSet& set) {

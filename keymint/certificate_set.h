@@ -23,6 +23,9 @@ inline constexpr char kServerCertificateFile[] = "ZELServerCert.crt";
 inline constexpr char kServerKeyFile[] = "ZELServerCert.key";
 inline constexpr char kServerChainFile[] = "ZELServerCert.pem";
 inline constexpr char kRootCertificateFile[] = "ZELRootCA.pem";
+// Beside the service's copies: why the service's last attempt to renew the set failed
+// (FormatRenewalFailure); deleted once a renewal succeeds.
+inline constexpr char kRenewalNoteFile[] = "ZELServerCert.renewal";
 
 // PEM texts; the root's private key is not among them and no longer exists.
 struct CertificateSet {
@@ -31,7 +34,12 @@ struct CertificateSet {
   std::string serverKey;
 };
 
-CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now);
+CertificateSet MintCertificateSet(const ServerNames& names, std::time_t now,
+                                  std::int64_t lifetime = kUsualLifetimeSeconds);
+
+// The lifetime of the sets this program makes: the usual one, or in test builds the seconds
+// that QARDEX_TEST_CERTIFICATE_SECONDS gives (see SetLifetimeSeconds).
+std::int64_t LifetimeOfNewSets();
 
 struct NamedFile {
   std::string name;

@@ -36,7 +36,7 @@ int main() {
     const std::filesystem::path folder = ProgramFolder();
     const CertificateSet set =
         MintCertificateSet({qardex::build::kLocalServiceHost, qardex::build::kLocalServiceAddress},
-                           std::time(nullptr));
+                           std::time(nullptr), LifetimeOfNewSets());
     WriteAllOrNothing(folder, FilesOf(set));
     std::printf("KeyMint: %s, %s, %s and %s written for %s\n", kServerCertificateFile,
                 kServerKeyFile, kServerChainFile, kRootCertificateFile,

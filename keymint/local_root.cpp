@@ -15,7 +15,6 @@ namespace {
 
 constexpr unsigned kRsaBits = 2048;
 constexpr std::time_t kClockAllowance = 60 * 60;
-constexpr std::time_t kValidityDays = 397;
 
 // Letters, digits, hyphens and dots, in labels of 1 to 63 characters: nothing that could
 // change the meaning of the extension texts below.
@@ -106,6 +105,8 @@ void Sign(X509* certificate, EVP_PKEY* key) {
   Require(X509_sign(certificate, key, EVP_sha256()) > 0, "signing a certificate");
 }
 
+}  // namespace
+
 std::string UtcStamp(std::time_t when) {
   std::tm parts{};
 #ifdef _WIN32
@@ -118,11 +119,9 @@ std::string UtcStamp(std::time_t when) {
   return text;
 }
 
-}  // namespace
-
-Validity ValidityFrom(std::time_t now) {
+Validity ValidityFrom(std::time_t now, std::int64_t lifetime) {
   const std::time_t notBefore = now - kClockAllowance;
-  return {now, notBefore, notBefore + kValidityDays * 24 * 60 * 60};
+  return {now, notBefore, notBefore + static_cast<std::time_t>(lifetime)};
 }
 
 PkeyPtr NewRsaKey() {

@@ -3,6 +3,7 @@
 // never serialised and is cleared as soon as the server certificate is signed.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -26,9 +27,12 @@ struct Validity {
   std::time_t notAfter;
 };
 
+// 397 days, inside the 398 days browsers accept for a server certificate.
+inline constexpr std::int64_t kUsualLifetimeSeconds = 397 * 24 * 60 * 60;
+
 // The period every certificate of one run carries: from an hour before `now` (clocks drift)
-// for 397 days, inside the 398 days browsers accept for a server certificate.
-Validity ValidityFrom(std::time_t now);
+// for `lifetime` seconds.
+Validity ValidityFrom(std::time_t now, std::int64_t lifetime = kUsualLifetimeSeconds);
 
 // A fresh RSA-2048 key pair.
 PkeyPtr NewRsaKey();
@@ -54,6 +58,9 @@ class LocalRoot {
   PkeyPtr key_;
   X509Ptr certificate_;
 };
+
+// "YYYY-MM-DD HH:MM:SSZ" in UTC.
+std::string UtcStamp(std::time_t when);
 
 // PEM text of a certificate.
 std::string CertificatePem(X509* certificate);

@@ -1,13 +1,16 @@
 // cardremove: stops and deletes the service "mQARDEX", runs the browser-store removal script of
-// the installation folder and deletes the local service's roots from the machine's root store.
+// the installation folder and deletes the local service's roots from the machine's root store
+// and their copies named by serial from certpem\.
 // Exit code 0, or -1 when the Service Control Manager cannot be reached, the script's command
 // would be too long or others can change the script, its folder or a folder above.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 #include "remove/removal.h"
 #include "remove/removal_texts.h"
+#include "setup/browser_root_win.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
 #include "setup/guarded_paths.h"
@@ -45,6 +48,8 @@ int Remove() {
       });
   // No root of the local service outlives it; a failure here leaves the result as it is.
   setup::RemoveLocalServiceRoots({});
+  // Nor the root copies named by serial that the installer and the service wrote for Firefox.
+  setup::RemoveOtherBrowserRoots(std::filesystem::path(*folder), "");
   return scriptRefused ? -1 : result;
 }
 

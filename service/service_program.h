@@ -1,6 +1,6 @@
-// What mQARDEXService.exe does as the service or in the foreground: load the certificate files
-// beside the program, listen, identify each connection's caller, run its calls in the worker of
-// the caller's Windows session, and serve until told to stop.
+// What mQARDEXService.exe does as the service or in the foreground: load (and renew) the
+// certificate set beside the program, listen, identify each connection's caller, run its calls
+// in the worker of the caller's Windows session, and serve until told to stop.
 #pragma once
 
 #include <atomic>

@@ -7,12 +7,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -27,6 +26,7 @@
 #include "https/https_server_win.h"
 #include "https/listen_retry.h"
 #include "protocol/localhost_policy.h"
+#include "service/certificate_set_win.h"
 #include "service/service_chores.h"
 #include "service/service_log_win.h"
 #include "protocol/session_table.h"
@@ -39,8 +39,6 @@ namespace qardex::service {
 
 namespace {
 
-// Certificate and key files are a few kilobytes; anything near this is not one.
-constexpr std::uintmax_t kLargestCredentialFile = 256 * 1024;
 // How often idle workers are retired and expired sessions dropped.
 constexpr std::chrono::seconds kHousekeepingPeriod{1};
 
@@ -54,24 +52,9 @@ void Complain(const std::string& line, ServiceLog* log = nullptr) {
 }
 
 std::optional<std::string> ReadCredentialFile(const std::filesystem::path& path, ServiceLog& log) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) {
-    Complain("cannot read " + path.u8string() + ": " + error.message(), &log);
-    return std::nullopt;
-  }
-  if (size > kLargestCredentialFile) {
-    Complain(path.u8string() + " is too large to be a certificate or key file", &log);
-    return std::nullopt;
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (!file) {
-    Complain("cannot read " + path.u8string(), &log);
-    return std::nullopt;
-  }
-  return text.str();
+  SetFile file = ReadSetFile(path);
+  if (!file.text) Complain(file.error, &log);
+  return std::move(file.text);
 }
 
 struct WinsockSession {
@@ -95,7 +78,8 @@ WorkerLimits PoolLimits(const ServiceOptions& options) {
 // inside a call when the service stops keeps it alive until the call ends. Members end in
 // reverse order: the router and the sessions (which tell their workers) before the pool.
 struct Serving {
-  Serving(TlsContext context, std::unique_ptr<ServiceLog> serviceLog, const ServiceOptions& options)
+  Serving(SslContextPtr context, std::unique_ptr<ServiceLog> serviceLog,
+          const ServiceOptions& options)
       : tls(std::move(context)),
         log(std::move(serviceLog)),
         pool(starter, *log, SteadyNow, PoolLimits(options)),
@@ -104,7 +88,7 @@ struct Serving {
         localhostPorts(sitelock::ReadLocalhostPortsPolicy, SteadyNow, *log),
         router(provider, sessions, *log, kSessionCallWait, SteadyNow,
                [this] { return localhostPorts.Current(); }) {}
-  TlsContext tls;
+  CurrentTls tls;
   WindowsSystemView system;
   PipeWorkerStarter starter;
   std::unique_ptr<ServiceLog> log;
@@ -138,10 +122,12 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
           const ServiceOptions& options) {
   std::unique_ptr<ServiceLog> log = OpenServiceLog();
   const std::filesystem::path folder = keymint::ProgramFolder();
+  OPENSSL_init_ssl(0, nullptr);
+  ServiceCertificates certificateSet(folder, *log);
+  certificateSet.RenewWhenUnusable();
   const auto certificates = ReadCredentialFile(folder / keymint::kServerCertificateFile, *log);
   const auto key = ReadCredentialFile(folder / keymint::kServerKeyFile, *log);
   if (!certificates || !key) return kExitCertificateFiles;
-  OPENSSL_init_ssl(0, nullptr);
   TlsContext tls = MakeTlsContext(*certificates, *key);
   if (!tls.context) {
     Complain(tls.error, log.get());
@@ -153,9 +139,10 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
     Complain("cannot start Windows Sockets", log.get());
     return kExitStartup;
   }
-  auto serving = std::make_shared<Serving>(std::move(tls), std::move(log), options);
+  auto serving = std::make_shared<Serving>(std::move(tls.context), std::move(log), options);
+  certificateSet.Switching(serving->tls);
   HttpsServer server(
-      serving->tls.context.get(), serving->router,
+      serving->tls, serving->router,
       [&system = serving->system](std::uint16_t peerPort, std::uint16_t ourPort) {
         return IdentifyCaller(system, peerPort, ourPort);
       },
@@ -175,6 +162,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
         },
         kHousekeepingPeriod);
     const RunningRegistration registration(housekeeping);
+    const RenewalThread renewals(certificateSet.Renewal());
     serving->localhostPorts.Current();  // the policy in force at start goes to the log
     serving->log->Write("service started (version " QARDEX_PRODUCT_VERSION ", port " +
                         std::to_string(build::kLocalServicePort) + ")");

@@ -35,7 +35,7 @@ std::wstring ChildEnvironment(const std::wstring& interpreter) {
 
 }  // namespace
 
-int RunThroughInterpreter(const std::string& command) {
+int RunThroughInterpreter(const std::string& command, bool ownHandles) {
   // The interpreter of the system folder. COMSPEC is not consulted: in an elevated run it comes
   // from the user's environment and could name any program. The system folder is also where the
   // interpreter and what it starts run: a program or DLL it looks for in its current folder is
@@ -52,9 +52,9 @@ int RunThroughInterpreter(const std::string& command) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT, environment.data(), systemFolder->c_str(),
-                      &startup, &process)) {
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (ownHandles ? CREATE_NO_WINDOW : 0);
+  if (!CreateProcessW(interpreter.c_str(), line.data(), nullptr, nullptr, ownHandles ? FALSE : TRUE,
+                      flags, environment.data(), systemFolder->c_str(), &startup, &process)) {
     return -1;
   }
   const common::KernelHandle processHandle(process.hProcess);

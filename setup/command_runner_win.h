@@ -10,7 +10,9 @@ namespace qardex::setup {
 // exit code, or -1 when it could not be started or ran longer than kCommandLimitMs (then it is
 // ended: KeyMint.exe and the browser scripts take seconds; a hung one must not hold the
 // installation for ever).
+// `ownHandles`: the interpreter inherits none of this program's handles (a service's sockets
+// among them), and writes to no console of this program.
 inline constexpr unsigned long kCommandLimitMs = 5 * 60 * 1000;
-int RunThroughInterpreter(const std::string& command);
+int RunThroughInterpreter(const std::string& command, bool ownHandles = false);
 
 }  // namespace qardex::setup

@@ -48,21 +48,50 @@ std::string OverflowLine(const Overflow& overflow) {
   return Format(text::kTooLong, overflow.kind, static_cast<int>(kPathLimit), overflow.text.c_str());
 }
 
+constexpr std::string_view kBrowserRootPrefix = "ZELRootCA-";
+constexpr std::string_view kBrowserRootSuffix = ".pem";
+
+std::string BrowserRootNameFor(std::string_view rootSerial) {
+  return std::string(kBrowserRootPrefix) + std::string(rootSerial) +
+         std::string(kBrowserRootSuffix);
+}
+
+std::string SerialDigits(const std::vector<unsigned char>& bigEndian) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string digits;
+  for (const unsigned char byte : bigEndian) {
+    if (digits.empty() && byte == 0) continue;
+    digits += kHex[byte >> 4];
+    digits += kHex[byte & 0x0f];
+  }
+  return digits;
+}
+
+bool IsBrowserRootName(std::string_view name) {
+  if (name.size() <= kBrowserRootPrefix.size() + kBrowserRootSuffix.size() ||
+      name.substr(0, kBrowserRootPrefix.size()) != kBrowserRootPrefix ||
+      name.substr(name.size() - kBrowserRootSuffix.size()) != kBrowserRootSuffix) {
+    return false;
+  }
+  const std::string_view digits =
+      name.substr(kBrowserRootPrefix.size(),
+                  name.size() - kBrowserRootPrefix.size() - kBrowserRootSuffix.size());
+  return digits.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+}
+
+std::string BrowserRootCopyFor(std::string_view rootSerial) {
+  return Join("certpem", BrowserRootNameFor(rootSerial));
+}
+
 std::optional<InstallLayout> BuildInstallLayout(std::string_view folder, Overflow* overflow) {
   Builder b(overflow);
   InstallLayout layout;
   layout.serviceProgram = b.Path(Join(folder, kServiceProgram));
   layout.keyMintCommand = b.Command(CallQuoted(Join(folder, kKeyMintProgram)));
   layout.trustCommand = b.Command(CallQuoted(Join(folder, kTrustScript)) + ' ');
-  const char* const pairs[4][2] = {
-      {"cert\\ZELServerCert.crt", "ZELServerCert.crt"},
-      {"cert\\ZELServerCert.key", "ZELServerCert.key"},
-      {"cert\\ZELRootCA.pem", kBrowserRootCopy},
-      {"cert\\ZELServerCert.pem", "certpem\\ZELServerCert.pem"},
-  };
   for (std::size_t i = 0; i < layout.copies.size(); ++i) {
-    layout.copies[i].source = b.Path(Join(folder, pairs[i][0]));
-    layout.copies[i].destination = b.Path(Join(folder, pairs[i][1]));
+    layout.copies[i].source = b.Path(Join(folder, kCertificateCopyNames[i][0]));
+    layout.copies[i].destination = b.Path(Join(folder, kCertificateCopyNames[i][1]));
   }
   // The root store receives the copy the installer itself placed.
   layout.rootCertificate = layout.copies[kRootCertificateCopy].destination;

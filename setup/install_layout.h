@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qardex::setup {
 
@@ -19,8 +20,18 @@ inline constexpr char kServiceProgram[] = "mQARDEXService.exe";
 inline constexpr char kKeyMintProgram[] = "cert\\KeyMint.exe";
 inline constexpr char kTrustScript[] = "FoxTrust.cmd";
 inline constexpr char kUntrustScript[] = "FoxUntrust.cmd";
-// The root alone, where FoxTrust.cmd lets Firefox install it from.
+// The root alone, where FoxTrust.cmd lets Firefox install it from (the installer's copy).
 inline constexpr char kBrowserRootCopy[] = "certpem\\ZELRootCA.pem";
+// The root of a set the service renewed, named by its serial number (hex digits): Firefox
+// installs no certificate again from a path it has installed one from before.
+std::string BrowserRootCopyFor(std::string_view rootSerial);
+// The name alone, without the folder, as FoxTrust.cmd takes it.
+std::string BrowserRootNameFor(std::string_view rootSerial);
+// A serial number's digits for those names: upper-case hex, two per byte of its big-endian
+// magnitude, leading zero bytes left out (the way OpenSSL writes a serial). Empty for zero.
+std::string SerialDigits(const std::vector<unsigned char>& bigEndian);
+// Whether `name` is BrowserRootNameFor of some serial.
+bool IsBrowserRootName(std::string_view name);
 inline constexpr char kInstallLogName[] = "mQARDEX_Install.log";
 inline constexpr char kHostsBackupSuffix[] = ".mQARDEX.Install.backup";
 // The new hosts content is written here, beside the hosts file, then put in its place.
@@ -38,6 +49,14 @@ std::string OverflowLine(const Overflow& overflow);
 struct CertificateCopy {
   std::string source;
   std::string destination;
+};
+
+// KeyMint's files in cert\ and the copies the installer makes of them, in the order made.
+inline constexpr const char* kCertificateCopyNames[4][2] = {
+    {"cert\\ZELServerCert.crt", "ZELServerCert.crt"},
+    {"cert\\ZELServerCert.key", "ZELServerCert.key"},
+    {"cert\\ZELRootCA.pem", kBrowserRootCopy},
+    {"cert\\ZELServerCert.pem", "certpem\\ZELServerCert.pem"},
 };
 
 // The copy whose destination is imported into the root store.

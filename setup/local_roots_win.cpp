@@ -40,16 +40,18 @@ bool CommitStore(HCERTSTORE store) {
   return CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr) != FALSE;
 }
 
-bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep) {
+namespace {
+
+// Deletes every certificate of the store that `doomed` picks, then commits.
+template <class Doomed>
+bool RemoveWhere(const Doomed& isDoomed) {
   const common::CertStore store = OpenMachineRootStore();
   if (!store) return false;
   // Collected first: deleting while enumerating is not safe on every platform.
   std::vector<common::CertContext> doomed;
   PCCERT_CONTEXT current = nullptr;
   while ((current = CertEnumCertificatesInStore(store.get(), current)) != nullptr) {
-    if (IsLocalServiceRoot(current) && !SameEncoding(current, keep)) {
-      doomed.emplace_back(CertDuplicateCertificateContext(current));
-    }
+    if (isDoomed(current)) doomed.emplace_back(CertDuplicateCertificateContext(current));
   }
   bool ok = true;
   for (common::CertContext& certificate : doomed) {
@@ -57,6 +59,20 @@ bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep) {
     ok = CertDeleteCertificateFromStore(certificate.release()) && ok;
   }
   return CommitStore(store.get()) && ok;
+}
+
+}  // namespace
+
+bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep) {
+  return RemoveWhere([&keep](PCCERT_CONTEXT certificate) {
+    return IsLocalServiceRoot(certificate) && !SameEncoding(certificate, keep);
+  });
+}
+
+bool RemoveLocalServiceRoot(const std::vector<BYTE>& encoded) {
+  return RemoveWhere([&encoded](PCCERT_CONTEXT certificate) {
+    return IsLocalServiceRoot(certificate) && SameEncoding(certificate, encoded);
+  });
 }
 
 }  // namespace qardex::setup

@@ -22,4 +22,7 @@ bool CommitStore(HCERTSTORE store);
 // opened, a deletion fails or the commit fails; what could be deleted is gone all the same.
 bool RemoveLocalServiceRoots(const std::vector<BYTE>& keep);
 
+// Deletes that one root of the local service (its encoded bytes), then commits.
+bool RemoveLocalServiceRoot(const std::vector<BYTE>& encoded);
+
 }  // namespace qardex::setup

@@ -4,10 +4,12 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 
+#include <iterator>
 #include <vector>
 
 #include "qardex_constants.h"
 #include "setup/certificate_rules.h"
+#include "setup/install_layout.h"
 #include "setup/local_roots_win.h"
 #include "setup/trusted_root.h"
 #include "common/win_handles.h"
@@ -88,12 +90,38 @@ RootFacts FactsOf(PCCERT_CONTEXT certificate) {
   return facts;
 }
 
-struct Imported {
-  ImportOutcome outcome;
-  std::vector<BYTE> encoded;  // the certificate now in the store, when there is one
-};
+}  // namespace
 
-Imported Import(const std::string& pemText) {
+std::optional<BrowserRoot> RootForBrowsers(const std::string& pemText) {
+  if (!ImportSizeAccepted(pemText.size())) return std::nullopt;
+  std::vector<BYTE> der = DecodePem(pemText);
+  const common::CertContext certificate(
+      der.empty() ? nullptr
+                  : CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                 der.data(), static_cast<DWORD>(der.size())));
+  if (!certificate) return std::nullopt;
+  // The serial's bytes come least significant first.
+  const CRYPT_INTEGER_BLOB& serial = certificate->pCertInfo->SerialNumber;
+  const std::vector<unsigned char> bigEndian(
+      std::make_reverse_iterator(serial.pbData + serial.cbData),
+      std::make_reverse_iterator(serial.pbData));
+  DWORD length = 0;
+  const DWORD flags = CRYPT_STRING_BASE64HEADER;
+  if (!CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), flags, nullptr, &length)) {
+    return std::nullopt;
+  }
+  std::string pem(length, '\0');
+  if (!CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), flags, pem.data(),
+                            &length)) {
+    return std::nullopt;
+  }
+  pem.resize(length);
+  const std::string digits = SerialDigits(bigEndian);
+  if (digits.empty()) return std::nullopt;
+  return BrowserRoot{digits, pem};
+}
+
+RootImport AddLocalServiceRoot(const std::string& pemText) {
   if (!ImportSizeAccepted(pemText.size())) return {ImportOutcome::kUnreadable, {}};
   const std::vector<BYTE> der = DecodePem(pemText);
   if (der.empty()) return {ImportOutcome::kNotACertificate, {}};
@@ -120,11 +148,9 @@ Imported Import(const std::string& pemText) {
                                      certificate->pbCertEncoded + certificate->cbCertEncoded)};
 }
 
-}  // namespace
-
 ImportOutcome TrustLocalServiceRoot(const std::string& pemText, const LineSink& console,
                                     const LineSink& log) {
-  const Imported imported = Import(pemText);
+  const RootImport imported = AddLocalServiceRoot(pemText);
   if (imported.outcome == ImportOutcome::kRefused) {
     const std::string line =
         Format(text::kRootRefused, build::kLocalServiceHost, build::kLocalServiceAddress);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "qardex_constants.h"
+#include "setup/browser_root_win.h"
 #include "setup/certificate_files_win.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
@@ -93,7 +94,13 @@ int Install() {
                   placed.keyDeleteError));
     return -1;
   }
-  toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(layout->trustCommand)));
+  // Firefox's list names the root's copy of this run, by a path of its own.
+  std::string trustCommand = layout->trustCommand;
+  if (placed.copied[kRootCertificateCopy]) {
+    const std::optional<std::string> name = PlaceBrowserRoot(*folder, placed.rootText);
+    if (name && trustCommand.size() + name->size() <= kPathLimit) trustCommand += *name;
+  }
+  toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(trustCommand)));
 
   if (ReplaceAndStartService(SystemServiceControl(), SystemListenerTable(), kServiceName,
                              {layout->serviceProgram}, ToConsole, toLog) != 0) {

@@ -199,11 +199,19 @@ shows() {
     i=$((i + 1))
   done
 }
+# firefox_names_root WHICH: Firefox's list names the copy of root-WHICH.pem that is named by its
+# serial number, the only such copy there (Firefox installs nothing again from a known path).
+firefox_names_root() {
+  local serial
+  serial=$(openssl x509 -in "$work/root-$1.pem" -noout -serial | sed 's/^serial=//')
+  list_is "$firefox\\Install" "$app_win\\certpem\\ZELRootCA-$serial.pem" &&
+    is "$(cd "$app/certpem" && ls ZELRootCA-*.pem | tr '\n' ' ')" "ZELRootCA-$serial.pem " &&
+    is "$(fingerprint <"$app/certpem/ZELRootCA-$serial.pem")" "$(fingerprint <"$work/root-$1.pem")"
+}
 policies_set() {
   mapfile -t wanted < <(listed 8080)
   list_is "$chrome" https://admin.example "${wanted[@]}" && list_is "$edge" "${wanted[@]}" &&
-    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x0" ]] &&
-    list_is "$firefox\\Install" "$app_win\\certpem\\ZELRootCA.pem" &&
+    [[ $(values "$firefox") == "ImportEnterpriseRoots REG_DWORD 0x0" ]] && firefox_names_root "$1" &&
     [[ $(grep -c BEGIN "$app/certpem/ZELRootCA.pem") == 1 ]] &&
     is "$(fingerprint <"$app/certpem/ZELRootCA.pem")" "$(fingerprint <"$work/root-$1.pem")"
 }
@@ -461,6 +469,51 @@ check "none of the H_Sign result's 256 characters in the bundle" no_card_data "$
 check "... its final reply there, masked" grep -qaE "04<st=2>OK\*{246}" "$work/bundle.all"
 check "... the daily log's entries are there, masked" \
   grep -qaF "basic [0**********6W****************** B********60*****2M1*****1]" "$work/bundle.all"
+
+# --- Renewal -------------------------------------------------------------------------------------
+QX_SCENARIO="the running service renews its certificate set"
+qx_say "== $QX_SCENARIO"
+# KeyMint makes a set that enters the renewal window (30 days before its end) 20 s after it is
+# made; the service, started without the setting, renews it with a set of the usual lifetime.
+service_log=$drive/ProgramData/QARDEX/mQARDEXService.log
+log_mark=$(stat -c %s "$service_log" 2>/dev/null || echo 0) # the log outlives the prefix's runs
+began=$SECONDS # KeyMint runs within the first second of cardsetup
+QARDEX_TEST_CERTIFICATE_SECONDS=$((30 * 86400 + 3600 + 20)) program cardsetup setup-short
+check "cardsetup with a set that falls due in 20 s: exit code 0" status_is 0 setup-short
+export_root_store short
+imported_root second short
+check "before the renewal, a client trusting the machine store alone connects" service_answers "$work/root-short.pem"
+# The process that holds the listening socket (wineserver holds it too).
+listener_pid() { ss -Hltnp "sport = :$port" | grep -o '"[^"]*",pid=[0-9]*' | grep -v '^"wineserver"' | head -n 1; }
+started_pid=$(listener_pid)
+new_log() { tail -c +$((log_mark + 1)) "$service_log" | tr -d '\r'; }
+renewed() {
+  local deadline=$((SECONDS + 40))
+  until new_log | grep -q 'certificate renewed'; do
+    [[ $SECONDS -lt $deadline ]] || { qx_say "    $(new_log | grep 'renewal' | tail -n 3)"; return 1; }
+    sleep 0.5
+  done
+}
+check "the running service renews the set (within 40 s)" renewed
+export_root_store renewed
+first_cert "$app/certpem/ZELServerCert.pem" >"$work/server-renewed.pem"
+renewed_root=$(comm -13 "$work/store-before.list" "$work/store-renewed.list")
+cp "$work/store-renewed/$renewed_root.pem" "$work/root-renewed.pem" 2>/dev/null
+one_new_root() {
+  [[ -n $renewed_root && $renewed_root != *$'\n'* ]] || { qx_say "    ours in the store: ${renewed_root//$'\n'/ }"; return 1; }
+  ! grep -qxF "$renewed_root" "$work/store-short.list"
+}
+check "exactly one root of ours left in the machine store, a new one" one_new_root
+check "after it, a client trusting the machine store alone connects" service_answers "$work/root-renewed.pem"
+check "... and gets the new server certificate" \
+  is "$(served_certificate)" "$(fingerprint <"$work/server-renewed.pem")"
+check "the same service process listening, still running" \
+  eval '[[ -n $started_pid && $(listener_pid) == "$started_pid" ]] && service_from_folder'
+check "Firefox's list names the new root's own copy, the only one" firefox_names_root renewed
+check "the new key for SYSTEM and Administrators only, the certificate's" \
+  eval 'system_and_administrators_only "$(probe dacl "$app_win\\ZELServerCert.key")" && is "$(openssl pkey -in "$app/ZELServerCert.key" -pubout)" "$(openssl x509 -in "$work/server-renewed.pem" -noout -pubkey)"'
+check "--diagnose: every certificate, store and policy check passes" diagnosed renewed "FAIL AUTH_SERVER"
+qx_say "    (this part: $((SECONDS - began)) s)"
 
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="cardremove"

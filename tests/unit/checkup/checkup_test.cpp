@@ -41,6 +41,13 @@ TEST(Checkup, EachBrokenCertificateConditionNamesItself) {
   const keymint::CertificateSet other = keymint::MintCertificateSet(names, now);
   const std::string crt = good.rootCertificate + good.serverCertificate;
   const long day = 24 * 60 * 60;
+  // The note the service leaves when it cannot replace `set`.
+  const auto failed = [&](const keymint::CertificateSet& set) {
+    const std::string serial =
+        ExamineCertificates(set.rootCertificate + set.serverCertificate, set.serverKey, now)
+            .rootSerial;
+    return std::optional(keymint::RenewalFailure{now, now + 60, serial, "no disk"});
+  };
   const struct {
     const char* name;
     std::string certificates;
@@ -48,6 +55,7 @@ TEST(Checkup, EachBrokenCertificateConditionNamesItself) {
     std::time_t when;
     std::optional<int> rootCopies;
     const char* complaints;
+    std::optional<keymint::RenewalFailure> renewal = std::nullopt;
   } cases[] = {
       {"healthy", crt, good.serverKey, now, 1, ""},
       {"no key file", crt, "", now, 1, "FAIL CERT_FILES"},
@@ -58,10 +66,18 @@ TEST(Checkup, EachBrokenCertificateConditionNamesItself) {
       {"expired", crt, good.serverKey, now + 398 * day, 1, "FAIL CERT_EXPIRY"},
       {"expires soon", crt, good.serverKey, now + 390 * day, 1, "WARN CERT_EXPIRY"},
       {"root not in the store", crt, good.serverKey, now, 0, "FAIL ROOT_STORE"},
+      {"renewal of this set failed", crt, good.serverKey, now + 380 * day, 1, "WARN CERT_EXPIRY",
+       failed(good)},
+      {"renewal of the set before failed", crt, good.serverKey, now, 1, "", failed(other)},
   };
   for (const auto& c : cases) {
     const CertificateFacts facts = ExamineCertificates(c.certificates, c.key, c.when);
-    EXPECT_EQ(Complaints(JudgeCertificates(facts, c.rootCopies)), c.complaints) << c.name;
+    const Findings findings = JudgeCertificates(facts, c.rootCopies, c.renewal);
+    EXPECT_EQ(Complaints(findings), c.complaints) << c.name;
+    if (c.renewal && *c.complaints != '\0') {
+      EXPECT_NE(findings[2].advice.find("could not renew it (no disk, "), std::string::npos)
+          << findings[2].advice;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 
 #include <ctime>
 
@@ -70,6 +71,29 @@ TEST(TlsCredentials, ClearRefusals) {
     EXPECT_FALSE(tls.context);
     EXPECT_EQ(tls.error, c.error);
   }
+}
+
+// A renewal switches the listener: connections made before keep the set they began with.
+TEST(TlsCredentials, ConnectionsMadeAfterASwitchPresentTheNewSet) {
+  const keymint::CertificateSet renewed =
+      keymint::MintCertificateSet({build::kLocalServiceHost, "127.0.0.1"}, std::time(nullptr));
+  const auto server = [](const SslPtr& ssl) {
+    keymint::BioPtr pem(BIO_new(BIO_s_mem()));
+    PEM_write_bio_X509(pem.get(), SSL_get_certificate(ssl.get()));
+    char* data = nullptr;
+    return std::string(data, static_cast<std::size_t>(BIO_get_mem_data(pem.get(), &data)));
+  };
+  CurrentTls current(
+      MakeTlsContext(Minted().rootCertificate + Minted().serverCertificate, Minted().serverKey)
+          .context);
+  const SslPtr before = current.NewConnection();
+  current.Replace(
+      MakeTlsContext(renewed.rootCertificate + renewed.serverCertificate, renewed.serverKey)
+          .context);
+  const SslPtr after = current.NewConnection();
+  ASSERT_TRUE(before && after);
+  EXPECT_EQ(server(before), Minted().serverCertificate);
+  EXPECT_EQ(server(after), renewed.serverCertificate);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "setup/certificate_rules.h"
 #include "setup/child_environment.h"
@@ -23,6 +24,22 @@ TEST(InstallLayout, PathsAndCommandsOfTheInstallationFolder) {
   EXPECT_EQ(layout->copies[3].destination, "C:\\Program Files\\QARDEX\\certpem\\ZELServerCert.pem");
   EXPECT_EQ(layout->rootCertificate, "C:\\Program Files\\QARDEX\\ZELServerCert.crt");
   EXPECT_EQ(ScriptCommand("C:", kUntrustScript, &overflow), "call \"C:\\FoxUntrust.cmd\" ");
+}
+
+// The browsers' root copies: named by the serial as OpenSSL writes it, and only those are taken
+// for such copies when earlier ones are cleared away.
+TEST(InstallLayout, RootCopiesNamedBySerial) {
+  const struct {
+    std::vector<unsigned char> bigEndian;
+    const char* digits;
+  } serials[] = {{{0x00, 0x0a, 0xff, 0x10}, "0AFF10"}, {{0x7f}, "7F"}, {{0x00}, ""}, {{}, ""}};
+  for (const auto& s : serials) EXPECT_EQ(SerialDigits(s.bigEndian), s.digits);
+  EXPECT_EQ(BrowserRootCopyFor("0AFF10"), "certpem\\ZELRootCA-0AFF10.pem");
+  EXPECT_TRUE(IsBrowserRootName(BrowserRootNameFor("0AFF10")));
+  for (const char* name : {"ZELRootCA.pem", "ZELRootCA-.pem", "ZELRootCA-0aff.pem",
+                           "ZELRootCA-0AFF.pem.keymint-new", "ZELServerCert.pem"}) {
+    EXPECT_FALSE(IsBrowserRootName(name)) << name;
+  }
 }
 
 TEST(InstallLayout, TextsThatDoNotFitAreReportedWhole) {

@@ -1,4 +1,4 @@
-#include "checkup/certificate_facts.h"
+#include "keymint/certificate_facts.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -8,14 +8,10 @@
 
 #include "keymint/openssl_handles.h"
 
-namespace qardex::checkup {
+namespace qardex::keymint {
 
 namespace {
 
-using keymint::BioPtr;
-using keymint::OpenSslFree;
-using keymint::PkeyPtr;
-using keymint::X509Ptr;
 using StorePtr = std::unique_ptr<X509_STORE, OpenSslFree<X509_STORE_free>>;
 using StoreContextPtr = std::unique_ptr<X509_STORE_CTX, OpenSslFree<X509_STORE_CTX_free>>;
 
@@ -46,13 +42,28 @@ bool VerifiesUnder(X509* root, X509* certificate) {
   return X509_verify_cert(context.get()) == 1;
 }
 
-std::optional<long> DaysUntil(const ASN1_TIME* end, std::time_t now) {
+std::optional<std::int64_t> SecondsUntil(const ASN1_TIME* end, std::time_t now) {
   int days = 0;
   int seconds = 0;
   const std::unique_ptr<ASN1_TIME, OpenSslFree<ASN1_TIME_free>> from(ASN1_TIME_set(nullptr, now));
   if (!from || ASN1_TIME_diff(&days, &seconds, from.get(), end) != 1) return std::nullopt;
-  // A part of a day already past counts as a day gone.
-  return seconds < 0 ? days - 1 : days;
+  return std::int64_t{days} * 24 * 60 * 60 + seconds;
+}
+
+// Whole days: a part of a day already past counts as a day gone.
+std::optional<long> WholeDays(std::optional<std::int64_t> seconds) {
+  if (!seconds) return std::nullopt;
+  const std::int64_t day = 24 * 60 * 60;
+  return static_cast<long>(*seconds >= 0 ? *seconds / day : -((-*seconds + day - 1) / day));
+}
+
+std::string SerialHex(X509* certificate) {
+  const BignumPtr serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+  char* hex = serial ? BN_bn2hex(serial.get()) : nullptr;
+  if (hex == nullptr) return {};
+  std::string text(hex);
+  OPENSSL_free(hex);
+  return text;
 }
 
 }  // namespace
@@ -74,10 +85,12 @@ CertificateFacts ExamineCertificates(std::string_view certificatesPem, std::stri
       unsigned char* out = facts.rootDer.data();
       i2d_X509(root, &out);
     }
+    facts.rootSerial = SerialHex(root);
     for (const X509Ptr& certificate : certificates) {
       if (!key || X509_check_private_key(certificate.get(), key.get()) != 1) continue;
       facts.keyMatches = true;
-      facts.daysLeft = DaysUntil(X509_get0_notAfter(certificate.get()), now);
+      facts.secondsLeft = SecondsUntil(X509_get0_notAfter(certificate.get()), now);
+      facts.daysLeft = WholeDays(facts.secondsLeft);
       facts.chainsToRoot = certificate.get() != root && VerifiesUnder(root, certificate.get());
       break;
     }
@@ -86,4 +99,4 @@ CertificateFacts ExamineCertificates(std::string_view certificatesPem, std::stri
   return facts;
 }
 
-}  // namespace qardex::checkup
+}  // namespace qardex::keymint
