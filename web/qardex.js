@@ -14,6 +14,9 @@
 // Browsers resolve a name under .localhost to this computer themselves and never send it to a
 // proxy; the service answers its other name, QARDEX_LOCAL_HOST, too.
 const DEFAULT_HOST = "@QARDEX_LOCAL_LOOPBACK_HOST@";
+// A service set up by an earlier version has a certificate for this name alone: connect() tries
+// it when nothing answers at the default one.
+const EARLIER_HOST = "@QARDEX_LOCAL_HOST@";
 const DEFAULT_PORT = Number("@QARDEX_LOCAL_PORT@");
 /** The method names, in the order of the control's dispatch identifiers. */
 const METHOD_NAMES = Object.freeze("@QARDEX_METHOD_NAMES@".split(","));
@@ -625,7 +628,18 @@ export async function connect(options = {}) {
       throw new QardexError("extension-not-installed", "no QARDEX extension answers on this page");
     }
   }
-  return Card.open(serviceRoad(options));
+  if (options.host !== undefined) return Card.open(serviceRoad(options));
+  try {
+    return await Card.open(serviceRoad(options));
+  } catch (error) {
+    if (!(error instanceof QardexError) || error.code !== "service-not-running") throw error;
+    try {
+      return await Card.open(serviceRoad({ ...options, host: EARLIER_HOST }));
+    } catch (earlier) {
+      // What the earlier name tells (a refused origin, say) says more than its silence.
+      throw earlier instanceof QardexError && earlier.code !== "service-not-running" ? earlier : error;
+    }
+  }
 }
 
 /** The checks diagnose() reports for each road, in the order a help desk works through them. */

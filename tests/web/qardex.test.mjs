@@ -130,10 +130,23 @@ for (const [what, permission, probe, code, probes] of [
     const service = fakeService((r) => (r.mode === "no-cors" ? probe : "unreachable"), permission);
     await assert.rejects(fresh.connect({ timeoutMs: 50 }),
       (e) => e instanceof fresh.QardexError && e.code === code && e.status === undefined);
-    const sent = service.log.filter((r) => r.mode === "no-cors" && r.path === "/v1/version");
+    const host = new URL(service.log[0].url).host;
+    const sent = service.log.filter((r) => r.mode === "no-cors" && r.path === "/v1/version" &&
+      new URL(r.url).host === host);
     assert.equal(sent.length, probes);
   });
 }
+
+test("nothing at the default name: connect() takes the name an earlier version's certificate has", async () => {
+  let first;
+  const service = fakeService((r) =>
+    ((first ??= new URL(r.url).host) === new URL(r.url).host ? "unreachable" : undefined));
+  assert.equal(await (await connect()).GetName(), "s1 GetName()");
+  assert.notEqual(new URL(service.log.at(-1).url).host, first);
+  const asked = service.log.length;
+  await rejectsWith(connect({ host: first.split(":")[0] }), "service-not-running", undefined);
+  assert.ok(service.log.slice(asked).every((r) => new URL(r.url).host === first));
+});
 
 test("a session that expires again during the retry rejects with session-expired", async () => {
   const service = fakeService((r) => (kind(r) === "call" ? gone : undefined));
