@@ -6,7 +6,8 @@
 # control's daily-log entries; a watch sees the readers' changes in order; an aborted call never
 # reaches the card; a message straight to the host from an unlisted origin gets 403, and a host
 # started for another caller exits 2; a host killed during H_Sign gives host-ended and the next
-# call works; Firefox ESR with the store's Firefox zip (browser_pages.sh installs it from the
+# call works; two tabs of one browser (one host) and another browser (a host of its own) calling
+# at once all get the card's answers; Firefox ESR with the store's Firefox zip (browser_pages.sh installs it from the
 # profile) gets the same answers and a reader event through the same host; with the service
 # running too, the library takes the extension, and a page counted as public (Local Network
 # Access enforced, no policy) is refused the service but not the extension.
@@ -147,6 +148,35 @@ check "the next call works, on a host started again" grep -q '^GetBasic S:[0-9a-
 check "... which the browser started a second time" test "$(host_starts)" -eq 2
 check "... and H_Sign was not sent again (one connection to the server)" \
   test "$(auth_connections)" -eq 1
+
+page_scenario "two tabs and two browsers at once share the card"
+add_reader "QX Solo"
+insert_card 0
+start_pcscd
+start_authserver --modes "normal*4"
+# page_url NAME CALL...: browser_answers.html through the extension.
+page_url() {
+  local url="$origin/browser_answers.html?name=$1&call=transport:extension" call
+  for call in "${@:2}"; do url+="&call=$call"; done
+  echo "$url"
+}
+reads=(GetBasic GetBasic GetBasic GetBasic GetBasic GetBasic)
+sign=H_Sign:12345678901234567890
+second_tab=$(page_url tab-2 "${reads[@]}" $sign)
+browser_flags+=(--disable-popup-blocking)
+start_browser two-tabs "$(page_url tab-1 $sign "${reads[@]}")&tab=${second_tab//&/%26}"
+tabs=$QX_BROWSER_PID
+start_browser other "$(page_url other $sign "${reads[@]}" $sign)"
+browser_flags=(--load-extension="$extension/chromium")
+for _ in {1..600}; do [[ -e $results/tab-1 && -e $results/tab-2 && -e $results/other ]] && break; sleep 0.1; done
+stop_browser
+QX_BROWSER_PID=$tabs stop_browser
+basic=$(grep '^GetBasic ' "$twelve_record")
+for page in tab-1:1 tab-2:1 other:2; do
+  record=$(cat "$results/${page%:*}" 2>/dev/null)
+  check "${page%:*}: every GetBasic read the card's data, and H_Sign signed ${page#*:} time(s)"     test "$(grep -cxF "$basic" <<<"$record")" -eq 6 -a     "$(grep -cE '^H_Sign S:[0-9a-f]{1024} 0$' <<<"$record")" -eq "${page#*:}"
+done
+check "one host for each browser, its tabs sharing it" test "$(host_starts)" -eq 2
 
 page_scenario "Firefox: the host's answers and a reader event"
 add_reader "QX Solo"
