@@ -264,3 +264,16 @@ check_lines_lack() {
     pass "$1"
   fi
 }
+
+# stage_launch_page LIBRARY DIR: testbed/web/launch.html in DIR with LIBRARY's extension tag; a
+# browser with the extension starts with http://ORIGIN/launch.html?to=URL (launch_url ORIGIN URL).
+stage_launch_page() {
+  local tag
+  tag=$(grep -o 'EXTENSION_TAG = "[^"]*"' "$1" | cut -d'"' -f2)
+  [[ -n $tag ]] && sed "s/@QARDEX_EXTENSION_TAG@/$tag/" \
+    "$(dirname "${BASH_SOURCE[0]}")/web/launch.html" >"$2/launch.html"
+}
+launch_url() {
+  python3 -c 'import sys, urllib.parse; print(sys.argv[1] + "/launch.html?to=" + urllib.parse.quote(sys.argv[2], safe=""))' "$1" "$2"
+}
+

@@ -21,7 +21,7 @@ rm -rf "$work" && mkdir -p "$work/site" "$work/results" || e2e_die "cannot creat
 package_extension "$work/package" "$root/out/native" >/dev/null || e2e_die "cannot stage the extension"
 extension=$work/package/extension/chromium
 tag=$(grep -o 'EXTENSION_TAG = "[^"]*"' "$library" | cut -d'"' -f2)
-cp "$library" "$work/site/" &&
+cp "$library" "$work/site/" && stage_launch_page "$library" "$work/site" &&
   sed "s/@QARDEX_EXTENSION_TAG@/$tag/" "$here/extension/road_page.html" >"$work/site/road.html"
 port=8080
 /usr/bin/python3 "$root/testbed/web/page_server.py" --root "$work/site" --results "$work/results" \
@@ -33,17 +33,20 @@ export QARDEX_ECHO_LOG=$work/host.log
 
 # run_page NAME URL-QUERY [CHROMIUM-FLAG...]: road.html of $origin in headless Chromium with a
 # profile of its own (the host's manifest, pointed at the echo host, in it unless $host_manifest
-# is empty); the record is left in $work/NAME.txt, the browser stopped once it came or after 20 s.
+# is empty; with the extension, through testbed/web/launch.html); the record is left in
+# $work/NAME.txt, the browser stopped once it came or after 20 s.
 origin=http://localhost:$port
 host_manifest=$(ls "$work/package/extension/host/chromium/"*.json)
 run_page() {
   local name=$1 profile=$work/profile-$1 deadline=$((SECONDS + 20))
+  local url="$origin/road.html?name=$name&$2"
+  [[ " ${*:3} " != *" --load-extension="* ]] || url=$(launch_url "http://localhost:$port" "$url")
   mkdir -p "$profile/NativeMessagingHosts"
   [[ -z $host_manifest ]] || sed "s|\"path\": \"[^\"]*\"|\"path\": \"$root/testbed/extension_host/echo_host.py\"|" \
     "$host_manifest" >"$profile/NativeMessagingHosts/${host_manifest##*/}"
   setsid chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-sync \
     --disable-background-networking --disable-component-update --disable-dev-shm-usage \
-    --user-data-dir="$profile" "${@:3}" "$origin/road.html?name=$name&$2" >"$work/chromium-$name.log" 2>&1 &
+    --user-data-dir="$profile" "${@:3}" "$url" >"$work/chromium-$name.log" 2>&1 &
   local browser=$!
   until [[ -e $work/results/$name || $SECONDS -ge $deadline ]]; do sleep 0.1; done
   kill -- -"$browser" 2>/dev/null

@@ -12,7 +12,8 @@
 #                                               # posted as $results/NAME-N (NAME $events_name)
 #
 # Every browser gets a profile of its own. $browser is chromium (the default) or firefox.
-# Chromium gets the flags of the array browser_flags; with $profile_host_manifest set, the
+# Chromium gets the flags of the array browser_flags (with --load-extension it starts with
+# testbed/web/launch.html, which opens the page once the extension is ready); with $profile_host_manifest set, the
 # profile's NativeMessagingHosts/ holds that manifest. Firefox ESR gets a HOME of its own, whose
 # .mozilla/native-messaging-hosts/ holds $profile_host_manifest when set, and the add-on
 # $firefox_addon when set (an unsigned .xpi named ID.xpi): a file in the profile's extensions/
@@ -35,7 +36,8 @@ browser_pages_init() {
   mkdir -p "$pages" "$results" "$QX_WORK/home" &&
     cp "$QX_ROOT/out/win64/web/qardex.js" "$QX_ROOT/tests/e2e/service/browser_answers.html" \
       "$QX_ROOT/tests/e2e/service/browser_events.html" \
-      "$QX_ROOT/tests/e2e/service/browser_framed.html" "$pages/" || qx_die "cannot stage the pages"
+      "$QX_ROOT/tests/e2e/service/browser_framed.html" "$pages/" &&
+    stage_launch_page "$QX_ROOT/out/win64/web/qardex.js" "$pages" || qx_die "cannot stage the pages"
 }
 
 start_page_server() {
@@ -52,10 +54,12 @@ start_browser() {
   [[ $browser == chromium ]] || { start_firefox "$@"; return; }
   mkdir -p "$profile/NativeMessagingHosts"
   [[ -z $profile_host_manifest ]] || cp "$profile_host_manifest" "$profile/NativeMessagingHosts/"
+  local url=$2
+  [[ " ${browser_flags[*]} " != *" --load-extension="* ]] || url=$(launch_url "http://localhost:$http_port" "$2")
   HOME=$QX_WORK/home setsid chromium --headless --no-sandbox --disable-gpu --disable-quic \
     --no-first-run --disable-background-networking --disable-component-update --disable-sync \
     --disable-dev-shm-usage --user-data-dir="$profile" "${browser_flags[@]}" \
-    "$2" >"$QX_FILES/chromium-$1.log" 2>&1 &
+    "$url" >"$QX_FILES/chromium-$1.log" 2>&1 &
   QX_BROWSER_PID=$!
 }
 
