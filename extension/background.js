@@ -16,8 +16,13 @@ const ASKS = new Set(["version", "diagnostics", "open", "close", "watch", "call"
 /** The host's port, or null until a request needs it (and again after it ended). */
 let host = null;
 let nextId = 1;
-/** Our id -> {tab, pageId}: every request the host has not finished yet. */
+/** Our id -> {tab, pageId, watch, open}: every request the host has not finished yet. */
 const pending = new Map();
+/**
+ * Tab port -> the sessions its page opened and did not close: closed at the host when the tab
+ * goes (its page navigated, reloaded or closed), as a page's own close may not leave it in time.
+ */
+const sessionsOf = new Map();
 
 /** The host's port, connected now when there is none. */
 function hostPort() {
@@ -41,6 +46,10 @@ function fromHost(message) {
   } else {
     reply.status = message.status;
     reply.body = message.body;
+    if (entry.open && message.status === 201 && typeof message.body?.session === "string") {
+      if (!sessionsOf.has(entry.tab)) sessionsOf.set(entry.tab, new Set());
+      sessionsOf.get(entry.tab).add(message.body.session);
+    }
   }
   // A watch lives on until its end; its refusal (an answer instead of events) ends it too.
   if (!entry.watch || !("event" in message)) pending.delete(message.id);
@@ -112,7 +121,8 @@ function fromTab(tab, message) {
   const id = nextId++;
   const request = { id, origin: originOf(tab.sender) };
   for (const field of PAGE_FIELDS) if (field in message) request[field] = message[field];
-  pending.set(id, { tab, pageId: message.id, watch: message.ask === "watch" });
+  pending.set(id, { tab, pageId: message.id, watch: message.ask === "watch", open: message.ask === "open" });
+  if (message.ask === "close") sessionsOf.get(tab)?.delete(message.session);
   try {
     hostPort().postMessage(request);
   } catch {
@@ -123,6 +133,19 @@ function fromTab(tab, message) {
 api.runtime.onConnect.addListener((tab) => {
   if (tab.name !== TAB_PORT_NAME) return;
   tab.onMessage.addListener((message) => fromTab(tab, message));
-  // A tab that closes (or navigates) gives up its calls and watches.
-  tab.onDisconnect.addListener(() => cancel(idsOf(tab)));
+  // A tab that closes (or navigates) gives up its calls and watches, and its sessions.
+  tab.onDisconnect.addListener(() => {
+    cancel(idsOf(tab));
+    closeSessions(tab);
+  });
 });
+
+/** Closes the sessions a tab left open; their answers find no request and are dropped. */
+function closeSessions(tab) {
+  const sessions = sessionsOf.get(tab) ?? new Set();
+  sessionsOf.delete(tab);
+  if (host === null) return;  // a host that ended forgot them
+  for (const session of sessions) {
+    host.postMessage({ id: nextId++, origin: originOf(tab.sender), ask: "close", session });
+  }
+}

@@ -7,6 +7,7 @@
 #include "engine/session.h"
 #include "protocol/call_values.h"
 #include "protocol/json_text.h"
+#include "protocol/protocol_revision.h"
 
 namespace qardex::service {
 
@@ -34,6 +35,14 @@ PageAnswer Unanswered(CallStatus status) {
     default:
       return Error(500, u"internal error");
   }
+}
+
+// A JSON object's text with the protocol's revision added as its last members.
+std::string WithRevision(std::string object) {
+  object.insert(object.size() - 1,
+                ",\"protocol\":" + std::to_string(kPageProtocolRevision) +
+                    ",\"oldestLibraryProtocol\":" + std::to_string(kOldestLibraryRevision));
+  return object;
 }
 
 PageAnswer WithBody(int status, std::string body) {
@@ -74,10 +83,12 @@ PageAnswer PageProtocol::Answer(const PageRequest& request) {
 PageAnswer PageProtocol::Route(const PageRequest& request, const SessionOwner& owner) {
   switch (request.ask) {
     case PageAsk::Version: {
+      // "version" stays the control's GetVersion; "product" is the product's version.
       const std::string_view version = engine::kComponentVersion;
-      return WithBody(
-          200,
-          JsonObject("version", JsonValue::String(std::u16string(version.begin(), version.end()))));
+      std::string body =
+          JsonObject("version", JsonValue::String(std::u16string(version.begin(), version.end())));
+      body.insert(body.size() - 1, ",\"product\":\"" QARDEX_PRODUCT_VERSION "\"");
+      return WithBody(200, WithRevision(std::move(body)));
     }
     case PageAsk::Diagnostics: {
       DiagnosticsAnswer answer = diagnostics_.Gather(provider_, request.caller, request.context);
@@ -105,8 +116,8 @@ PageAnswer PageProtocol::OpenSession(const PageRequest& request, const SessionOw
     return Error(503, u"no session available");
   }
   return WithBody(
-      201,
-      JsonObject("session", JsonValue::String(std::u16string(opened.id.begin(), opened.id.end()))));
+      201, WithRevision(JsonObject(
+               "session", JsonValue::String(std::u16string(opened.id.begin(), opened.id.end())))));
 }
 
 PageAnswer PageProtocol::WatchReaders(std::string_view sessionId, const SessionOwner& owner) {

@@ -16,7 +16,20 @@ export type QardexErrorCode =
   | "extension-not-installed"
   | "host-not-installed"
   | "host-ended"
+  /** The page is not a secure context: browsers let it reach nothing on this computer. */
+  | "insecure-page"
+  /** The service (or the extension's host) and this library do not work together: see `outdated`. */
+  | "requires-update"
   | "protocol";
+
+/** The side to update after "requires-update". */
+export type OutdatedSide = "library" | "service" | "host";
+
+/**
+ * This library's version: the product's, with the built default host and port as build metadata
+ * ("1.0.0+local.qardex.localhost.14443").
+ */
+export const version: string;
 
 /** Every rejection of the library. */
 export class QardexError extends Error {
@@ -24,7 +37,9 @@ export class QardexError extends Error {
   readonly code: QardexErrorCode;
   /** The HTTP status when the service (or the extension's host) answered. */
   readonly status?: number;
-  constructor(code: QardexErrorCode, message: string, status?: number);
+  /** "requires-update": which side is too old (the host on the extension's road). */
+  readonly outdated?: OutdatedSide;
+  constructor(code: QardexErrorCode, message: string, status?: number, outdated?: OutdatedSide);
 }
 
 export interface ConnectOptions {
@@ -105,11 +120,17 @@ export interface QardexCard {
    * the service was lost, starting again with the state.
    */
   watch(listener: (event: ReaderEvent) => void): () => void;
-  /** Ends the session; a later call opens a new one. */
+  /**
+   * Ends the session; a later call opens a new one. The library does it by itself when the page
+   * goes away (`pagehide`), with a request that outlives the page.
+   */
   close(options?: CallOptions): Promise<void>;
 }
 
-/** Opens a session through the extension or the local service. */
+/**
+ * Opens a session through the extension or the local service. Rejects at once with
+ * "insecure-page" on a page that is not a secure context (`window.isSecureContext` false).
+ */
 export function connect(options?: ConnectOptions): Promise<QardexCard>;
 
 /** One line of diagnose(): a check and whether it passed. */
@@ -133,6 +154,9 @@ export interface RoadDiagnosis {
   problem:
     | null
     | "local-network-access-denied"
+    | "local-network-access-blocked"
+    | "frame-not-allowed"
+    | "insecure-page"
     | "service-not-running"
     | "extension-not-installed"
     | "host-not-installed"

@@ -8,7 +8,9 @@
 //   const basic = await card.GetBasic();   // the control's result; card.lastError its code
 //
 // The build writes this file to out/win64/web/qardex.js with the "@...@" values below filled in
-// from its constants and the service's method table; ship that copy, not this template.
+// from its constants and the service's method table; ship that copy, not this template. From
+// the same copy it writes qardex.cjs (for require) and qardex.global.js (for a <script> tag: the
+// global QARDEX).
 // The guide for page developers is docs/page-developers.md.
 
 // Browsers resolve a name under .localhost to this computer themselves and never send it to a
@@ -18,6 +20,18 @@ const DEFAULT_HOST = "@QARDEX_LOCAL_LOOPBACK_HOST@";
 // it when nothing answers at the default one.
 const EARLIER_HOST = "@QARDEX_LOCAL_HOST@";
 const DEFAULT_PORT = Number("@QARDEX_LOCAL_PORT@");
+/**
+ * This library's version: the product's, with the default host and port as build metadata
+ * (1.0.0+local.qardex.localhost.14443), as in its package.json.
+ */
+export const version = "@QARDEX_WEB_VERSION@";
+/** The page protocol's revision this library speaks (protocol/protocol_revision.h). */
+const PROTOCOL = Number("@QARDEX_PAGE_PROTOCOL@");
+/**
+ * The oldest revision of the service (and of the host) this library works with. 0: every one,
+ * those that report no revision included; raised when the library comes to need a later one.
+ */
+const OLDEST_SERVICE_PROTOCOL = 0;
 /** The method names, in the order of the control's dispatch identifiers. */
 const METHOD_NAMES = Object.freeze("@QARDEX_METHOD_NAMES@".split(","));
 /**
@@ -65,6 +79,10 @@ const PROBE_TIMEOUT_MS = 250;
  * - "host-not-installed": the extension runs, but its host program is not installed.
  * - "host-ended": the extension's host program ended during the request (the next request
  *   starts it again).
+ * - "insecure-page": the page is not a secure context (http:// from another computer), and
+ *   browsers let no such page reach this computer; nothing was sent.
+ * - "requires-update": the service (or the host) and this library do not work together;
+ *   `outdated` says which side is too old: "library", "service" or "host".
  * - "protocol": any other unexpected answer.
  * `status` is the HTTP status (over the extension: the host's) when there was an answer.
  */
@@ -73,13 +91,37 @@ export class QardexError extends Error {
    * @param {string} code
    * @param {string} message
    * @param {number} [status]
+   * @param {"library" | "service" | "host"} [outdated] "requires-update": the side too old
    */
-  constructor(code, message, status) {
+  constructor(code, message, status, outdated) {
     super(message);
     this.name = "QardexError";
     this.code = code;
     this.status = status;
+    if (outdated !== undefined) this.outdated = outdated;
   }
+}
+
+/** The error for a page that is not a secure context, or null for one that is. */
+function insecurePage() {
+  if (globalThis.isSecureContext !== false) return null;
+  return new QardexError("insecure-page", "this page is not a secure context (served over " +
+    "https://, or from http://localhost): browsers let it reach no service on this computer");
+}
+
+/**
+ * The side too old in a new session's answer, or null when this library and the other end work
+ * together. A revision the answer does not carry is 0 (services before the first revision).
+ * @param {object} answer
+ * @param {"service" | "extension"} transport
+ * @returns {"library" | "service" | "host" | null}
+ */
+function outdatedSide(answer, transport) {
+  const revision = (name) => (Number.isSafeInteger(answer[name]) ? answer[name] : 0);
+  if (revision("protocol") < OLDEST_SERVICE_PROTOCOL) {
+    return transport === "extension" ? "host" : "service";
+  }
+  return PROTOCOL < revision("oldestLibraryProtocol") ? "library" : null;
 }
 
 /**
@@ -252,6 +294,8 @@ function serviceRoad(options) {
   return {
     transport: "service",
     async exchange(ask, fields, signal) {
+      const insecure = insecurePage();
+      if (insecure) throw insecure;
       if (frameWithoutLocalNetworkAccess()) {
         throw new QardexError("frame-not-allowed", "this page's frame does not delegate Local " +
           "Network Access: its iframe needs allow=\"local-network-access; loopback-network\"");
@@ -259,7 +303,8 @@ function serviceRoad(options) {
       permissionBefore ??= localNetworkAccessState();
       const before = await permissionBefore;
       const [method, path] = routes[ask](fields);
-      const init = { method, mode: "cors", credentials: "omit" };
+      // A close outlives the page that sends it while it unloads.
+      const init = { method, mode: "cors", credentials: "omit", keepalive: ask === "close" };
       // A JSON text sent as plain text keeps the request a simple one: no preflight before it.
       if (ask === "call") init.body = JSON.stringify({ args: fields.args });
       let response;
@@ -345,7 +390,17 @@ class Card {
           if (!answer || typeof answer.session !== "string") {
             throw new QardexError("protocol", "the session answer lacks its id", 201);
           }
+          const outdated = outdatedSide(answer, this.#road.transport);
+          if (outdated !== null) {
+            request(this.#road, "close", { session: answer.session }).catch(() => null);
+            const revisions = `(protocol ${PROTOCOL}, the other end's ${answer.protocol ?? "none"})`;
+            throw new QardexError("requires-update", outdated === "library"
+              ? `this page's QARDEX library is too old for QARDEX on this computer ${revisions}`
+              : `the QARDEX ${outdated} on this computer is too old for this page ${revisions}`,
+            201, outdated);
+          }
           this.#session = answer.session;
+          keepOpen(this);
           return answer.session;
         },
         (error) => {
@@ -446,6 +501,7 @@ class Card {
     if (this.#opening !== null) await this.#opening.catch(() => null);
     const session = this.#session;
     this.#session = null;
+    openCards.delete(this);
     if (session === null) return;
     try {
       await request(this.#road, "close", { session });
@@ -453,6 +509,25 @@ class Card {
       if (!(error instanceof QardexError) || error.code !== "session-expired") throw error;
     }
   }
+}
+
+/**
+ * The cards with a session open. When the page goes away (navigates, reloads, closes, or enters
+ * the back-forward cache) their sessions are closed, each by a request sent at once that outlives
+ * the page; a card used again afterwards opens a new session.
+ * @type {Set<Card>}
+ */
+const openCards = new Set();
+let closingOnPageHide = false;
+
+/** @param {Card} card */
+function keepOpen(card) {
+  openCards.add(card);
+  if (closingOnPageHide || typeof globalThis.window?.addEventListener !== "function") return;
+  closingOnPageHide = true;
+  window.addEventListener("pagehide", () => {
+    for (const open of openCards) open.close().catch(() => undefined);
+  });
 }
 
 /**
@@ -616,6 +691,8 @@ function extensionRoad(options) {
  * @returns {Promise<Card>}
  */
 export async function connect(options = {}) {
+  const insecure = insecurePage();
+  if (insecure) throw insecure;
   if (options.transport !== "service") {
     if (await extensionPresent()) {
       try {
@@ -653,6 +730,7 @@ const FAILED_CHECK = {
   "local-network-access-denied": "local-network-access",
   "local-network-access-blocked": "local-network-access",
   "frame-not-allowed": "local-network-access",
+  "insecure-page": "local-network-access",
   "service-not-running": "service-running",
   "extension-not-installed": "extension",
   "host-not-installed": "host",

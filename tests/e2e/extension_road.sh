@@ -74,9 +74,13 @@ check "road: the aborted call was cancelled at the host" grep -qx "{\"cancel\": 
 check "road: after the host ended, the next call is answered (a new host, a new session)" \
   test "$(tail -n 1 "$work/road.txt")" = "GetVersion 0001 0"
 
-run_page chosen "step=GetVersion" "${with[@]}"
+seen=$(wc -l <"$work/host.log")
+run_page chosen "step=GetVersion&reload=1" "${with[@]}"
 says chosen "connect extension"
 says chosen "GetVersion 0001 0"
+check "chosen: the session the first load left was closed at the host" \
+  grep -q '"ask": "close", "id": [0-9]*, "origin": "'"$origin"'", "session": "s-1"}' \
+  <(tail -n +$((seen + 1)) "$work/host.log")
 run_page without "step=GetVersion"
 says without "probe none"
 says without "connect error service-not-running"

@@ -121,7 +121,7 @@ call_root=$work/root-first.pem
 call() {
   local session
   session=$(curl -sS --max-time 5 --cacert "$call_root" -H "Origin: $origin" -X POST \
-    "https://$host:$port/v1/session" 2>>"$work/curl.err" | sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p')
+    "https://$host:$port/v1/session" 2>>"$work/curl.err" | sed -n 's/^{"session":"\([0-9a-f]*\)"[,}].*$/\1/p')
   curl -sS --max-time 30 --cacert "$call_root" -H "Origin: $origin" \
     -H 'Content-Type: application/json' --data "{\"args\":${2:-[]}}" \
     "https://$host:$port/v1/session/$session/$1" 2>>"$work/curl.err"

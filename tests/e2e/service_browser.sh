@@ -5,7 +5,8 @@
 # limit; an unapproved page learns "origin-not-approved", or "service-not-running" when the
 # service is stopped; a public page is kept out by Local Network Access unless the managed
 # policy LocalNetworkAccessAllowedForUrls names it, "blocked" when LoopbackNetworkBlockedForUrls
-# names it too, "frame-not-allowed" in a frame without "allow". Pages use the .localhost name. Pages come from testbed/web/page_server.py
+# names it too, "frame-not-allowed" in a frame without "allow"; the <script> tag's library through
+# 20 loads of a page is never "busy". Pages use the .localhost name. Pages come from testbed/web/page_server.py
 # (HTTP on localhost, HTTPS on www.qardex.example:443 with a throw-away test CA).
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/../../testbed/scenario.sh"
@@ -87,6 +88,11 @@ page_says expiry "GetLastError N:0 0"
 page_says expiry "GetVersion error session-expired 404"
 page_says expiry "GetVersion S:0030003000300031 0"
 page_says expiry "GetVersion error timeout -"
+# The <script> tag's library, through 20 loads of one page that each open a session and leave
+# it: the library closes each on the way out, so the site stays below its 16 sessions.
+run_page global-reloads "https://$site_host" global transport:service reload:20 GetVersion
+page_says global-reloads "reloads 20 failed: none"
+page_says global-reloads "GetVersion S:0030003000300031 0"
 stop_service
 
 # A watching page gets each change within 1 s of it (4 s from starting pcscd or 15 s the service).

@@ -88,10 +88,12 @@ check "one line 'listening on https://$host:$port'" \
 QX_SCENARIO="interface over TLS"
 qx_say "== $QX_SCENARIO"
 check "GET /v1/version over TLS 1.3: 200" is "$(call GET /v1/version -H "Origin: $origin" --tlsv1.3)" 200
-check "... {\"version\":\"0001\"}" body_is '{"version":"0001"}'
+check "... the control's version, the product's and the protocol's revisions" grep -Eqx \
+  "\{\"version\":\"0001\",\"product\":\"$(cat "$root/VERSION")\",\"protocol\":[0-9]+,\"oldestLibraryProtocol\":[0-9]+\}" \
+  "$dir/body"
 check "over TLS 1.2 too" is "$(call GET /v1/version -H "Origin: $origin" --tls-max 1.2)" 200
 check "a session: 201" is "$(call POST /v1/session -H "Origin: $origin")" 201
-session=$(sed -n 's/^{"session":"\([0-9a-f]\{32\}\)"}$/\1/p' "$dir/body")
+session=$(sed -n 's/^{"session":"\([0-9a-f]\{32\}\)"[,}].*$/\1/p' "$dir/body")
 check "... with a 32-digit id" test -n "$session"
 check "GetVersion in it" is "$(call POST "/v1/session/$session/GetVersion" -H "Origin: $origin" \
   -H 'Content-Type: application/json' --data '{"args":[]}')" 200
@@ -209,7 +211,7 @@ other_origin=https://www.agency.example
 open_session() { call POST /v1/session -H "Origin: $1"; }
 sessions=()
 for _ in $(seq 16); do
-  [[ $(open_session "$origin") == 201 ]] && sessions+=("$(sed -n 's/^{"session":"\([0-9a-f]*\)"}$/\1/p' "$dir/body")")
+  [[ $(open_session "$origin") == 201 ]] && sessions+=("$(sed -n 's/^{"session":"\([0-9a-f]*\)"[,}].*$/\1/p' "$dir/body")")
 done
 check "one origin opens 16 sessions" is "${#sessions[@]}" 16
 check "... a 17th: 429" is "$(open_session "$origin")" 429

@@ -3,11 +3,13 @@
 // scripted local service. Run by tests/web/run.
 import test from "node:test";
 import assert from "node:assert/strict";
+import { createRequire } from "node:module";
+import { readFileSync } from "node:fs";
 import { fileURLToPath, pathToFileURL } from "node:url";
 
 const built = fileURLToPath(new URL("../../out/native/web/qardex.js", import.meta.url));
 const library = pathToFileURL(process.env.QARDEX_WEB_LIB ?? built).href;
-const { connect, diagnose, QardexError } = await import(library);
+const { connect, diagnose, QardexError, version } = await import(library);
 
 const setGlobal = (name, value) =>
   Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
@@ -31,8 +33,9 @@ function fakeService(script = () => undefined, permission = () => "prompt") {
   const query = async ({ name }) => ({
     state: permission(name, probed(), service.log.length > 0) ?? fail(name) });
   setGlobal("navigator", permission === null ? {} : { permissions: { query } });
-  setGlobal("fetch", async (url, { method = "GET", mode, body, signal, headers }) => {
+  setGlobal("fetch", async (url, { method = "GET", mode, body, signal, headers, keepalive }) => {
     const request = { url, method, path: new URL(url).pathname, mode };
+    if (keepalive) request.keepalive = true;
     if (headers !== undefined) request.headers = headers;
     if (body !== undefined) request.body = JSON.parse(body);
     service.log.push(request);
@@ -362,4 +365,52 @@ test("a frame that does not delegate Local Network Access is told so, before any
   allowed.add("loopback-network");
   await connect({ transport: "service" }).finally(() => Object.assign(page, { self: 0, top: 0 }));
   assert.equal(service.log.length, 1);
+});
+
+test("the import and require forms work alike; the version is package.json's, its metadata the default host and port", async () => {
+  const { version: packed } = JSON.parse(readFileSync(new URL("package.json", library), "utf8"));
+  const required = createRequire(fileURLToPath(library))("qardex-web");
+  assert.notEqual(required.QardexError, QardexError);  // its own module, not the ES one
+  for (const form of [{ connect, version }, required]) {
+    const service = fakeService();
+    assert.equal(await (await form.connect()).GetName(), "s1 GetName()");
+    assert.equal(`${form.version}`, `${packed.split("+")[0]}+${new URL(service.log[0].url).host.replace(":", ".")}`);
+    assert.equal(form.version, packed);
+  }
+});
+
+for (const [road, when] of [["service", 1], ["service", 2], ["extension", 1]]) {
+  test(`a ${road} that no longer serves this library, at session ${when}: requires-update (library), that session closed`, async () => {
+    const newer = (body) => ({ status: 201, body: { ...body, protocol: 1e6, oldestLibraryProtocol: 1e6 } });
+    const service = fakeService((r) => (kind(r) === "open" && service.opened + 1 === when
+      ? json(201, newer(JSON.parse(serve(service, r).body)).body) : undefined));
+    const sent = fakeExtension((r) => (r.ask === "open" ? newer({ session: "s1" }) : undefined), road !== "extension");
+    const card = when === 1 ? connect({ transport: road }) : await connect({ transport: road });
+    service.sessions.clear();
+    await assert.rejects(when === 1 ? card : card.GetName(), { code: "requires-update", outdated: "library" });
+    await new Promise((resolve) => setTimeout(resolve, 10));
+    const closes = [...service.log.map((r) => kind(r) === "close" && r.path.slice(12)), ...sent.map((m) => m.ask === "close" && m.session)];
+    assert.deepEqual(closes.filter(Boolean), [`s${when}`]);
+  });
+}
+
+test("a page that is not a secure context gets insecure-page from connect() and diagnose(), nothing sent", async () => {
+  const [service, sent] = [fakeService(), fakeExtension()];
+  setGlobal("isSecureContext", false);
+  await rejectsWith(connect(), "insecure-page", undefined).finally(() => setGlobal("isSecureContext", true));
+  setGlobal("isSecureContext", false);
+  const found = await diagnose({ transport: "service" }).finally(() => setGlobal("isSecureContext", true));
+  assert.deepEqual([summary(found), service.log.length, sent.length], ["insecure-page local-network-access:false", 0, 0]);
+});
+
+test("pagehide closes every open session by a request that outlives the page; a later call opens a new one", async () => {
+  const service = fakeService();
+  const options = { transport: "service", port: 14999 };  // apart from the cards of other tests
+  const [kept, closed] = [await connect(options), await connect(options)];
+  await closed.close();
+  page.dispatchEvent(new Event("pagehide"));
+  await new Promise((resolve) => setTimeout(resolve, 10));
+  assert.deepEqual(service.log.filter((r) => kind(r) === "close" && r.url.includes(":14999/"))
+    .map((r) => `${r.path} ${r.keepalive}`), ["/v1/session/s2 true", "/v1/session/s1 true"]);
+  assert.equal(await kept.GetName(), "s3 GetName()");
 });

@@ -3,7 +3,7 @@
 # after testbed/scenario.sh and network.sh): served by testbed/web/page_server.py from $pages,
 # which posts their records to $results.
 #
-#   browser_pages_init                 # $pages with qardex.js and this folder's pages
+#   browser_pages_init                 # $pages with qardex.js, qardex.global.js, this folder's pages
 #   start_page_server [FLAGS...]       # HTTP on localhost:$http_port (FLAGS: more of the server's)
 #   run_page NAME ORIGIN [CALL...]     # browser_answers.html; its record in $QX_FILES/NAME.txt
 #   page_says NAME LINE                # that record has LINE
@@ -34,7 +34,8 @@ browser_pages_init() {
   pages=$QX_WORK/site results=$QX_WORK/results
   [[ -f $QX_ROOT/out/win64/web/qardex.js ]] || qx_die "missing out/win64/web/qardex.js (scripts/build)"
   mkdir -p "$pages" "$results" "$QX_WORK/home" &&
-    cp "$QX_ROOT/out/win64/web/qardex.js" "$QX_ROOT/tests/e2e/service/browser_answers.html" \
+    cp "$QX_ROOT/out/win64/web/qardex.js" "$QX_ROOT/out/win64/web/qardex.global.js" \
+      "$QX_ROOT/tests/e2e/service/browser_answers.html" \
       "$QX_ROOT/tests/e2e/service/browser_events.html" \
       "$QX_ROOT/tests/e2e/service/browser_framed.html" "$pages/" &&
     stage_launch_page "$QX_ROOT/out/win64/web/qardex.js" "$pages" || qx_die "cannot stage the pages"

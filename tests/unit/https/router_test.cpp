@@ -4,6 +4,7 @@
 
 #include "https/http_exchange.h"
 #include "protocol/origin_lock.h"
+#include "protocol/protocol_revision.h"
 #include "qardex_constants.h"
 #include "broker/worker_session.h"
 #include "tests/unit/fakes/fake_worker.h"
@@ -71,9 +72,17 @@ class RouterTest : public ::testing::Test {
 };
 
 TEST_F(RouterTest, SessionLifeAndMethodCalls) {
-  EXPECT_EQ(Send("GET", "/v1/version").body, R"({"version":"0001"})");
+  // The control's version as before, then the product's and the protocol's revisions.
+  const std::string revision =
+      "\"protocol\":" + std::to_string(kPageProtocolRevision) +
+      ",\"oldestLibraryProtocol\":" + std::to_string(kOldestLibraryRevision) + "}";
+  EXPECT_EQ(Send("GET", "/v1/version").body,
+            R"({"version":"0001","product":")" QARDEX_PRODUCT_VERSION "\"," + revision);
   EXPECT_TRUE(starter.workers.empty());  // the version needs no worker
-  const std::string id = NewSession();
+  const Answer created = Send("POST", "/v1/session", "", kPage, kHost, kAlice);
+  EXPECT_EQ(created.body.substr(0, 12) + "ID" + created.body.substr(44),
+            R"({"session":"ID",)" + revision);
+  const std::string id = created.body.substr(12, 32);
   EXPECT_EQ(Send("POST", "/v1/session/" + id + "/H_Sign", R"({"args":["\u00e9"]})").body,
             R"({"result":"H_Sign:\u00e9","lastError":1})");
   EXPECT_EQ(Send("POST", "/v1/session/" + id + "/GetLastError", R"({"args":[]})").body,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "inprocess/in_process_runner.h"
+#include "protocol/protocol_revision.h"
 #include "tests/unit/fakes/fake_worker.h"
 
 namespace qardex::messaging {
@@ -153,7 +154,11 @@ TEST_F(PageChannelTest, AnswersCarryTheAskersIdsAndTheServicesStatuses) {
     std::string rest;
     std::string answer;
   } cases[] = {
-      {R"("ask":"version")", R"("status":200,"body":{"version":"0001"}})"},
+      {R"("ask":"version")",
+       R"("status":200,"body":{"version":"0001","product":")" QARDEX_PRODUCT_VERSION
+       R"(","protocol":)" +
+           std::to_string(service::kPageProtocolRevision) + R"(,"oldestLibraryProtocol":)" +
+           std::to_string(service::kOldestLibraryRevision) + "}}"},
       {R"("ask":"call","session":")" + id + R"(","method":"GetBasic","args":[])",
        R"("status":200,"body":{"result":"GetBasic","lastError":3}})"},
       {R"("ask":"call","session":")" + id + R"(","method":"GetHCConnectNo","args":[])",
