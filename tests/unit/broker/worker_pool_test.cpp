@@ -75,7 +75,7 @@ TEST_F(WorkerPoolTest, IdleWorkersCloseAndSigningOffEndsTheWorker) {
   pool.EndWindowsSession(kBob.windowsSession);
   EXPECT_TRUE(Worker(1).terminated);
   EXPECT_TRUE(log.Has("(process 102) ended: its user signed off"));
-  EXPECT_TRUE(log.Kinds().empty());  // ends the pool asked for are no failures
+  EXPECT_TRUE(log.Kinds().empty());                     // ends the pool asked for are no failures
   EXPECT_EQ(session.Call(kGetBasic, {}).lastError, 1);  // a new worker, a fresh session
 }
 
