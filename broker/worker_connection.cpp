@@ -46,12 +46,12 @@ bool WorkerConnection::Ended() const { return ending_; }
 
 // The process is ended and the line written before waiting calls learn of it, so that a call
 // that failed with WorkerEnded finds its worker gone and its end logged.
-void WorkerConnection::End(std::string_view why, bool terminate) {
+void WorkerConnection::End(std::string_view why, bool terminate, LogEvent kind) {
   if (ending_.exchange(true)) return;
   if (terminate) channel_->Terminate();
   try {
-    log_.Write("worker of Windows session " + std::to_string(windowsSession_) + " (process " +
-               std::to_string(processId_) + ") " + std::string(why));
+    log_.Write(kind, "worker of Windows session " + std::to_string(windowsSession_) + " (process " +
+                         std::to_string(processId_) + ") " + std::string(why));
   } catch (...) {  // no memory for the line: the worker ends all the same
   }
   {
@@ -167,8 +167,9 @@ const char* WorkerConnection::Accept(const ipc::Message& message) {
   if (const auto* failed = std::get_if<ipc::Failed>(&message)) {
     const char* problem = Answer(failed->callId, {CallStatus::Failed, {}, 0});
     if (problem == nullptr) {
-      log_.Write("worker of Windows session " + std::to_string(windowsSession_) +
-                 ": a call failed: " + failed->reason);
+      log_.Write(LogEvent::kWorkerCallFailed, "worker of Windows session " +
+                                                  std::to_string(windowsSession_) +
+                                                  ": a call failed: " + failed->reason);
     }
     return problem;
   }

@@ -79,8 +79,9 @@ class WorkerConnection {
   std::shared_ptr<ReaderWatcher> WatchReaders() { return hub_->Subscribe(); }
 
   // Waiting calls fail as WorkerEnded. With `terminate` the process is ended now; otherwise it
-  // exits when its pipe closes. `why` completes the log line "worker ... ".
-  void End(std::string_view why, bool terminate);
+  // exits when its pipe closes. `why` completes the log line "worker ... "; an end the pool did
+  // not ask for is a failure.
+  void End(std::string_view why, bool terminate, LogEvent kind = LogEvent::kWorkerFailed);
   bool Ended() const;
 
   std::uint64_t Generation() const { return generation_; }

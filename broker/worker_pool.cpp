@@ -9,7 +9,7 @@ namespace {
 // Ends the workers (once the pool's lock is released: ending logs and may wait for a pipe) and
 // lets go of them.
 void EndAll(std::vector<std::shared_ptr<WorkerConnection>>& workers, std::string_view why) {
-  for (const auto& worker : workers) worker->End(why, true);
+  for (const auto& worker : workers) worker->End(why, true, LogEvent::kNote);
   workers.clear();
 }
 
@@ -123,7 +123,7 @@ WorkerPool::Connection WorkerPool::Acquire(const Caller& caller) {
       return worker;
     }
   }
-  worker->End("ended: the service stops", true);
+  worker->End("ended: the service stops", true, LogEvent::kNote);
   return nullptr;
 }
 
@@ -137,7 +137,7 @@ WorkerPool::Connection WorkerPool::Start(const Caller& caller) {
     error = "unexpected failure";
   }
   if (!channel) {
-    log_.Write("cannot start a worker in " + where + ": " + error);
+    log_.Write(LogEvent::kWorkerNotStarted, "cannot start a worker in " + where + ": " + error);
     return nullptr;
   }
   std::uint64_t generation = 0;
@@ -200,7 +200,7 @@ void WorkerPool::RetireIdle() {
       it = unused ? byWindowsSession_.erase(it) : std::next(it);
     }
   }
-  for (const auto& worker : idle) worker->End("closed after its idle time", false);
+  for (const auto& worker : idle) worker->End("closed after its idle time", false, LogEvent::kNote);
 }
 
 void WorkerPool::EndWindowsSession(std::uint32_t windowsSession) {

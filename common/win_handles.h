@@ -42,6 +42,12 @@ struct RegistryKeyCloser {
 };
 using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyCloser>;
 
+struct EventSourceCloser {
+  void operator()(HANDLE source) const { DeregisterEventSource(source); }
+};
+// An event log source handle (RegisterEventSource).
+using EventSource = std::unique_ptr<void, EventSourceCloser>;
+
 struct CertStoreCloser {
   void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
 };

@@ -48,7 +48,7 @@ std::size_t StandardInput::Read(char* buffer, std::size_t capacity) {
   return read;
 }
 
-void StandardError::Write(std::string_view event) {
+void StandardError::Record(service::LogEvent, std::string_view event) {
   try {
     SYSTEMTIME now;
     GetLocalTime(&now);

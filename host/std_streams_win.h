@@ -23,10 +23,9 @@ class StandardInput final : public messaging::ByteSource {
 };
 
 class StandardError final : public service::ServiceLog {
- public:
-  void Write(std::string_view event) override;
-
  private:
+  void Record(service::LogEvent kind, std::string_view event) override;
+
   std::mutex lock_;
 };
 

@@ -8,10 +8,13 @@ RefusalLog::RefusalLog(ServiceLog& log, SteadyClock clock, RefusalLimits limits)
     : log_(log), clock_(std::move(clock)), limits_(limits) {}
 
 void RefusalLog::Summarise(const std::string& cause, Cause& counts) {
-  if (counts.held > 0) {
-    log_.Write(std::to_string(counts.held) + " more refused requests (" + cause +
-               ") in the last minute");
+  const std::size_t refused = counts.written + counts.held;
+  if (refused > 0) {
+    log_.Write(LogEvent::kRefusals, std::to_string(refused) + " refused requests (" + cause +
+                                        ") in the last minute, " + std::to_string(counts.held) +
+                                        " of them not written one by one");
   }
+  counts.written = 0;
   counts.held = 0;
 }
 

@@ -1,6 +1,7 @@
 // Refused requests in the service's log without letting a flood of them push the log's earlier
 // lines out: a connection's refusal is written once, each cause gets at most a few lines a
-// minute, and what was held back is summed up in one line when its minute is over.
+// minute, and when its minute is over one summary counts them all (the only line of them the
+// Windows event log takes).
 #pragma once
 
 #include <chrono>
@@ -36,7 +37,7 @@ class RefusalLog {
   struct Cause {
     std::chrono::steady_clock::time_point since;
     std::size_t written = 0;
-    std::size_t held = 0;
+    std::size_t held = 0;  // refused, not written one by one
   };
   // The cause's count for now, after the summary of a minute that is over.
   Cause& Current(std::string_view cause, std::chrono::steady_clock::time_point now);

@@ -1,8 +1,8 @@
-// cardremove: stops and deletes the service "mQARDEX", runs the browser-store removal script of
-// the installation folder and deletes the local service's roots from the machine's root store
-// and their copies named by serial from certpem\.
-// Exit code 0, or -1 when the Service Control Manager cannot be reached, the script's command
-// would be too long or others can change the script, its folder or a folder above.
+// cardremove: stops and deletes the service "mQARDEX" and its event source, runs the browser-store
+// removal script of the installation folder and deletes the local service's roots from the
+// machine's root store and their copies named by serial from certpem\. Exit code 0, or -1 when the
+// Service Control Manager cannot be reached, the script's command would be too long or others can
+// change the script, its folder or a folder above.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -13,6 +13,7 @@
 #include "setup/browser_root_win.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
+#include "setup/event_source_win.h"
 #include "setup/guarded_paths.h"
 #include "setup/install_layout.h"
 #include "setup/install_texts.h"
@@ -46,6 +47,11 @@ int Remove() {
           setup::RunThroughInterpreter(command);
         }
       });
+  if (const setup::SystemError error = setup::RemoveServiceEventSource()) {
+    ToConsole(setup::Format(setup::text::kEventSourceNotRemoved, setup::kServiceName, error));
+  } else {
+    ToConsole(setup::Format(setup::text::kEventSourceRemoved, setup::kServiceName));
+  }
   // No root of the local service outlives it; a failure here leaves the result as it is.
   setup::RemoveLocalServiceRoots({});
   // Nor the root copies named by serial that the installer and the service wrote for Firefox.

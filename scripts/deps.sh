@@ -2,7 +2,7 @@
 # scripts/build; installs only what is missing, so a warm machine costs ~1 s.
 QARDEX_APT_PACKAGES=(
   cmake make g++ pkg-config
-  g++-mingw-w64-x86-64-posix mingw-w64-tools
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 wine64-tools libwine-dev
   pcscd libpcsclite-dev pcsc-tools vsmartcard-vpcd
   tinyproxy libssl-dev openssl libgtest-dev libgmock-dev

@@ -29,8 +29,8 @@ std::int64_t CertificateRenewal::Round() {
   }
   failures_ = 0;
   steps_.note(nullptr);
-  log_.Write("certificate renewed: root " + renewed.rootSerial + ", valid for " +
-             std::to_string(*renewed.daysLeft) + " days");
+  log_.Write(LogEvent::kRenewed, "certificate renewed: root " + renewed.rootSerial +
+                                     ", valid for " + std::to_string(*renewed.daysLeft) + " days");
   return next.secondsUntilDue;
 }
 
@@ -39,8 +39,8 @@ std::int64_t CertificateRenewal::Failed(std::time_t now, const std::string& seri
   const std::int64_t delay = keymint::RetryDelaySeconds(++failures_);
   const keymint::RenewalFailure failure{now, now + delay, serial, why};
   steps_.note(&failure);
-  log_.Write("certificate renewal failed: " + why + "; next attempt in " + std::to_string(delay) +
-             " s");
+  log_.Write(LogEvent::kRenewalFailed, "certificate renewal failed: " + why + "; next attempt in " +
+                                           std::to_string(delay) + " s");
   return delay;
 }
 

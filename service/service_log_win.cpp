@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/security_descriptor_win.h"
+#include "service/event_log_win.h"
 #include "setup/log_file_win.h"
 
 namespace qardex::service {
@@ -183,7 +184,7 @@ void FileServiceLog::RotateWhenFull() {
   Reopen();
 }
 
-void FileServiceLog::Write(std::string_view event) {
+void FileServiceLog::Record(LogEvent, std::string_view event) {
   try {
     const std::string line = Line(event);
     std::lock_guard<std::mutex> hold(lock_);
@@ -209,11 +210,15 @@ std::optional<std::filesystem::path> ServiceLogPath() {
 std::unique_ptr<ServiceLog> OpenServiceLog() {
   try {
     std::string problem;
+    std::unique_ptr<ServiceLog> file;
     if (const auto folder = SafeLogFolder(problem)) {
-      return std::make_unique<FileServiceLog>(*folder / kFileName);
+      file = std::make_unique<FileServiceLog>(*folder / kFileName);
+    } else {
+      std::fprintf(stderr, "mQARDEXService: no service log: %s\n", problem.c_str());
+      std::fflush(stderr);
+      file = std::make_unique<NoServiceLog>();
     }
-    std::fprintf(stderr, "mQARDEXService: no service log: %s\n", problem.c_str());
-    std::fflush(stderr);
+    return std::make_unique<BothLogs>(std::move(file), std::make_unique<EventLogSink>());
   } catch (...) {
   }
   return std::make_unique<NoServiceLog>();

@@ -20,9 +20,9 @@ class FileServiceLog final : public ServiceLog {
  public:
   // `file` lies in a folder already made safe.
   explicit FileServiceLog(std::filesystem::path file);
-  void Write(std::string_view event) override;
 
  private:
+  void Record(LogEvent kind, std::string_view event) override;
   bool Reopen();
   void RotateWhenFull();
 
@@ -31,8 +31,8 @@ class FileServiceLog final : public ServiceLog {
   common::KernelHandle file_;
 };
 
-// The service's log; when its folder cannot be made safe, a log that drops everything, and one
-// line on standard error that says why.
+// The service's log: the file and the Windows event log. When the file's folder cannot be made
+// safe, the event log alone, and one line on standard error that says why.
 std::unique_ptr<ServiceLog> OpenServiceLog();
 
 // Where the log is, for those who read it; nothing when the ProgramData folder is unknown.

@@ -48,7 +48,7 @@ std::chrono::steady_clock::time_point SteadyNow() { return std::chrono::steady_c
 void Complain(const std::string& line, ServiceLog* log = nullptr) {
   std::fprintf(stderr, "mQARDEXService: %s\n", line.c_str());
   std::fflush(stderr);
-  if (log != nullptr) log->Write("service not started: " + line);
+  if (log != nullptr) log->Write(LogEvent::kNotStarted, "service not started: " + line);
 }
 
 std::optional<std::string> ReadCredentialFile(const std::filesystem::path& path, ServiceLog& log) {
@@ -164,15 +164,16 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
     const RunningRegistration registration(housekeeping);
     const RenewalThread renewals(certificateSet.Renewal());
     serving->localhostPorts.Current();  // the policy in force at start goes to the log
-    serving->log->Write("service started (version " QARDEX_PRODUCT_VERSION ", port " +
-                        std::to_string(build::kLocalServicePort) + ")");
+    serving->log->Write(LogEvent::kStarted, "service started (version " QARDEX_PRODUCT_VERSION
+                                            ", port " +
+                                                std::to_string(build::kLocalServicePort) + ")");
     ready();
     server.Serve(stop);
   }
   // The listener has drained: calls still running end with their workers.
   serving->pool.StopAll();
   serving->router.FlushRefusals(true);
-  serving->log->Write("service stopped");
+  serving->log->Write(LogEvent::kStopped, "service stopped");
   return kExitOk;
 }
 

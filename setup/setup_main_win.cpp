@@ -1,6 +1,7 @@
 // cardsetup: prepares the machine for the local service edition in one pass — hosts entry,
-// certificate files, browser-store script, service "mQARDEX", root-store certificate — and
-// keeps an install log in the temporary folder. Exit code 0 on success, -1 on failure.
+// certificate files, browser-store script, service "mQARDEX" and its event source, root-store
+// certificate — and keeps an install log in the temporary folder. Exit code 0 on success, -1 on
+// failure.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "setup/certificate_files_win.h"
 #include "setup/command_runner_win.h"
 #include "setup/dll_search_win.h"
+#include "setup/event_source_win.h"
 #include "setup/guarded_paths.h"
 #include "setup/hosts_files_win.h"
 #include "setup/install_layout.h"
@@ -102,6 +104,12 @@ int Install() {
   }
   toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(trustCommand)));
 
+  // Before the start, so that the service's first events have their texts.
+  if (const SystemError error = RegisterServiceEventSource(layout->serviceProgram)) {
+    toBoth(Format(text::kEventSourceFailed, kServiceName, error));
+  } else {
+    ToConsole(Format(text::kEventSourceOk, kServiceName));
+  }
   if (ReplaceAndStartService(SystemServiceControl(), SystemListenerTable(), kServiceName,
                              {layout->serviceProgram}, ToConsole, toLog) != 0) {
     return -1;

@@ -265,6 +265,14 @@ check "ZELServerCert.key is the server certificate's key" \
 check "the machine root store got exactly one certificate" imported_root before first
 check "... the first of ZELServerCert.crt" root_is_first_of_crt
 check "service mQARDEX running from the installation folder" service_from_folder
+# The service's event source: its messages in the installed program, every type it reports.
+event_source() {
+  wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\mQARDEX' >"$work/source.reg" 2>&1
+  tr -d '\r' <"$work/source.reg"
+}
+check "the event source mQARDEX: messages from the installed service, three types" eval \
+  '[[ $(event_source) == *"EventMessageFile    REG_EXPAND_SZ    $app_win\\mQARDEXService.exe"* &&
+    $(event_source) == *"TypesSupported    REG_DWORD    0x7"* ]]'
 check "it answers HTTPS on $host:$port, trusted through the Windows root store alone" \
   service_answers "$work/root-first.pem"
 check "Firefox, Chrome and Edge policies set, the administrator's site kept first" policies_set first
@@ -525,6 +533,7 @@ check "no root of the service left in the store" is "$(comm -13 "$work/store-bef
 check "service gone (within 10 s)" probe wait-gone mQARDEX 10
 check "HTTPS refused" service_refused
 check "no service process left" is "$(service_processes)" 0
+check "the event source gone" eval '[[ $(event_source) != *EventMessageFile* ]]'
 check "policies exactly as the administrator had them" diff "$work/state.admin" <(state)
 demo removed
 check "the example page says the service is not running, also when checking the set-up" \

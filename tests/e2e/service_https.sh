@@ -54,10 +54,11 @@ is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2' $(head -c 200 "
 QX_SCENARIO="console mode starts"
 qx_say "== $QX_SCENARIO"
 # start_console: the service in console mode, its standard input held on descriptor 3; $ready
-# set once it says it listens (within 60 s).
+# set once it says it listens (within 60 s). $console_debug, when set, is its WINEDEBUG.
 start_console() {
   rm -f "$dir/stdin" && mkfifo "$dir/stdin"
-  (cd "$app" && exec wine ./mQARDEXService.exe --console <"$dir/stdin" >"$dir/out" 2>"$dir/err") &
+  (cd "$app" && WINEDEBUG=${console_debug:-$WINEDEBUG} exec wine ./mQARDEXService.exe --console \
+    <"$dir/stdin" >"$dir/out" 2>"$dir/err") &
   service_pid=$!
   exec 3>"$dir/stdin"
   ready=""
@@ -261,7 +262,9 @@ service_log=$WINEPREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log
 rm -f "$WINEPREFIX/.tcp-owner" # the stand-in goes back below, also after a broken run
 cp "$system32/iphlpwine.dll" "$system32/iphlpapi.dll.new" && mv -f "$system32/iphlpapi.dll.new" "$system32/iphlpapi.dll"
 cp "$service_log" "$dir/log.before"
-start_console
+# Wine 8 keeps no event log: ReportEventW prints its event number on the advapi channel's fixme
+# line and its text on the next, the eventlog channel's.
+console_debug=-all,+eventlog,fixme+advapi start_console
 # 10 keep-alive connections of 1,000 requests each, side by side (one Windows session's share).
 flood_started=$SECONDS
 flooders=()
@@ -282,8 +285,22 @@ tail -c +"$(($(stat -c %s "$dir/log.before") + 1))" "$service_log" | tr -d '\r' 
 check "... a few lines a minute, counting every refusal ($(wc -l <"$dir/log.flood") lines in all)" \
   awk -v minutes=$((flood_seconds / 60 + 1)) '
     /refused a request/ { lines++ }
-    / more refused requests / { summed += $3; summaries++ }
-    END { exit !(lines + summed == 10000 && lines <= 3 * minutes && summaries <= minutes + 1) }' "$dir/log.flood"
+    / refused requests \(/ { summed += $3; summaries++ }
+    END { exit !(summed == 10000 && lines <= 3 * minutes && summaries <= minutes + 1) }' "$dir/log.flood"
+# The event numbers as the service has them, from the header windmc made of the message file.
+event_id() { awk -v name="$1" '$2 == name { print tolower($4) }' "$root/build/win64/generated/events/service_events.h"; }
+# The events in order, one line each: the number, then the text.
+awk '/fixme:advapi:ReportEventW/ { split($0, a, ","); id = a[4]; next }
+  id != "" && /:eventlog:ReportEventW/ { sub(/^[^"]*"/, ""); sub(/"$/, ""); print id, $0; id = "" }' \
+  "$dir/err" >"$dir/events.flood"
+check "the Application log: the start, one summary of the refusals a minute, the stop ($(wc -l <"$dir/events.flood") events)" \
+  awk -v started="$(event_id QX_EVENT_SERVICE_STARTED)" -v refused="$(event_id QX_EVENT_REQUESTS_REFUSED)" \
+    -v stopped="$(event_id QX_EVENT_SERVICE_STOPPED)" -v minutes=$((flood_seconds / 60 + 1)) '
+    NR == 1 { first = $1 } { last = $1 }
+    $1 == refused { summed += $2; summaries++ }
+    $1 != refused && $1 != started && $1 != stopped { others++ }
+    END { exit !(first == started && last == stopped && summed == 10000 && summaries <= minutes + 1 && !others) }' \
+    "$dir/events.flood"
 
 QX_SCENARIO="under the service manager"
 qx_say "== $QX_SCENARIO"

@@ -50,6 +50,7 @@ TEST_F(WorkerPoolTest, ACallWhoseWorkerDiesFailsIsNotSentAgainAndTheNextCallGets
   EXPECT_EQ(starter.workers.size(), 2u);
   EXPECT_EQ(Worker(1).openedSessions, 1);  // a fresh engine session on the new worker
   EXPECT_TRUE(log.Has("worker of Windows session 1 (process 101) exited"));
+  EXPECT_EQ(log.Kinds(), std::vector<LogEvent>{LogEvent::kWorkerFailed});
 }
 
 TEST_F(WorkerPoolTest, IdleWorkersCloseAndSigningOffEndsTheWorker) {
@@ -74,6 +75,7 @@ TEST_F(WorkerPoolTest, IdleWorkersCloseAndSigningOffEndsTheWorker) {
   pool.EndWindowsSession(kBob.windowsSession);
   EXPECT_TRUE(Worker(1).terminated);
   EXPECT_TRUE(log.Has("(process 102) ended: its user signed off"));
+  EXPECT_TRUE(log.Kinds().empty());                     // ends the pool asked for are no failures
   EXPECT_EQ(session.Call(kGetBasic, {}).lastError, 1);  // a new worker, a fresh session
 }
 

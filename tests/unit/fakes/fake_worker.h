@@ -129,13 +129,21 @@ struct FakeStarter final : WorkerStarter {
 struct LogLines final : ServiceLog {
   std::mutex lock;
   std::string text;
-  void Write(std::string_view event) override {
+  std::vector<std::pair<LogEvent, std::string>> events;  // all but notes
+  void Record(LogEvent kind, std::string_view event) override {
     std::lock_guard<std::mutex> hold(lock);
     (text += event) += '\n';
+    if (kind != LogEvent::kNote) events.emplace_back(kind, event);
   }
   bool Has(std::string_view part) {
     std::lock_guard<std::mutex> hold(lock);
     return text.find(part) != std::string::npos;
+  }
+  std::vector<LogEvent> Kinds() {
+    std::lock_guard<std::mutex> hold(lock);
+    std::vector<LogEvent> kinds;
+    for (const auto& event : events) kinds.push_back(event.first);
+    return kinds;
   }
 };
 

@@ -316,7 +316,7 @@ TEST_F(RouterTest, TheAllowOfA405NamesTheRoutesMethod) {
 }
 
 // A flood of refused requests leaves a few lines a minute per cause: one per connection at
-// most, the rest summed up once the minute is over.
+// most, and one summary counting them all once the minute is over (the only event of them).
 TEST(RefusalLog, RefusalsAreWrittenOncePerConnectionAndSummedUpEachMinute) {
   testing::LogLines log;
   std::chrono::steady_clock::time_point now{};
@@ -342,14 +342,17 @@ TEST(RefusalLog, RefusalsAreWrittenOncePerConnectionAndSummedUpEachMinute) {
   now += 59s;
   router.FlushRefusals();
   EXPECT_EQ(lines(), 4);
+  EXPECT_TRUE(log.events.empty());
   now += 1s;
   router.FlushRefusals();
-  EXPECT_TRUE(log.Has("17 more refused requests (" +
-                      std::string(RefusalText(CallerRefusal::NoOwner)) + ") in the last minute"));
-  EXPECT_EQ(lines(), 5);
+  EXPECT_TRUE(log.Has("20 refused requests (" + std::string(RefusalText(CallerRefusal::NoOwner)) +
+                      ") in the last minute, 17 of them not written one by one"));
+  EXPECT_EQ(lines(), 6);
   HttpExchange(router, noOwner).Receive(get + get);  // a new minute: written again
   router.FlushRefusals(true);
-  EXPECT_EQ(lines(), 7);
+  EXPECT_EQ(lines(), 8);
+  EXPECT_EQ(log.Kinds(), std::vector<LogEvent>(3, LogEvent::kRefusals));
+  EXPECT_TRUE(log.Has("2 refused requests (" + std::string(RefusalText(CallerRefusal::NoOwner))));
 }
 
 TEST_F(RouterTest, KeepAliveAnswersPipelinedRequestsInOrder) {

@@ -86,6 +86,9 @@ TEST(CertificateRenewal, FailuresBackOffAndASuccessStartsAfresh) {
   EXPECT_EQ(renewal.Round(), first);
   EXPECT_EQ(machine.note->rootSerial, "B2");
   EXPECT_EQ(machine.renewals, 4);
+  EXPECT_EQ(machine.log.Kinds(),
+            (std::vector<LogEvent>{LogEvent::kRenewalFailed, LogEvent::kRenewalFailed,
+                                   LogEvent::kRenewed, LogEvent::kRenewalFailed}));
 }
 
 TEST(CertificateRenewal, AStepThatLeavesTheOldSetInPlaceHasFailed) {

@@ -1,0 +1,21 @@
+// The service's events in the Windows Application log, under the event source the installer
+// registers (named as the service): the kinds that have a message in service_events.mc, with
+// the file log's line as the message's text. Notes stay in the file log.
+#pragma once
+
+#include "common/win_handles.h"
+#include "protocol/service_log.h"
+
+namespace qardex::service {
+
+class EventLogSink final : public ServiceLog {
+ public:
+  EventLogSink();
+
+ private:
+  void Record(LogEvent kind, std::string_view event) override;
+
+  const common::EventSource source_;
+};
+
+}  // namespace qardex::service
