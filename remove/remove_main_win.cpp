@@ -47,10 +47,9 @@ int Remove() {
           setup::RunThroughInterpreter(command);
         }
       });
+  // Only a failure is told, as by the installer.
   if (const setup::SystemError error = setup::RemoveServiceEventSource()) {
     ToConsole(setup::Format(setup::text::kEventSourceNotRemoved, setup::kServiceName, error));
-  } else {
-    ToConsole(setup::Format(setup::text::kEventSourceRemoved, setup::kServiceName));
   }
   // No root of the local service outlives it; a failure here leaves the result as it is.
   setup::RemoveLocalServiceRoots({});

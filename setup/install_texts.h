@@ -73,9 +73,7 @@ inline constexpr char kStoppedWhileStarting[] =
     "Service %s stopped while starting, exit code %u (service-specific %u): stopped.\n";
 inline constexpr char kNotRunningInTime[] = "Service %s did not run within %d s: stopped.\n";
 // The service's event source in the Application log; a failure leaves its events without texts.
-inline constexpr char kEventSourceOk[] = "Event source %s registered.\n";
 inline constexpr char kEventSourceFailed[] = "Event source %s not registered, error: %d.\n";
-inline constexpr char kEventSourceRemoved[] = "Event source %s removed.\n";
 inline constexpr char kEventSourceNotRemoved[] = "Event source %s not removed, error: %d.\n";
 
 // --- Root store ------------------------------------------------------------------------------

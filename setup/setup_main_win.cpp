@@ -104,11 +104,10 @@ int Install() {
   }
   toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(trustCommand)));
 
-  // Before the start, so that the service's first events have their texts.
+  // Before the start, so that the service's first events have their texts. Only a failure is
+  // told: the console's lines are the ones administrators' scripts already read.
   if (const SystemError error = RegisterServiceEventSource(layout->serviceProgram)) {
     toBoth(Format(text::kEventSourceFailed, kServiceName, error));
-  } else {
-    ToConsole(Format(text::kEventSourceOk, kServiceName));
   }
   if (ReplaceAndStartService(SystemServiceControl(), SystemListenerTable(), kServiceName,
                              {layout->serviceProgram}, ToConsole, toLog) != 0) {

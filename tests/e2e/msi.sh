@@ -220,7 +220,7 @@ check "the demo page script creates the control and runs to its end" \
 code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
   -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
 check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" \
-  eval '[[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\"}" ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }'
+  eval '[[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\","* ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }'
 
 QX_SCENARIO="repair"
 qx_say "== $QX_SCENARIO"
