@@ -4,8 +4,10 @@
 # cardsetup runs for real: certificate set, policies, service), registers the control exactly as
 # regsvr32 does, registers the browser extension's host for every user and writes the
 # force-install policies its properties ask for (kept across the upgrade, dropped with "none"),
-# upgrades an older package, repairs a deleted file, rolls back when cardsetup fails, refuses a
-# downgrade and leaves nothing behind on removal. The package and its binaries
+# upgrades an older package, repairs a deleted file, rolls back when cardsetup fails and sets the
+# service up again when a removal fails after cardremove, refuses a downgrade, adds and removes
+# its features (ADDLOCAL, REMOVE), shows itself in Add/Remove Programs, gives the help desk its
+# diagnostics shortcut and leaves nothing behind on removal. The package and its binaries
 # are signed with a throwaway code-signing certificate and verified.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -43,13 +45,13 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/s
   -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1 || die "openssl could not make a certificate"
 "$root/scripts/package-msi" --out "$work/new" --sign "$work/sign.crt" "$work/sign.key" \
   >"$work/package-new.log" 2>&1 || die "package-msi failed: $(tail -n 5 "$work/package-new.log")"
-"$root/scripts/package-msi" --out "$work/old" --version 0.9.0 >"$work/package-old.log" 2>&1 ||
+"$root/scripts/package-msi" --out "$work/old" --version 0.9.0 --fail-on-purpose >"$work/package-old.log" 2>&1 ||
   die "package-msi --version 0.9.0 failed: $(tail -n 5 "$work/package-old.log")"
 "$root/scripts/package-msi" --out "$work/again" >"$work/package-again.log" 2>&1 ||
   die "package-msi (unsigned) failed: $(tail -n 5 "$work/package-again.log")"
 new=$work/new/QARDEX-x64.msi     # this version, signed
 again=$work/again/QARDEX-x64.msi # this version again, unsigned: another product code
-old=$work/old/QARDEX-x64.msi
+old=$work/old/QARDEX-x64.msi # fails after cardsetup or cardremove given QARDEX_FAIL_ON_PURPOSE=1
 
 # --- Signatures ----------------------------------------------------------------------------------
 QX_SCENARIO="signatures"
@@ -80,6 +82,8 @@ check "... and the packages beside it verify" verified "$root/out/package/QARDEX
 
 # --- Prefix and a snapshot of the clean machine --------------------------------------------------
 e2e_prefix "$WINEPREFIX"
+# No menu entries for the shortcuts on this machine's own desktop.
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 e2e_tcp_owner "$dir/tcp-owner.log"
 wineserver -p >/dev/null 2>&1 # the service lives as long as wineserver
 drive=$WINEPREFIX/drive_c
@@ -106,6 +110,13 @@ msi() {
 }
 
 service_state() { wine sc query mQARDEX 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
+# The service answers /v1/version over TLS, trusted through the installed certpem\ZELRootCA.pem.
+service_answers() {
+  local code
+  code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
+    -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
+  [[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\","* ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }
+}
 service_running() {
   local deadline=$((SECONDS + 15))
   until [[ $(service_state) == RUNNING ]]; do
@@ -122,6 +133,12 @@ installed() {
 installed_version() { installed | cut -d' ' -f2; }
 product_code() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" {print $2}'; }
 is() { [[ $1 == "$2" ]] || { qx_say "    got '$1', expected '$2'"; false; }; }
+# value KEY NAME: the REG_SZ data ("" for the default value).
+value() {
+  local which=(/ve)
+  [[ -z ${2:-} ]] || which=(/v "$2")
+  wine reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ]* *REG_SZ *//p'
+}
 
 # The control's keys as one text: the class, the ProgIDs, the type library and the interface in
 # both registry views, the categories.
@@ -179,10 +196,31 @@ check "msiexec /i exit code 0" msi old /i "$(winepath -w "$old")" \
   CHROMIUM_EXTENSION_UPDATE_URL="$update_url" FIREFOX_EXTENSION_URL="$xpi_url"
 check "version 0.9.0 registered" is "$(installed_version)" 0.9.0
 check "service running" service_running
-crt_before=$(cat "$app/LocalService/ZELServerCert.crt" 2>/dev/null)
 # The root cardsetup imported: the first certificate of ZELServerCert.crt.
 thumbprint() { openssl x509 -in "$app/LocalService/ZELServerCert.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
 roots=("$(thumbprint)")
+uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(installed | cut -d' ' -f1)"
+# Windows names the cached icon in DisplayIcon; Wine 8 caches it without naming it.
+arp_entry() {
+  local icon
+  icon=$(value "$uninstall_key" DisplayIcon)
+  if [[ -n $icon ]]; then
+    icon=$(winepath -u "$icon" 2>/dev/null)
+  else
+    icon=$(find "$drive/windows/Installer/${uninstall_key##*\\}" -name QARDEX.ico 2>/dev/null | head -n 1)
+  fi
+  is "$(value "$uninstall_key" HelpLink)" "$(head -n 1 "$root/build/win64/generated/package/help-url.txt")" || return 1
+  wine reg query "$uninstall_key" /v NoModify 2>/dev/null | tr -d '\r' | grep -q 'REG_DWORD *0x1$' ||
+    { qx_say "    NoModify is not 1"; return 1; }
+  [[ -n $icon && $(od -An -N4 -tx1 "$icon" | tr -d ' ') == 00000100 ]] || { qx_say "    no icon: '$icon'"; false; }
+}
+check "Add/Remove Programs: the build's help link, no Change, the product's icon" arp_entry
+shortcut="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/QARDEX diagnostics.lnk"
+# (Wine 8 puts a machine's shortcut into the Programs menu of the user who installs.)
+[[ -e $shortcut ]] || shortcut="$drive/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/QARDEX diagnostics.lnk"
+check "the Programs menu holds 'QARDEX diagnostics'" test -f "$shortcut"
+
+crt_before=$(cat "$app/LocalService/ZELServerCert.crt" 2>/dev/null)
 
 QX_SCENARIO="upgrade to $version"
 qx_say "== $QX_SCENARIO"
@@ -217,10 +255,18 @@ control_keys msi
 timeout 120 wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$work/demo.out" 2>"$work/demo.err"
 check "the demo page script creates the control and runs to its end" \
   eval 'tr -d "\r" <"$work/demo.out" | grep -qx "GetVersion() = 0001" && grep -q "^GetLastError() = " "$work/demo.out"'
-code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
-  -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
-check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" \
-  eval '[[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\","* ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }'
+check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" service_answers
+# The help desk's shortcut runs diagnostics.cmd: answered "y", it writes the bundle on the Desktop
+# (the prefix's own folder, not a link to this machine's home).
+desktop=$drive/users/root/Desktop
+[[ ! -L $desktop ]] || { rm -f "$desktop" && mkdir "$desktop"; }
+rm -f "$desktop/QARDEX-bundle.zip"
+printf 'y\r\n' >"$work/yes.txt"
+(cd "$app/LocalService" && timeout 120 wine cmd /c 'C:\Program Files\QARDEX\LocalService\diagnostics.cmd' \
+  <"$work/yes.txt" >"$work/diagnostics.out" 2>&1)
+check "diagnostics.cmd, answered y, writes a zip of the diagnosis on the Desktop" \
+  eval 'unzip -l "$desktop/QARDEX-bundle.zip" 2>/dev/null | grep -q " checks.txt$" || { qx_say "    $(tr -d "\r" <"$work/diagnostics.out" | tail -n 3)"; false; }'
+rm -f "$desktop/QARDEX-bundle.zip"
 
 QX_SCENARIO="repair"
 qx_say "== $QX_SCENARIO"
@@ -247,12 +293,6 @@ host_files() {
   done
 }
 check "QARDEXHost.exe and its manifests installed in Host\\" host_files
-# value KEY NAME: the REG_SZ data ("" for the default value).
-value() {
-  local which=(/ve)
-  [[ -z ${2:-} ]] || which=(/v "$2")
-  wine reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ]* *REG_SZ *//p'
-}
 chromium_keys=('Google\Chrome' Chromium 'Microsoft\Edge')
 manifest='C:\Program Files\QARDEX\Host\com.qardex.host'
 chromium_hosts() {
@@ -301,12 +341,30 @@ check "Firefox's policy gone" eval '! wine reg query "$firefox_ours" >/dev/null 
 check "Chrome's entry kept" is "$(value "$chrome_list" 727339)" "$chromium_id;$update_url"
 roots+=("$(thumbprint)")
 
+# --- Features ------------------------------------------------------------------------------------
+QX_SCENARIO="REMOVE=LocalService"
+qx_say "== $QX_SCENARIO"
+check "msiexec exit code 0" msi remove-service /i "$(winepath -w "$again")" REMOVE=LocalService
+check "service gone" is "$(service_state)" ""
+check "LocalService\\ and the shortcut gone" eval '[[ ! -e $app/LocalService && ! -e $shortcut ]]'
+check "the control kept, registered" eval '[[ -f $app/QARDEX.dll ]] && wine reg query "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" >/dev/null 2>&1'
+
+QX_SCENARIO="ADDLOCAL=LocalService BROWSER_POLICIES=none"
+qx_say "== $QX_SCENARIO"
+check "msiexec exit code 0" msi add-service /i "$(winepath -w "$again")" ADDLOCAL=LocalService BROWSER_POLICIES=none
+check "service running" service_running
+check "the shortcut back" test -f "$shortcut"
+check "cardsetup told to leave the browsers' policies" \
+  grep -aq '^Property(S): QARDEX_SETUP_SWITCHES = --no-browser-policies' <(tr -d '\r' <"$work/msiexec-add-service.log")
+roots+=("$(thumbprint)")
+
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="removal"
 qx_say "== $QX_SCENARIO"
 check "msiexec /x exit code 0" msi remove /x "$(winepath -w "$again")"
 check "service gone" is "$(service_state)" ""
 check "installation folder gone" test ! -e "$app"
+check "the shortcut gone" test ! -e "$shortcut"
 check "no product registered" is "$(installed_version)" ""
 snapshot removed
 # What the edition's own programs leave by design: the hosts entry and its backup, the service's
@@ -336,10 +394,10 @@ check "the administrator's force-installed extension kept" is "$(value "$chrome_
 root_kept() { wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$1" >/dev/null 2>&1; }
 roots_gone() {
   local root
-  [[ ${#roots[@]} -eq 4 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 4 ]] || return 1
+  [[ ${#roots[@]} -eq 5 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 5 ]] || return 1
   for root in "${roots[@]}"; do ! root_kept "$root" || return 1; done
 }
-check "none of the roots of the four cardsetup runs stays in the machine store" roots_gone
+check "none of the roots of the five cardsetup runs stays in the machine store" roots_gone
 
 # --- A category the system describes itself -----------------------------------------------------
 QX_SCENARIO="a category the system describes stays the system's"
@@ -348,7 +406,13 @@ scripting='HKLM\Software\Classes\Component Categories\{7DD95801-9882-11CF-9FA9-0
 initialising='HKLM\Software\Classes\Component Categories\{7DD95802-9882-11CF-9FA9-00AA006C42C4}'
 description() { wine reg query "$1" /v 409 2>/dev/null | tr -d '\r' | sed -n 's/^ *409 *REG_SZ *//p'; }
 wine reg add "$scripting" /v 409 /t REG_SZ /d "Scriptable (system)" /f >/dev/null 2>&1
-check "msiexec /i exit code 0" msi system-category /i "$(winepath -w "$new")"
+# The control alone, in a folder of the administrator's choice.
+check "msiexec /i ADDLOCAL=Control INSTALLFOLDER=... exit code 0" \
+  msi system-category /i "$(winepath -w "$new")" ADDLOCAL=Control 'INSTALLFOLDER=C:\Program Files\QARDEX Control'
+check "the class names the control in INSTALLFOLDER, and nothing else installed" \
+  eval '[[ $(value "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32") == "C:\\Program Files\\QARDEX Control\\QARDEX.dll" &&
+    -f "$drive/Program Files/QARDEX Control/QARDEX.dll" && ! -e "$drive/Program Files/QARDEX Control/LocalService" &&
+    ! -e "$drive/Program Files/QARDEX Control/Host" && -z $(service_state) ]]'
 check "the system's description unchanged" is "$(description "$scripting")" "Scriptable (system)"
 check "the other description not written either" is "$(description "$initialising")" ""
 check "the class still records both categories" eval 'wine reg query "HKLM\\Software\\Classes\\CLSID\\$clsid\\Implemented Categories" /s 2>/dev/null | grep -c "Implemented Categories\\\\{7DD9580[12]" | grep -qx 2'
@@ -386,11 +450,37 @@ else
     [[ -n ${attributes:-} ]]
   }
   check "no 64-bit component" no_64bit_component
-  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^QardexFolder	ProgramFilesFolder	QARDEX$"'
+  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^INSTALLFOLDER	ProgramFilesFolder	QARDEX$"'
   # Root, key, name and value of every row, the 32-bit-view copy of the 64-bit package aside.
   rows() { table "$1" Registry | awk -F'\t' -v OFS='\t' '$6 != "TypeLibrary32" {print $2, $3, $4, $5}' | sort; }
   check "registry rows as the 64-bit package's (win32 path, no 32-bit-view copy)" \
     eval 'diff <(rows "$x86") <(rows "$new" | sed "s/ProgramFiles64Folder/ProgramFilesFolder/; s/\\\\win64\t/\\\\win32\t/") >/dev/null'
 fi
+
+# --- A removal that fails after cardremove -------------------------------------------------------
+QX_SCENARIO="a removal that fails after cardremove"
+qx_say "== $QX_SCENARIO"
+# The rollback that keeps the older version when an upgrade fails on Windows, where its removal
+# is part of the upgrade's transaction. Wine's msiexec removes the older version in an msiexec of
+# its own, and when anything fails it drops the product's registration but not its components'
+# (platform.md): hence a prefix of its own, always fresh.
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+QARDEX_E2E_FRESH=1 e2e_prefix "$dir/rollback-prefix"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+e2e_tcp_owner "$dir/tcp-owner.log"
+wineserver -p >/dev/null 2>&1
+drive=$WINEPREFIX/drive_c
+app="$drive/Program Files/QARDEX"
+check "msiexec /i 0.9.0 exit code 0" msi rollback-install /i "$(winepath -w "$old")"
+started=$SECONDS
+msi removal-fails /x "$(winepath -w "$old")" QARDEX_FAIL_ON_PURPOSE=1
+status=$?
+qx_say "    (msiexec took $((SECONDS - started)) s)"
+check "msiexec fails (status $status)" test "$status" -ne 0
+check "cardsetup ran in the rollback, after cardremove" eval 'awk "/ended .*: RunCardRemove\\./ {removed = 1}
+  removed && /ended .*: UndoCardRemove\\./ {ran = 1} END {exit !ran}" "$work/msiexec-removal-fails.log"'
+check "the service runs again" service_running
+check "... and answers over TLS, with the certificate set the rollback made" service_answers
 
 finish
