@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "checkup/proxy_settings.h"
+
 namespace qardex::checkup {
 
 namespace {
@@ -137,18 +139,20 @@ Findings JudgeProxy(const ProxyFacts& facts) {
   }
   const std::string source =
       facts.fromScript ? "the proxy configuration script" : "the proxy settings";
+  // The report goes into the support bundle: no user name or password of the proxy.
+  const std::string shown = MaskProxyCredentials(proxy);
   // Browsers never send loopback names to a proxy, unless the exceptions take that rule back.
   for (const std::string_view entry : Entries(facts.bypass, "; ,")) {
     if (Lower(entry) == "<-loopback>") {
       return {{Level::kFail, "PROXY",
                "The proxy exceptions hold <-loopback>, so browsers send even " +
-                   facts.loopbackHost + " and 127.0.0.1 to the proxy " + proxy +
+                   facts.loopbackHost + " and 127.0.0.1 to the proxy " + shown +
                    ", which cannot reach this computer: remove <-loopback> from the exceptions."}};
     }
   }
   return {{Level::kWarn, "PROXY",
            "For this user " + source + " send" + (facts.fromScript ? "s " : " ") + facts.host +
-               " to the proxy " + proxy +
+               " to the proxy " + shown +
                ", which cannot reach this computer: the page library "
                "uses " +
                facts.loopbackHost +
