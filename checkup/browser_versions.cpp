@@ -1,7 +1,8 @@
 #include "checkup/browser_versions.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "common/text_conversion.h"
 
 namespace qardex::checkup {
 
@@ -23,13 +24,6 @@ constexpr struct {
     {"Firefox", "Mozilla Firefox", Naming::kFirstWords},
     {"Firefox ESR", "Mozilla Firefox", Naming::kFirstWordsAndEsr},
 };
-
-std::string Lower(std::string_view text) {
-  std::string lower;
-  for (const char c : text)
-    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-  return lower;
-}
 
 bool IsEsr(std::string_view lowerName) {
   const std::size_t at = lowerName.find(" esr");
@@ -56,9 +50,9 @@ bool SameMachineEntry(const InstalledProgram& a, const InstalledProgram& b) {
 }  // namespace
 
 std::optional<std::string> BrowserOf(std::string_view displayName) {
-  const std::string name = Lower(displayName);
+  const std::string name = common::AsciiLower(displayName);
   for (const auto& browser : kBrowsers) {
-    const std::string known = Lower(browser.name);
+    const std::string known = common::AsciiLower(browser.name);
     const bool named = browser.naming == Naming::kExactly
                            ? name == known
                            : name.compare(0, known.size(), known) == 0 &&
