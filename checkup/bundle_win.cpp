@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checkup/bundle_probes_win.h"
 #include "checkup/diagnose_win.h"
 #include "checkup/log_masking.h"
 #include "checkup/stored_zip.h"
@@ -173,6 +174,8 @@ int WriteBundle(const std::filesystem::path& zip,
   entries.push_back({"checks.txt", ReportText(RunChecks([](const Findings&) {}))});
   entries.push_back({"versions.txt", VersionText()});
   entries.push_back({"policies.txt", PolicyText()});
+  entries.push_back({"browsers.txt", BrowserVersionsText(ProbeInstalledPrograms())});
+  entries.push_back({"proxy.txt", ProxySettingsText(ProbeUserProxy(), ProbeMachineProxy())});
   const std::optional<std::string> temp = diag::TempDirectory();
   AddInstallLog(entries, temp);
   if (serviceLog && std::filesystem::exists(*serviceLog)) {

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "card/pcsc_api.h"
+#include "checkup/extension_probes_win.h"
 #include "checkup/system_probes_win.h"
 #include "engine/session.h"
 #include "engine/system_platform.h"
@@ -59,6 +60,7 @@ Findings RunChecks(const std::function<void(const Findings&)>& progress) {
   add(JudgeCertificates(certificates, ProbeRootStoreCopies(certificates.rootDer),
                         ProbeRenewalNote()));
   add(JudgeService(ProbeService()));
+  add(JudgeEventSource(ProbeEventSource(), FileIsThere));
   add(JudgePolicies(ProbePolicies()));
   add(JudgeProxy(ProbeProxy()));
   add(ExtensionChecks());

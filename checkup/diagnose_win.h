@@ -25,7 +25,8 @@ Findings ExtensionChecks();
 int RunExtensionDiagnose(bool json);
 
 // Writes the bundle: the report, the install log, the service's log (`serviceLog`), the last
-// seven daily logs masked, the browser policies and the versions. 0 when written, else 1 with a
+// seven daily logs masked, the browser policies, the versions, the browsers installed and the
+// proxy settings (credentials masked). 0 when written, else 1 with a
 // line on standard error.
 int WriteBundle(const std::filesystem::path& zip,
                 const std::optional<std::filesystem::path>& serviceLog);

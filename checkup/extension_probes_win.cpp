@@ -8,6 +8,7 @@
 #include <iterator>
 #include <optional>
 
+#include "checkup/registry_values_win.h"
 #include "common/text_conversion.h"
 #include "common/win_handles.h"
 #include "messaging/extension_policies.h"
@@ -20,32 +21,6 @@ namespace {
 
 // A manifest is a few hundred bytes; anything past this is not one.
 constexpr std::uintmax_t kLargestManifest = 1024 * 1024;
-
-common::RegistryKey OpenKey(HKEY root, const std::wstring& path, REGSAM view) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return nullptr;
-  return common::RegistryKey(key);
-}
-
-// A text value (REG_SZ, REG_EXPAND_SZ unexpanded, REG_MULTI_SZ with its strings on lines).
-std::optional<std::string> TextValue(HKEY key, const wchar_t* name) {
-  DWORD type = 0;
-  DWORD bytes = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
-    return std::nullopt;
-  }
-  std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &bytes) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  data.resize(bytes / sizeof(wchar_t));
-  while (!data.empty() && data.back() == L'\0') data.pop_back();
-  if (type == REG_MULTI_SZ) std::replace(data.begin(), data.end(), L'\0', L'\n');
-  return common::WideToUtf8(data);
-}
 
 // Every text value of a key, as (name, data).
 std::vector<std::pair<std::string, std::string>> TextValues(HKEY key) {

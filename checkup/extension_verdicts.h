@@ -37,8 +37,6 @@ struct BrowserExtensionFacts {
   std::optional<std::vector<std::pair<std::string, std::string>>> settingsOurs;
 };
 
-using FileExists = std::function<bool(const std::string& path)>;
-
 // Two lines for each browser: HOST_<BROWSER> and FORCE_INSTALL_<BROWSER>.
 Findings JudgeExtension(const std::vector<BrowserExtensionFacts>& browsers,
                         const FileExists& exists);

@@ -2,6 +2,7 @@
 // what to do. The report is the lines in the order the checks ran.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct Finding {
 };
 
 using Findings = std::vector<Finding>;
+
+// Whether a file exists, for the verdicts that judge where a setting points.
+using FileExists = std::function<bool(const std::string& path)>;
 
 // "PASS CODE advice" lines, each ending in a line feed.
 std::string ReportText(const Findings& findings);

@@ -2,16 +2,12 @@
 
 #include <cctype>
 
+#include "checkup/proxy_settings.h"
+#include "common/text_conversion.h"
+
 namespace qardex::checkup {
 
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower;
-  for (const char c : text)
-    lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-  return lower;
-}
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -65,7 +61,7 @@ struct UrlParts {
 
 UrlParts Parse(std::string_view text) {
   UrlParts parts;
-  std::string lower = Lower(Trimmed(text));
+  std::string lower = common::AsciiLower(Trimmed(text));
   std::string_view rest = lower;
   if (const std::size_t scheme = rest.find("://"); scheme != std::string_view::npos) {
     parts.scheme = std::string(rest.substr(0, scheme));
@@ -102,18 +98,18 @@ std::string HttpsProxyOf(std::string_view proxyText) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) {
       if (plain.empty()) plain = entry;
-    } else if (Lower(entry.substr(0, equals)) == "https" && secure.empty()) {
+    } else if (common::AsciiLower(entry.substr(0, equals)) == "https" && secure.empty()) {
       secure = entry.substr(equals + 1);
     }
   }
   const std::string_view chosen = secure.empty() ? plain : secure;
-  return Lower(chosen) == "direct" ? std::string() : std::string(chosen);
+  return common::AsciiLower(chosen) == "direct" ? std::string() : std::string(chosen);
 }
 
 bool Bypassed(std::string_view bypassList, std::string_view host) {
-  const std::string name = Lower(host);
+  const std::string name = common::AsciiLower(host);
   for (const std::string_view entry : Entries(bypassList, "; ,")) {
-    const std::string rule = Lower(entry);
+    const std::string rule = common::AsciiLower(entry);
     if (rule == "<local>") {
       if (name.find('.') == std::string::npos) return true;
       continue;
@@ -137,18 +133,20 @@ Findings JudgeProxy(const ProxyFacts& facts) {
   }
   const std::string source =
       facts.fromScript ? "the proxy configuration script" : "the proxy settings";
+  // The report goes into the support bundle: no user name or password of the proxy.
+  const std::string shown = MaskProxyCredentials(proxy);
   // Browsers never send loopback names to a proxy, unless the exceptions take that rule back.
   for (const std::string_view entry : Entries(facts.bypass, "; ,")) {
-    if (Lower(entry) == "<-loopback>") {
+    if (common::AsciiLower(entry) == "<-loopback>") {
       return {{Level::kFail, "PROXY",
                "The proxy exceptions hold <-loopback>, so browsers send even " +
-                   facts.loopbackHost + " and 127.0.0.1 to the proxy " + proxy +
+                   facts.loopbackHost + " and 127.0.0.1 to the proxy " + shown +
                    ", which cannot reach this computer: remove <-loopback> from the exceptions."}};
     }
   }
   return {{Level::kWarn, "PROXY",
            "For this user " + source + " send" + (facts.fromScript ? "s " : " ") + facts.host +
-               " to the proxy " + proxy +
+               " to the proxy " + shown +
                ", which cannot reach this computer: the page library "
                "uses " +
                facts.loopbackHost +

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 
+#include "checkup/registry_values_win.h"
 #include "cloud/server_connection.h"
 #include "common/text_conversion.h"
 #include "diag/temp_directory.h"
@@ -21,6 +22,7 @@
 #include "keymint/certificate_set.h"
 #include "keymint/program_folder.h"
 #include "qardex_constants.h"
+#include "setup/event_source_win.h"
 #include "setup/install_layout.h"
 #include "common/win_handles.h"
 #include "sitelock/approved_sites.h"
@@ -212,6 +214,27 @@ ServiceFacts ProbeService() {
                            sizeof status, &needed)) {
     facts.running = status.dwCurrentState == SERVICE_RUNNING;
     facts.processId = status.dwProcessId;
+  }
+  return facts;
+}
+
+EventSourceFacts ProbeEventSource() {
+  EventSourceFacts facts;
+  const common::RegistryKey key = OpenKey(
+      HKEY_LOCAL_MACHINE, common::Utf8ToWide(setup::ServiceEventSourceKey()), KEY_WOW64_64KEY);
+  facts.registered = static_cast<bool>(key);
+  const std::optional<std::string> files =
+      key ? TextValue(key.get(), L"EventMessageFile") : std::nullopt;
+  if (!files) return facts;
+  // The event log expands the value in the system's environment; this process's names the same
+  // system folders (only a user's own variables, such as TEMP, differ).
+  facts.messageFiles = *files;
+  const std::wstring raw = common::Utf8ToWide(*files);
+  const DWORD length = ExpandEnvironmentStringsW(raw.c_str(), nullptr, 0);
+  std::wstring expanded(length, L'\0');
+  if (length > 0 && ExpandEnvironmentStringsW(raw.c_str(), expanded.data(), length) == length) {
+    expanded.resize(length - 1);
+    facts.messageFiles = common::WideToUtf8(expanded);
   }
   return facts;
 }

@@ -25,6 +25,9 @@ std::optional<int> ProbeRootStoreCopies(const std::vector<std::uint8_t>& der);
 
 ServiceFacts ProbeService();
 
+// The service's event source: its key and the message files it names.
+EventSourceFacts ProbeEventSource();
+
 PolicyFacts ProbePolicies();
 
 // Which proxy WinHTTP names, for the user who runs the check, for the service's own name (what

@@ -208,6 +208,35 @@ Findings JudgeService(const ServiceFacts& facts) {
   return findings;
 }
 
+Findings JudgeEventSource(const EventSourceFacts& facts, const FileExists& exists) {
+  const std::string source = std::string("The event source ") + setup::kServiceName;
+  const std::string effect =
+      "Event Viewer shows the events of the service and the extension's host without their "
+      "texts";
+  if (!facts.registered) {
+    return {Warn("EVENT_SOURCE", source + " is not registered: " + effect +
+                                     " (the service's file log has them whole); " + kRerunSetup +
+                                     ".")};
+  }
+  std::string missing;
+  std::string_view rest = facts.messageFiles;
+  do {
+    const std::size_t end = rest.find(';');
+    const std::string file(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    if (file.empty()) {
+      missing = "no message file";
+    } else if (!exists(file)) {
+      missing = file + ", which does not exist";
+    }
+  } while (missing.empty() && !rest.empty());
+  if (!missing.empty()) {
+    return {Warn("EVENT_SOURCE",
+                 source + " names " + missing + ": " + effect + "; " + kRerunSetup + ".")};
+  }
+  return {Pass("EVENT_SOURCE", source + " finds the events' texts in " + facts.messageFiles + ".")};
+}
+
 Findings JudgePolicies(const PolicyFacts& facts) {
   Findings findings{JudgeAllowList("POLICY_CHROME", "Chrome", facts.chromeOrigins,
                                    facts.chromeLoopbackOrigins, facts.expectedOrigins),
@@ -221,12 +250,13 @@ Findings JudgePolicies(const PolicyFacts& facts) {
                                std::tolower(static_cast<unsigned char>(b));
                       });
   };
-  findings.push_back(
-      std::any_of(facts.firefoxInstalls.begin(), facts.firefoxInstalls.end(), ours)
-          ? Pass("POLICY_FIREFOX", "Firefox installs our root.")
-          : Warn("POLICY_FIREFOX", "Firefox does not install our root (policy Certificates\\Install "
-                                   "lacks " + facts.expectedFirefoxRoot +
-                                   "): run FoxTrust.cmd as an administrator."));
+  findings.push_back(std::any_of(facts.firefoxInstalls.begin(), facts.firefoxInstalls.end(), ours)
+                         ? Pass("POLICY_FIREFOX", "Firefox installs our root.")
+                         : Warn("POLICY_FIREFOX",
+                                "Firefox does not install our root (policy Certificates\\Install "
+                                "lacks " +
+                                    facts.expectedFirefoxRoot +
+                                    "): run FoxTrust.cmd as an administrator."));
   const Findings blocked = JudgeBlockedLists(facts.blocked, facts.approvedSites);
   findings.insert(findings.end(), blocked.begin(), blocked.end());
   return findings;

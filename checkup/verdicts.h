@@ -38,6 +38,15 @@ struct ServiceFacts {
 };
 Findings JudgeService(const ServiceFacts& facts);
 
+// The service's event source in the Application log: whether its key exists, and its
+// EventMessageFile with environment variables expanded (files separated by ';').
+struct EventSourceFacts {
+  bool registered = false;
+  std::string messageFiles;
+};
+// EVENT_SOURCE: a WARN, for the events are written all the same, only without their texts.
+Findings JudgeEventSource(const EventSourceFacts& facts, const FileExists& exists);
+
 struct PolicyFacts {
   std::vector<std::string> chromeOrigins;  // the values of the browser's allow list
   std::vector<std::string> edgeOrigins;

@@ -31,6 +31,13 @@ struct LocalMemoryFreer {
 template <class T = void>
 using LocalMemory = std::unique_ptr<T, LocalMemoryFreer>;
 
+struct GlobalMemoryFreer {
+  void operator()(void* memory) const { GlobalFree(memory); }
+};
+// Memory the system allocated for the caller with GlobalAlloc: WinHTTP's proxy texts.
+template <class T = void>
+using GlobalMemory = std::unique_ptr<T, GlobalMemoryFreer>;
+
 struct ServiceHandleCloser {
   void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
 };

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,9 +26,11 @@
 #include "messaging/host_registrations.h"
 #include "messaging/page_channel.h"
 #include "protocol/crypto_random.h"
+#include "protocol/event_log_win.h"
 #include "protocol/housekeeping.h"
 #include "protocol/localhost_policy.h"
 #include "protocol/page_protocol.h"
+#include "protocol/service_log.h"
 #include "protocol/session_table.h"
 #include "protocol/user_token_win.h"
 #include "sitelock/localhost_ports.h"
@@ -101,7 +105,10 @@ int Serve(service::ServiceLog& log) {
 }  // namespace
 
 int RunHost(int argc, wchar_t** argv) {
-  static StandardError log;
+  // Its standard error, which the browser keeps; and the failures in the Application log too,
+  // where a help desk finds them without the browser's log.
+  static service::BothLogs log(std::make_unique<StandardError>(),
+                               std::make_unique<service::EventLogSink>());
   int exitCode = kHostExitFailure;
   try {
     std::vector<std::string> args;
@@ -110,13 +117,18 @@ int RunHost(int argc, wchar_t** argv) {
       return Report(RegisterUser(ProgramFolder()));
     if (args.size() == 1 && args[0] == "--unregister-user") return Report(UnregisterUser());
     if (!messaging::CallerFamily(args)) {
-      log.Write("refused: not started by the QARDEX extension (" +
-                (args.empty() ? std::string("no arguments") : args[0]) + ")");
+      log.Write(service::LogEvent::kHostCallerRefused,
+                "refused: not started by the QARDEX extension (" +
+                    (args.empty() ? std::string("no arguments") : args[0]) + ")");
       return kHostExitNotOurCaller;
     }
     exitCode = Serve(log);
+  } catch (const std::exception& failure) {
+    // Its engine that cannot start, among others.
+    log.Write(service::LogEvent::kHostFailed,
+              std::string("stopped: an unexpected failure (") + failure.what() + ")");
   } catch (...) {
-    log.Write("stopped: an unexpected failure");
+    log.Write(service::LogEvent::kHostFailed, "stopped: an unexpected failure");
   }
   // Calls still running hold the engine and the card: end here, destroying nothing they use.
   std::_Exit(exitCode);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/text_conversion.h"
+
 namespace qardex::service {
 
 namespace {
@@ -29,19 +31,11 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // Does a comma-separated header value hold this token (case-insensitive)?
 bool HasToken(std::string_view list, std::string_view token) {
   while (!list.empty()) {
     const std::size_t comma = list.find(',');
-    if (Lower(TrimBlanks(list.substr(0, comma))) == token) return true;
+    if (common::AsciiLower(TrimBlanks(list.substr(0, comma))) == token) return true;
     if (comma == std::string_view::npos) break;
     list.remove_prefix(comma + 1);
   }
@@ -181,7 +175,7 @@ RequestParser::Status RequestParser::ParseHead() {
     if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) return Fail(400);
     const std::string_view value = TrimBlanks(line.substr(colon + 1));
     if (!IsFieldValue(value)) return Fail(400);
-    std::string name = Lower(line.substr(0, colon));
+    std::string name = common::AsciiLower(line.substr(0, colon));
     for (const std::string_view single : kSingleHeaders) {
       if (name == single && request_.Header(single)) return Fail(400);
     }

@@ -253,8 +253,9 @@ ChannelEnd ServeChannel(ByteSource& input, MessageSink& output, service::PagePro
       const FrameRead frame = ReadFrame(input);
       if (frame.status == FrameStatus::End) break;
       if (const char* fault = FrameFault(frame)) {
-        log.Write(std::string("native messaging ended: ") + fault + " (" +
-                  std::to_string(frame.announced) + " bytes announced)");
+        log.Write(service::LogEvent::kHostBadMessage,
+                  std::string("native messaging ended: ") + fault + " (" +
+                      std::to_string(frame.announced) + " bytes announced)");
         end = ChannelEnd::Malformed;
         break;
       }
@@ -280,8 +281,9 @@ ChannelEnd ServeChannel(ByteSource& input, MessageSink& output, service::PagePro
         }
       }
       if (!understood) {
-        log.Write("native messaging ended: a message that is not a request (" +
-                  std::to_string(frame.json.size()) + " bytes)");
+        log.Write(service::LogEvent::kHostBadMessage,
+                  "native messaging ended: a message that is not a request (" +
+                      std::to_string(frame.json.size()) + " bytes)");
         end = ChannelEnd::Malformed;
         break;
       }

@@ -1,4 +1,5 @@
-// The service's own log: start, stop, refusals, worker starts and exits. Never card data.
+// The service's own log (start, stop, refusals, worker starts and exits) and the native host's.
+// Never card data.
 #pragma once
 
 #include <memory>
@@ -20,6 +21,11 @@ enum class LogEvent {
   kWorkerCallFailed,
   kRenewed,
   kRenewalFailed,
+  // The native messaging host's: input that is not a message of ours ended it, it refused a
+  // caller other than our extensions, it stopped on an unexpected failure.
+  kHostBadMessage,
+  kHostCallerRefused,
+  kHostFailed,
 };
 
 class ServiceLog {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/security_descriptor_win.h"
-#include "service/event_log_win.h"
+#include "protocol/event_log_win.h"
 #include "setup/log_file_win.h"
 
 namespace qardex::service {

@@ -7,18 +7,14 @@
 
 namespace qardex::setup {
 
-namespace {
-
-std::string SourceKey() {
+std::string ServiceEventSourceKey() {
   return std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + kServiceName;
 }
 
-}  // namespace
-
 SystemError RegisterServiceEventSource(const std::string& serviceProgram) {
   HKEY raw = nullptr;
-  const LSTATUS created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey().c_str(), 0, nullptr, 0,
-                                          KEY_SET_VALUE, nullptr, &raw, nullptr);
+  const LSTATUS created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, ServiceEventSourceKey().c_str(), 0,
+                                          nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
   if (created != ERROR_SUCCESS) return static_cast<SystemError>(created);
   const common::RegistryKey key(raw);
   const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
@@ -33,7 +29,7 @@ SystemError RegisterServiceEventSource(const std::string& serviceProgram) {
 }
 
 SystemError RemoveServiceEventSource() {
-  const LSTATUS deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, SourceKey().c_str());
+  const LSTATUS deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, ServiceEventSourceKey().c_str());
   return deleted == ERROR_FILE_NOT_FOUND ? kNoError : static_cast<SystemError>(deleted);
 }
 

@@ -9,6 +9,9 @@
 
 namespace qardex::setup {
 
+// The source's key under HKEY_LOCAL_MACHINE.
+std::string ServiceEventSourceKey();
+
 // Creates or updates the source for `serviceProgram` (a full path). 0 or the system error.
 SystemError RegisterServiceEventSource(const std::string& serviceProgram);
 

@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "qardex_constants.h"
+
 namespace qardex::setup {
 
 // Longest path or command text: a 260-byte buffer with its terminator.
 inline constexpr std::size_t kPathLimit = 259;
 
-inline constexpr char kServiceName[] = "mQARDEX";
+inline constexpr const auto& kServiceName = build::kServiceName;
 inline constexpr char kServiceProgram[] = "mQARDEXService.exe";
 inline constexpr char kKeyMintProgram[] = "cert\\KeyMint.exe";
 inline constexpr char kTrustScript[] = "FoxTrust.cmd";

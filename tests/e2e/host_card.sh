@@ -126,8 +126,10 @@ driven_has "... and the host exits 0 when its input ends" "exit 0"
 drive chrome-extension://abcdefghijklmnopabcdefghijklmnop/ "{\"id\":1,\"origin\":\"$origin\",\"ask\":\"version\"}"
 check "another caller: the host exits 2 and answers nothing" test "$(cat "$QX_FILES/driven")" = "exit 2"
 check "... and says why" grep -q 'refused: not started by the QARDEX extension' "$QARDEX_HOST_LOG"
-drive "$caller" "not a message"
+WINEDEBUG=$E2E_EVENT_DEBUG drive "$caller" "not a message"
 check "a malformed message: the host exits 3" test "$(cat "$QX_FILES/driven")" = "exit 3"
+check "... and says why in the Application log too" eval \
+  '[[ $(e2e_events "$QARDEX_HOST_LOG") == "$(e2e_event_id QX_EVENT_HOST_BAD_MESSAGE) native messaging ended: a message that is not a request"* ]]'
 
 page_scenario "the host killed during H_Sign: host-ended, and the next call works"
 add_reader "QX Solo"

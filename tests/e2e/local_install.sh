@@ -266,8 +266,9 @@ check "the machine root store got exactly one certificate" imported_root before 
 check "... the first of ZELServerCert.crt" root_is_first_of_crt
 check "service mQARDEX running from the installation folder" service_from_folder
 # The service's event source: its messages in the installed program, every type it reports.
+event_source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\mQARDEX'
 event_source() {
-  wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\mQARDEX' >"$work/source.reg" 2>&1
+  wine reg query "$event_source_key" >"$work/source.reg" 2>&1
   tr -d '\r' <"$work/source.reg"
 }
 check "the event source mQARDEX: messages from the installed service, three types" eval \
@@ -311,7 +312,7 @@ qx_say "== $QX_SCENARIO"
 source "$root/testbed/network.sh" # start_authserver, stop_authserver
 printf '127.0.0.1 %s\n' "$QX_AUTH_HOST" >>"$dir/etc-hosts"
 extension_checks="HOST_CHROME FORCE_INSTALL_CHROME HOST_CHROMIUM FORCE_INSTALL_CHROMIUM HOST_EDGE FORCE_INSTALL_EDGE HOST_FIREFOX FORCE_INSTALL_FIREFOX"
-all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT POLICY_CHROME POLICY_EDGE POLICY_FIREFOX POLICY_BLOCKED PROXY $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
+all_checks="HOSTS CERT_FILES CERT_KEY CERT_EXPIRY CERT_CHAIN ROOT_STORE SERVICE PORT EVENT_SOURCE POLICY_CHROME POLICY_EDGE POLICY_FIREFOX POLICY_BLOCKED PROXY $extension_checks DAILY_LOG SMARTCARD_SERVICE READERS CARD AUTH_SERVER"
 # diagnose NAME [--json]: the check, run by the user from the installation folder; output in
 # $work/diagnose-NAME.out, exit code in $status.
 diagnose() {
@@ -369,6 +370,11 @@ wine reg delete "$store_key" /f >>"$work/reg.log" 2>&1
 check "root removed from the store: FAIL ROOT_STORE" diagnosed no-root "FAIL ROOT_STORE"
 wine reg import "$(winepath -w "$work/store-entry.reg")" >>"$work/reg.log" 2>&1
 check "... and back: healthy" diagnosed root-back ""
+
+wine reg export "$event_source_key" "$(winepath -w "$work/event-source.reg")" /y >>"$work/reg.log" 2>&1
+wine reg delete "$event_source_key" /f >>"$work/reg.log" 2>&1
+check "event source removed: WARN EVENT_SOURCE" diagnosed no-source "WARN EVENT_SOURCE"
+wine reg import "$(winepath -w "$work/event-source.reg")" >>"$work/reg.log" 2>&1
 
 run no-firefox "@reg export $firefox\\Install C:\\firefox-install.reg /y" "@reg delete $firefox\\Install /f"
 check "Firefox policy removed: WARN POLICY_FIREFOX" diagnosed no-firefox "WARN POLICY_FIREFOX"
@@ -452,13 +458,27 @@ logs_hold_card_data() {
 }
 check "the daily log holds the card's identifier, name, ID number and birth date" logs_hold_card_data
 check "... and the H_Sign result" grep -qaF "${signed:0:200}" "${daily_logs[@]}"
+# The user's proxy with a user name and password, and a browser of the user's own.
+user_proxy 3 "qx-user:qx-secret@127.0.0.1:18080" "<local>" ""
+user_browser='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Chromium'
+wine reg add "$user_browser" /v DisplayName /d Chromium /f >>"$work/reg.log" 2>&1
+wine reg add "$user_browser" /v DisplayVersion /d 150.0.7000.1 /f >>"$work/reg.log" 2>&1
 (cd "$app" && wine "$app_win\\mQARDEXService.exe" --bundle 'C:\bundle.zip' >"$work/bundle.out" 2>&1)
 status=$?
+user_proxy 1 "" "" ""
+wine reg delete "$user_browser" /f >>"$work/reg.log" 2>&1
 check "bundle written, exit code 0" status_is 0 bundle
-check "... the checks, versions, policies, install log, service log and the daily log" \
+check "... the checks, versions, policies, browsers, proxy, install log, service log and the daily log" \
   is "$(unzip -Z1 "$drive/bundle.zip" | sed 's/[0-9]\{8\}/DATE/' | tr '\n' ' ')" \
-  "checks.txt versions.txt policies.txt mQARDEX_Install.log mQARDEXService.log daily/QARDEX.err.DATE.log "
+  "checks.txt versions.txt policies.txt browsers.txt proxy.txt mQARDEX_Install.log mQARDEXService.log daily/QARDEX.err.DATE.log "
 unzip -p "$drive/bundle.zip" >"$work/bundle.all"
+for member in browsers proxy; do unzip -p "$drive/bundle.zip" $member.txt | tr -d '\r' >"$work/$member.txt"; done
+check "... the user's Chromium with its version, Chrome not installed" eval \
+  'grep -qxF "Chromium: 150.0.7000.1 (Chromium, this user)" "$work/browsers.txt" &&
+    grep -qxF "Chrome: not installed" "$work/browsers.txt"'
+check "... the user's proxy with its credentials masked, there and in every file" eval \
+  'grep -qxF "  proxy: ***@127.0.0.1:18080" "$work/proxy.txt" && ! grep -qa qx-secret "$work/bundle.all"'
+
 # no_card_data FILE VALUE...: no value in FILE as its bytes, as UTF-16, or as hex text.
 no_card_data() {
   python3 -c 'import sys

@@ -262,9 +262,7 @@ service_log=$WINEPREFIX/drive_c/ProgramData/QARDEX/mQARDEXService.log
 rm -f "$WINEPREFIX/.tcp-owner" # the stand-in goes back below, also after a broken run
 cp "$system32/iphlpwine.dll" "$system32/iphlpapi.dll.new" && mv -f "$system32/iphlpapi.dll.new" "$system32/iphlpapi.dll"
 cp "$service_log" "$dir/log.before"
-# Wine 8 keeps no event log: ReportEventW prints its event number on the advapi channel's fixme
-# line and its text on the next, the eventlog channel's.
-console_debug=-all,+eventlog,fixme+advapi start_console
+console_debug=$E2E_EVENT_DEBUG start_console # its events on its standard error
 # 10 keep-alive connections of 1,000 requests each, side by side (one Windows session's share).
 flood_started=$SECONDS
 flooders=()
@@ -287,15 +285,10 @@ check "... a few lines a minute, counting every refusal ($(wc -l <"$dir/log.floo
     /refused a request/ { lines++ }
     / refused requests \(/ { summed += $3; summaries++ }
     END { exit !(summed == 10000 && lines <= 3 * minutes && summaries <= minutes + 1) }' "$dir/log.flood"
-# The event numbers as the service has them, from the header windmc made of the message file.
-event_id() { awk -v name="$1" '$2 == name { print tolower($4) }' "$root/build/win64/generated/events/service_events.h"; }
-# The events in order, one line each: the number, then the text.
-awk '/fixme:advapi:ReportEventW/ { split($0, a, ","); id = a[4]; next }
-  id != "" && /:eventlog:ReportEventW/ { sub(/^[^"]*"/, ""); sub(/"$/, ""); print id, $0; id = "" }' \
-  "$dir/err" >"$dir/events.flood"
+e2e_events "$dir/err" >"$dir/events.flood"
 check "the Application log: the start, one summary of the refusals a minute, the stop ($(wc -l <"$dir/events.flood") events)" \
-  awk -v started="$(event_id QX_EVENT_SERVICE_STARTED)" -v refused="$(event_id QX_EVENT_REQUESTS_REFUSED)" \
-    -v stopped="$(event_id QX_EVENT_SERVICE_STOPPED)" -v minutes=$((flood_seconds / 60 + 1)) '
+  awk -v started="$(e2e_event_id QX_EVENT_SERVICE_STARTED)" -v refused="$(e2e_event_id QX_EVENT_REQUESTS_REFUSED)" \
+    -v stopped="$(e2e_event_id QX_EVENT_SERVICE_STOPPED)" -v minutes=$((flood_seconds / 60 + 1)) '
     NR == 1 { first = $1 } { last = $1 }
     $1 == refused { summed += $2; summaries++ }
     $1 != refused && $1 != started && $1 != stopped { others++ }

@@ -45,6 +45,21 @@ e2e_wine_env() {
   unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy
 }
 
+# Wine 8 keeps no event log: a program run with WINEDEBUG=$E2E_EVENT_DEBUG prints, for each
+# ReportEventW, its event number on the advapi channel's fixme line and its text on the next, the
+# eventlog channel's. e2e_events FILE: those events of a standard error, in order, one line each:
+# the number, then the text. e2e_event_id NAME: the number as the programs have it, from the header
+# windmc made of the message file.
+E2E_EVENT_DEBUG=-all,+eventlog,fixme+advapi
+E2E_EVENT_HEADER=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/build/win64/generated/events/service_events.h
+e2e_events() {
+  awk '/fixme:advapi:ReportEventW/ { split($0, a, ","); id = a[4]; next }
+    id != "" && /:eventlog:ReportEventW/ { sub(/^[^"]*"/, ""); sub(/"$/, ""); print id, $0; id = "" }' "$1"
+}
+e2e_event_id() {
+  awk -v name="$1" '$2 == name { print tolower($4) }' "$E2E_EVENT_HEADER"
+}
+
 # e2e_prefix PREFIX: WINEPREFIX=PREFIX (e2e_wine_env), a booted 64-bit prefix in a moment: a
 # copy-on-write layer (overlayfs) over a prefix booted once per Wine version and kept in
 # QARDEX_WINE_TEMPLATES (a cache like OpenSSL's). Needs a private mount namespace. The layer

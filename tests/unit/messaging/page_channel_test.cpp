@@ -244,6 +244,7 @@ TEST(PageChannel, InputThatIsNotOursEndsTheChannel) {
         ServeChannel(port, port, protocol, {}, log, [](std::function<void()>) { return false; }),
         ChannelEnd::Malformed);
     EXPECT_TRUE(log.Has("native messaging ended"));
+    EXPECT_EQ(log.Kinds(), std::vector{service::LogEvent::kHostBadMessage});  // an event too
   }
 }
 

@@ -1,11 +1,11 @@
-#include "service/event_log_win.h"
+#include "protocol/event_log_win.h"
 
 #include <optional>
 #include <string>
 
 #include "common/text_conversion.h"
+#include "qardex_constants.h"
 #include "service_events.h"
-#include "setup/install_layout.h"
 
 namespace qardex::service {
 
@@ -38,6 +38,12 @@ std::optional<EventEntry> EntryFor(LogEvent kind) {
       return EventEntry{QX_EVENT_CERTIFICATE_RENEWED, EVENTLOG_INFORMATION_TYPE};
     case LogEvent::kRenewalFailed:
       return EventEntry{QX_EVENT_CERTIFICATE_RENEWAL_FAILED, EVENTLOG_ERROR_TYPE};
+    case LogEvent::kHostBadMessage:
+      return EventEntry{QX_EVENT_HOST_BAD_MESSAGE, EVENTLOG_ERROR_TYPE};
+    case LogEvent::kHostCallerRefused:
+      return EventEntry{QX_EVENT_HOST_CALLER_REFUSED, EVENTLOG_WARNING_TYPE};
+    case LogEvent::kHostFailed:
+      return EventEntry{QX_EVENT_HOST_FAILED, EVENTLOG_ERROR_TYPE};
   }
   return std::nullopt;
 }
@@ -49,7 +55,7 @@ constexpr std::size_t kLongestText = 2000;
 }  // namespace
 
 EventLogSink::EventLogSink()
-    : source_(RegisterEventSourceW(nullptr, common::Utf8ToWide(setup::kServiceName).c_str())) {}
+    : source_(RegisterEventSourceW(nullptr, common::Utf8ToWide(build::kServiceName).c_str())) {}
 
 void EventLogSink::Record(LogEvent kind, std::string_view event) {
   const std::optional<EventEntry> entry = EntryFor(kind);
