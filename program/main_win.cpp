@@ -85,7 +85,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_statusHandle = RegisterServiceCtrlHandlerExW(L"", ControlHandler, nullptr);
   if (g_statusHandle == nullptr) return;
   Report(SERVICE_START_PENDING);
-  const int exitCode = RunService(g_stop, [] { Report(SERVICE_RUNNING); }, g_serviceOptions);
+  const int exitCode = RunService(
+      g_stop, [] { Report(SERVICE_RUNNING); }, g_serviceOptions);
   Report(SERVICE_STOPPED, exitCode);
 }
 
