@@ -5,11 +5,13 @@
 #include <windows.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
 #include <optional>
+#include <string_view>
 
 #include "checkup/diagnose_win.h"
 #include "qardex_constants.h"
@@ -25,7 +27,8 @@ using qardex::service::RunService;
 using qardex::service::ServiceOptions;
 
 constexpr char kUsage[] =
-    "usage: mQARDEXService [--console [--worker-idle SECONDS]]\n"
+    "usage: mQARDEXService [--no-browser-policies]   (as the service manager starts it)\n"
+    "       mQARDEXService --console [--worker-idle SECONDS]\n"
     "       mQARDEXService --diagnose [--json]\n"
     "       mQARDEXService --bundle FILE.zip\n"
     "       (--worker PIPE is how the service starts its workers)\n";
@@ -35,6 +38,7 @@ constexpr unsigned long kLongestWorkerIdleSeconds = 24 * 60 * 60;
 // The service manager's callbacks carry no context of their own.
 std::atomic<bool> g_stop{false};
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+ServiceOptions g_serviceOptions;  // from the service's command line
 
 void Report(DWORD state, int exitCode = 0) {
   SERVICE_STATUS status{};
@@ -81,7 +85,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_statusHandle = RegisterServiceCtrlHandlerExW(L"", ControlHandler, nullptr);
   if (g_statusHandle == nullptr) return;
   Report(SERVICE_START_PENDING);
-  const int exitCode = RunService(g_stop, [] { Report(SERVICE_RUNNING); });
+  const int exitCode = RunService(
+      g_stop, [] { Report(SERVICE_RUNNING); }, g_serviceOptions);
   Report(SERVICE_STOPPED, exitCode);
 }
 
@@ -159,7 +164,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     return RunConsole(options);
   }
-  if (argc != 1) return Usage();
+  const std::string_view policiesSwitch = qardex::build::kNoBrowserPoliciesSwitch;
+  if (argc == 2 && std::equal(policiesSwitch.begin(), policiesSwitch.end(), argv[1],
+                              argv[1] + std::wcslen(argv[1]))) {
+    g_serviceOptions.browserPolicies = false;
+  } else if (argc != 1) {
+    return Usage();
+  }
   // The name is ignored for a service in its own process.
   static wchar_t name[] = L"";
   const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};

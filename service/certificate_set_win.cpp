@@ -114,7 +114,8 @@ keymint::CertificateFacts ExamineSetIn(const fs::path& folder, std::time_t now) 
   return keymint::ExamineCertificates(certificates.text.value_or(""), key.text.value_or(""), now);
 }
 
-std::string RenewSetIn(const fs::path& folder, const UseSet& use, ServiceLog& log) {
+std::string RenewSetIn(const fs::path& folder, const UseSet& use, ServiceLog& log,
+                       bool browserPolicies) {
   const std::time_t now = std::time(nullptr);
   const keymint::CertificateSet set = keymint::MintCertificateSet(
       {build::kLocalServiceHost, build::kLocalServiceAddress}, now, keymint::LifetimeOfNewSets());
@@ -141,7 +142,12 @@ std::string RenewSetIn(const fs::path& folder, const UseSet& use, ServiceLog& lo
   if (!setup::RemoveLocalServiceRoots(trusted.encoded)) {
     log.Write("certificate renewal: earlier roots could not all be deleted from the root store");
   }
-  TrustInBrowsers(folder, serial, log);
+  if (browserPolicies) {
+    TrustInBrowsers(folder, serial, log);
+  } else {
+    log.Write(std::string("certificate renewal: ") + setup::kTrustScript +
+              " not run; the browsers' policies are left to group policy");
+  }
   setup::RemoveOtherBrowserRoots(folder, setup::BrowserRootNameFor(serial));
   return {};
 }
@@ -160,17 +166,17 @@ void KeepRenewalNote(const fs::path& folder, const keymint::RenewalFailure* fail
   }
 }
 
-ServiceCertificates::ServiceCertificates(fs::path folder, ServiceLog& log)
+ServiceCertificates::ServiceCertificates(fs::path folder, ServiceLog& log, bool browserPolicies)
     : folder_(std::move(folder)),
       renewal_(
           {[this](std::time_t now) { return ExamineSetIn(folder_, now); },
-           [this, &log] {
+           [this, &log, browserPolicies] {
              return RenewSetIn(
                  folder_,
                  [this](const std::string& certificates, const std::string& key) {
                    return Use(certificates, key);
                  },
-                 log);
+                 log, browserPolicies);
            },
            [this](const keymint::RenewalFailure* failure) { KeepRenewalNote(folder_, failure); },
            [] { return std::time(nullptr); }},

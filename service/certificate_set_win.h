@@ -35,9 +35,11 @@ using UseSet = std::function<std::string(const std::string& certificates, const 
 // the machine's trusted roots first, then the files as a whole (the key readable by SYSTEM and
 // Administrators only, the root's copy for the browsers named by its serial number), then the
 // listener switched by `use`; only then are the earlier roots deleted from the store, and
-// FoxTrust.cmd names the new copy in Firefox's list. Empty when done, else why not; the set in
-// place before stays in place and in use then.
-std::string RenewSetIn(const std::filesystem::path& folder, const UseSet& use, ServiceLog& log);
+// FoxTrust.cmd names the new copy in Firefox's list (unless the browsers' policies are left to
+// group policy). Empty when done, else why not; the set in place before stays in place and in
+// use then.
+std::string RenewSetIn(const std::filesystem::path& folder, const UseSet& use, ServiceLog& log,
+                       bool browserPolicies);
 
 // Writes the note of a failed renewal beside the set, or deletes it (nullptr).
 void KeepRenewalNote(const std::filesystem::path& folder, const keymint::RenewalFailure* failure);
@@ -45,7 +47,8 @@ void KeepRenewalNote(const std::filesystem::path& folder, const keymint::Renewal
 // The service's set: its renewal, and the listener it switches to each new set.
 class ServiceCertificates {
  public:
-  ServiceCertificates(std::filesystem::path folder, ServiceLog& log);
+  // `browserPolicies` false: renewals never run FoxTrust.cmd.
+  ServiceCertificates(std::filesystem::path folder, ServiceLog& log, bool browserPolicies);
   ServiceCertificates(const ServiceCertificates&) = delete;
   ServiceCertificates& operator=(const ServiceCertificates&) = delete;
 

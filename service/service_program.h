@@ -23,6 +23,8 @@ enum ExitCode : int {
 struct ServiceOptions {
   // How long a worker with no call and no open session is kept; the pool's own bound when unset.
   std::optional<std::chrono::seconds> workerIdle;
+  // False when the browsers' policies are left to group policy: renewals run no FoxTrust.cmd.
+  bool browserPolicies = true;
 };
 
 // Serves until `stop` is set; `ready` runs once the service listens. Problems

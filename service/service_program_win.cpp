@@ -123,7 +123,7 @@ int Serve(const std::atomic<bool>& stop, const std::function<void()>& ready,
   std::unique_ptr<ServiceLog> log = OpenServiceLog();
   const std::filesystem::path folder = keymint::ProgramFolder();
   OPENSSL_init_ssl(0, nullptr);
-  ServiceCertificates certificateSet(folder, *log);
+  ServiceCertificates certificateSet(folder, *log, options.browserPolicies);
   certificateSet.RenewWhenUnusable();
   const auto certificates = ReadCredentialFile(folder / keymint::kServerCertificateFile, *log);
   const auto key = ReadCredentialFile(folder / keymint::kServerKeyFile, *log);

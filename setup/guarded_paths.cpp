@@ -58,7 +58,7 @@ std::vector<std::string> AncestorFolders(std::string_view folder) {
 std::vector<std::string> InstallerGuardedPaths(std::string_view folder,
                                                const InstallLayout& layout) {
   std::vector<std::string> files = {layout.serviceProgram, Join(folder, kKeyMintProgram),
-                                    Join(folder, kTrustScript)};
+                                    Join(folder, kTrustScript), Join(folder, kUntrustScript)};
   for (const CertificateCopy& copy : layout.copies) {
     files.push_back(copy.source);
     files.push_back(copy.destination);

@@ -34,6 +34,11 @@ std::string LogStart(const LocalStamp& stamp);
 std::string LogEnd(const LocalStamp& stamp);
 inline constexpr char kLogKeyMint[] = "KeyMint %d \n";
 inline constexpr char kLogFoxTrust[] = "FoxTrust %d \n";
+inline constexpr char kLogFoxUntrust[] = "FoxUntrust %d \n";
+// On the console and in the log, with --no-browser-policies.
+inline constexpr char kPoliciesLeft[] =
+    "Browser policies left to group policy: FoxTrust.cmd not run.\n";
+inline constexpr char kSetupUsage[] = "usage: cardsetup [--no-browser-policies]\n";
 // On the console and in the new log, when the log's place held something not safely ours.
 inline constexpr char kLogReplaced[] = "install log: %s\n";
 

@@ -55,7 +55,8 @@ class ServiceManager {
   virtual OpenedService Open(const std::string& name, ServiceAccess access) = 0;
   // An own-process service started automatically, with normal error control, running as the
   // local system account; the display name is the service name.
-  virtual OpenedService CreateAutoStart(const std::string& name, const std::string& program) = 0;
+  virtual OpenedService CreateAutoStart(const std::string& name, const std::string& program,
+                                        const std::string& arguments) = 0;
 };
 
 struct ConnectedManager {

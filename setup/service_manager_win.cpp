@@ -110,10 +110,12 @@ class WinServiceManager final : public ServiceManager {
     return Opened(OpenServiceW(manager_.get(), ToWide(name).c_str(), AccessRights(access)));
   }
 
-  OpenedService CreateAutoStart(const std::string& name, const std::string& program) override {
+  OpenedService CreateAutoStart(const std::string& name, const std::string& program,
+                                const std::string& arguments) override {
     const std::wstring wideName = ToWide(name);
     // Quoted, so that a folder name with blanks is never split into a shorter program path.
-    const std::wstring command = L"\"" + ToWide(program) + L"\"";
+    const std::wstring command =
+        L"\"" + ToWide(program) + L"\"" + (arguments.empty() ? L"" : L" " + ToWide(arguments));
     return Opened(CreateServiceW(manager_.get(), wideName.c_str(), wideName.c_str(),
                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                  SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,

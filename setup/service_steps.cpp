@@ -114,7 +114,7 @@ int ReplaceAndStartService(ServiceControl& control, ListenerTable& listeners,
   // creating it again before then fails.
   if (DeleteEarlier(manager, name, console)) WaitUntilGone(control, manager, name, wait);
 
-  OpenedService created = manager.CreateAutoStart(name, program.path);
+  OpenedService created = manager.CreateAutoStart(name, program.path, program.arguments);
   if (!created.service) return fail(Format(text::kCreateFailed, name.c_str(), created.error));
   console(Format(text::kCreateOk, name.c_str()));
   // Before the first start, so that even a first run that fails is restarted. Without it the

@@ -35,6 +35,7 @@ struct StartWait {
 // The local service's program and the port it must hold on 127.0.0.1 once it runs.
 struct ServiceProgram {
   std::string path;
+  std::string arguments;  // after the quoted path, for every start
   std::uint16_t port = build::kLocalServicePort;
 };
 

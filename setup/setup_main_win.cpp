@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -55,7 +56,10 @@ std::optional<InstallLog> OpenInstallLog() {
   return log;
 }
 
-int Install() {
+// What the run does to the browsers' policies.
+enum class BrowserPolicies { kWritten, kLeftToGroupPolicy };
+
+int Install(BrowserPolicies policies) {
   Overflow overflow;
   std::optional<InstallLog> log = OpenInstallLog();
   const LineSink toLog = [&log](const std::string& entry) {
@@ -102,7 +106,18 @@ int Install() {
     const std::optional<std::string> name = PlaceBrowserRoot(*folder, placed.rootText);
     if (name && trustCommand.size() + name->size() <= kPathLimit) trustCommand += *name;
   }
-  toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(trustCommand)));
+  std::string serviceArguments;
+  if (policies == BrowserPolicies::kWritten) {
+    toLog(Format(text::kLogFoxTrust, RunThroughInterpreter(trustCommand)));
+  } else {
+    // What an earlier run wrote goes, as when this installation is removed.
+    if (const std::optional<std::string> untrust =
+            ScriptCommand(*folder, kUntrustScript, &overflow)) {
+      toLog(Format(text::kLogFoxUntrust, RunThroughInterpreter(*untrust)));
+    }
+    toBoth(text::kPoliciesLeft);
+    serviceArguments = build::kNoBrowserPoliciesSwitch;
+  }
 
   // Before the start, so that the service's first events have their texts. Only a failure is
   // told: the console's lines are the ones administrators' scripts already read.
@@ -110,7 +125,7 @@ int Install() {
     toBoth(Format(text::kEventSourceFailed, kServiceName, error));
   }
   if (ReplaceAndStartService(SystemServiceControl(), SystemListenerTable(), kServiceName,
-                             {layout->serviceProgram}, ToConsole, toLog) != 0) {
+                             {layout->serviceProgram, serviceArguments}, ToConsole, toLog) != 0) {
     return -1;
   }
 
@@ -128,10 +143,18 @@ int Install() {
 }  // namespace
 }  // namespace qardex::setup
 
-int main() {
+int main(int argc, char** argv) {
+  using qardex::setup::BrowserPolicies;
   qardex::setup::LoadDllsFromSystemFolderOnly();
+  const bool leftToGroupPolicy =
+      argc == 2 && std::strcmp(argv[1], qardex::build::kNoBrowserPoliciesSwitch) == 0;
+  if (argc > 1 && !leftToGroupPolicy) {
+    std::fputs(qardex::setup::text::kSetupUsage, stdout);
+    return -1;
+  }
   try {
-    return qardex::setup::Install();
+    return qardex::setup::Install(leftToGroupPolicy ? BrowserPolicies::kLeftToGroupPolicy
+                                                    : BrowserPolicies::kWritten);
   } catch (const std::exception& failure) {
     std::fprintf(stdout, qardex::setup::text::kUnexpected, failure.what());
   } catch (...) {

@@ -76,10 +76,10 @@ insert_card 0 0 "$work/card.conf"
 start_pcscd || die "pcscd did not show the reader and the card"
 
 # --- Helpers -------------------------------------------------------------------------------------
-# program NAME RUN: cardsetup.exe or cardremove.exe from the installation folder, as an
+# program NAME RUN [ARGS...]: cardsetup.exe or cardremove.exe from the installation folder, as an
 # administrator starts it there; output in $work/RUN.out and .err, exit code in $status.
 program() {
-  (cd "$app" && wine "$app_win\\$1.exe" >"$work/$2.out" 2>"$work/$2.err")
+  (cd "$app" && wine "$app_win\\$1.exe" "${@:3}" >"$work/$2.out" 2>"$work/$2.err")
   status=$?
 }
 status_is() { [[ $status == "$1" ]] || { qx_say "    exit code $status: $(head -c 300 "$work/$2.out")"; false; }; }
@@ -497,6 +497,18 @@ check "none of the H_Sign result's 256 characters in the bundle" no_card_data "$
 check "... its final reply there, masked" grep -qaE "04<st=2>OK\*{246}" "$work/bundle.all"
 check "... the daily log's entries are there, masked" \
   grep -qaF "basic [0**********6W****************** B********60*****2M1*****1]" "$work/bundle.all"
+
+# --- Browser policies left to group policy --------------------------------------------------------
+QX_SCENARIO="cardsetup --no-browser-policies"
+qx_say "== $QX_SCENARIO"
+program cardsetup setup-no-policies --no-browser-policies
+check "exit code 0" status_is 0 setup-no-policies
+check "policies exactly as the administrator had them: the earlier run's taken back" diff "$work/state.admin" <(state)
+started_with_switch() { [[ $(probe service mQARDEX) == "state=running "*" path=\"$app_win\\mQARDEXService.exe\" --no-browser-policies" ]]; }
+check "the service runs, started with the same switch" started_with_switch
+program cardsetup setup-unknown --no-browser-policy
+check "an unknown switch: exit code -1, nothing changed" \
+  eval '[[ $status != 0 ]] && grep -q "^usage: cardsetup" "$work/setup-unknown.out" && started_with_switch'
 
 # --- Renewal -------------------------------------------------------------------------------------
 QX_SCENARIO="the running service renews its certificate set"

@@ -156,7 +156,8 @@ class FakeServiceManager : public ServiceManager {
     return {std::make_unique<FakeService>(control_, name), kNoError};
   }
 
-  OpenedService CreateAutoStart(const std::string& name, const std::string& program) override {
+  OpenedService CreateAutoStart(const std::string& name, const std::string& program,
+                                const std::string& /*arguments*/) override {
     control_.calls.push_back("create");
     if (const SystemError error = control_.Failure("create")) return {nullptr, error};
     const auto existing = control_.services.find(name);

@@ -26,7 +26,7 @@ struct Outcome {
 Outcome Replace(FakeServiceControl& control, FakeListenerTable& listeners) {
   Outcome run;
   run.result = ReplaceAndStartService(
-      control, listeners, kName, {kProgram, 14443},
+      control, listeners, kName, {kProgram, "", 14443},
       [&run](const std::string& line) { run.console += line; },
       [&run](const std::string& line) { run.log += line; });
   return run;
