@@ -334,8 +334,9 @@ QX_SCENARIO="ADDLOCAL=LocalService BROWSER_POLICIES=none"
 qx_say "== $QX_SCENARIO"
 check "msiexec exit code 0" msi add-service /i "$(winepath -w "$again")" ADDLOCAL=LocalService BROWSER_POLICIES=none
 check "service running" service_running
-check "cardsetup told to leave the browsers' policies" \
-  grep -aq '^Property(S): QARDEX_SETUP_SWITCHES = --no-browser-policies' <(tr -d '\r' <"$work/msiexec-add-service.log")
+check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query \
+  "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep -q REG_SZ &&
+  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath | tr -d "\r" | grep -q -- "--no-browser-policies$"'
 roots+=("$(thumbprint)")
 
 # --- Removal -------------------------------------------------------------------------------------
