@@ -4,8 +4,8 @@
 # cardsetup runs for real: certificate set, policies, service), registers the control exactly as
 # regsvr32 does, registers the browser extension's host for every user and writes the
 # force-install policies its properties ask for (kept across the upgrade, dropped with "none"),
-# upgrades an older package, repairs a deleted file, rolls back when cardsetup or a removal fails, refuses a
-# downgrade, adds and removes features and leaves nothing behind on removal. The package and its binaries
+# upgrades an older package, repairs a deleted file, rolls back when cardsetup fails, refuses a
+# downgrade and leaves nothing behind on removal. The package and its binaries
 # are signed with a throwaway code-signing certificate and verified.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -80,8 +80,7 @@ check "... and the packages beside it verify" verified "$root/out/package/QARDEX
 
 # --- Prefix and a snapshot of the clean machine --------------------------------------------------
 e2e_prefix "$WINEPREFIX"
-# No menu entries for the shortcuts on this machine's own desktop.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" # no menu entries on this machine
 e2e_tcp_owner "$dir/tcp-owner.log"
 wineserver -p >/dev/null 2>&1 # the service lives as long as wineserver
 drive=$WINEPREFIX/drive_c
@@ -108,8 +107,7 @@ msi() {
 }
 
 service_state() { wine sc query mQARDEX 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
-# The service answers /v1/version over TLS, trusted through the installed certpem\ZELRootCA.pem.
-service_answers() {
+service_answers() { # /v1/version over TLS, trusted through the installed certpem\ZELRootCA.pem
   local code
   code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
     -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
@@ -188,9 +186,9 @@ check "msiexec /i exit code 0" msi old /i "$(winepath -w "$old")" \
   CHROMIUM_EXTENSION_UPDATE_URL="$update_url" FIREFOX_EXTENSION_URL="$xpi_url"
 check "version 0.9.0 registered" is "$(installed_version)" 0.9.0
 check "service running" service_running
+crt_before=$(cat "$app/LocalService/ZELServerCert.crt" 2>/dev/null)
 # The root cardsetup imported: the first certificate of ZELServerCert.crt.
 thumbprint() { openssl x509 -in "$app/LocalService/ZELServerCert.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
-crt_before=$(cat "$app/LocalService/ZELServerCert.crt" 2>/dev/null)
 roots=("$(thumbprint)")
 
 QX_SCENARIO="upgrade to $version"
@@ -227,12 +225,9 @@ timeout 120 wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$w
 check "the demo page script creates the control and runs to its end" \
   eval 'tr -d "\r" <"$work/demo.out" | grep -qx "GetVersion() = 0001" && grep -q "^GetLastError() = " "$work/demo.out"'
 check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" service_answers
-# The help desk's shortcut runs diagnostics.cmd: answered "y", it writes the bundle on the Desktop
-# (the prefix's own folder, not a link to this machine's home).
-desktop=$drive/users/root/Desktop
-rm -rf "$desktop" && mkdir "$desktop" && printf 'y\r\n' >"$work/yes.txt"
-(cd "$app/LocalService" && timeout 120 wine cmd /c 'C:\Program Files\QARDEX\LocalService\diagnostics.cmd' \
-  <"$work/yes.txt" >"$work/diagnostics.out" 2>&1)
+# The shortcut's diagnostics.cmd, answered "y", on a Desktop of the prefix's own (not this machine's home).
+desktop=$drive/users/root/Desktop && rm -rf "$desktop" && mkdir "$desktop"
+(cd "$app/LocalService" && timeout 120 wine cmd /c 'C:\Program Files\QARDEX\LocalService\diagnostics.cmd' <<<$'y\r' >"$work/diagnostics.out" 2>&1)
 check "diagnostics.cmd, answered y, writes a zip of the diagnosis on the Desktop" \
   eval 'unzip -l "$desktop/QARDEX-bundle.zip" 2>/dev/null | grep -q " checks.txt$" || { qx_say "    $(tr -d "\r" <"$work/diagnostics.out" | tail -n 3)"; false; }'
 
@@ -319,11 +314,9 @@ roots+=("$(thumbprint)")
 QX_SCENARIO="Add/Remove Programs, the shortcut, REMOVE=LocalService"
 qx_say "== $QX_SCENARIO"
 key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(installed | cut -d' ' -f1)"
-# (Windows names the cached icon in DisplayIcon, Wine 8 does not.)
 check "the build's help link, no Change, the cached icon" is "$(value "$key" HelpLink) $(wine reg query "$key" /v NoModify |
   tr -d '\r' | awk '/NoModify/ {print $3}') $(od -An -N4 -tx1 "$drive/windows/Installer/${key##*\\}/QARDEX.ico" | tr -d ' ')" \
   "$(head -n 1 "$root/build/win64/generated/package/help-url.txt") 0x1 00000100"
-# (Wine 8 puts a machine's shortcut into the Programs menu of the user who installs.)
 shortcut=$drive/users/root/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/QARDEX\ diagnostics.lnk
 check "the Programs menu holds 'QARDEX diagnostics'" test -f "$shortcut"
 check "REMOVE=LocalService: exit code 0" msi remove-service /i "$(winepath -w "$again")" REMOVE=LocalService
@@ -334,8 +327,7 @@ QX_SCENARIO="ADDLOCAL=LocalService BROWSER_POLICIES=none"
 qx_say "== $QX_SCENARIO"
 check "msiexec exit code 0" msi add-service /i "$(winepath -w "$again")" ADDLOCAL=LocalService BROWSER_POLICIES=none
 check "service running" service_running
-check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query \
-  "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep -q REG_SZ &&
+check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep -q REG_SZ &&
   wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath | tr -d "\r" | grep -q -- "--no-browser-policies$"'
 roots+=("$(thumbprint)")
 
@@ -345,7 +337,6 @@ qx_say "== $QX_SCENARIO"
 check "msiexec /x exit code 0" msi remove /x "$(winepath -w "$again")"
 check "service gone" is "$(service_state)" ""
 check "installation folder gone" test ! -e "$app"
-check "the shortcut gone" test ! -e "$shortcut"
 check "no product registered" is "$(installed_version)" ""
 snapshot removed
 # What the edition's own programs leave by design: the hosts entry and its backup, the service's
@@ -387,7 +378,6 @@ scripting='HKLM\Software\Classes\Component Categories\{7DD95801-9882-11CF-9FA9-0
 initialising='HKLM\Software\Classes\Component Categories\{7DD95802-9882-11CF-9FA9-00AA006C42C4}'
 description() { wine reg query "$1" /v 409 2>/dev/null | tr -d '\r' | sed -n 's/^ *409 *REG_SZ *//p'; }
 wine reg add "$scripting" /v 409 /t REG_SZ /d "Scriptable (system)" /f >/dev/null 2>&1
-# The control alone, in a folder of the administrator's choice.
 check "msiexec /i ADDLOCAL=Control INSTALLFOLDER=... exit code 0" \
   msi system-category /i "$(winepath -w "$new")" ADDLOCAL=Control 'INSTALLFOLDER=C:\Program Files\QARDEX Control'
 check "the class names the control in INSTALLFOLDER, alone there, and no service" is \
@@ -449,5 +439,4 @@ check "msiexec /i 0.9.0 exit code 0" msi rollback-install /i "$(winepath -w "$ol
 msi removal-fails /x "$(winepath -w "$old")" QARDEX_FAIL_ON_PURPOSE=1
 check "msiexec /x QARDEX_FAIL_ON_PURPOSE=1 fails" test $? -ne 0
 check "... and its rollback's cardsetup sets the service up again: it answers over TLS" service_answers
-
 finish
