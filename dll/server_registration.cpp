@@ -58,12 +58,16 @@ HRESULT FromStatus(std::int32_t status) {
   return status == 0 ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(status));
 }
 
+// The help folder is the library's folder as Windows Installer names a folder, with its
+// trailing backslash: the installer packages write it from the installation folder's property,
+// so registration by regsvr32 and by the package leave the same value.
 HRESULT RegisterTypeLibrary() {
   std::wstring path = com::ModulePath();
   com::ComPtr<ITypeLib> library;
   const HRESULT result = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Receive());
   if (FAILED(result)) return result;
-  return RegisterTypeLib(library.get(), path.data(), nullptr);
+  std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+  return RegisterTypeLib(library.get(), path.data(), folder.data());
 }
 
 bool TypeLibraryRegistered() {

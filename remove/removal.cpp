@@ -38,6 +38,7 @@ int RunRemoval(setup::ServiceControl& control, const std::string& folder,
   }
 
   setup::OpenedService opened = manager.Open(name, setup::ServiceAccess::kDelete);
+  bool deleted = false;
   if (!opened.service) {
     console(Format(setup::text::kOpenFailed, opened.error));
     Message(console, Format(text::kAlreadyRemoved, opened.error));
@@ -46,8 +47,12 @@ int RunRemoval(setup::ServiceControl& control, const std::string& folder,
   } else {
     console(setup::text::kDeleted);
     Message(console, text::kRemovedRestart, false);
+    deleted = true;
   }
   opened.service.reset();
+  // Deleted, it goes once it has stopped and its handles are closed; until then its program is in
+  // use, and a package's removal, which comes next, could not delete the file.
+  if (deleted) setup::WaitUntilGone(control, manager, name, {});
 
   // A command that does not fit is never cut; the service part above is done all the same.
   setup::Overflow overflow;

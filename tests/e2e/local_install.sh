@@ -222,10 +222,10 @@ qx_say "== $QX_SCENARIO"
 package_local_service "$work/package" >"$work/package.log" 2>&1 || die "packaging failed: $(cat "$work/package.log")"
 mkdir -p "$app" || die "cannot make $app"
 unzip -q "$work/package/local-service.zip" -d "$app" || die "unzip failed"
-check "exactly the programs, scripts, README.txt and the two folders cardsetup expects" \
+check "exactly the programs, scripts, texts and the two folders cardsetup expects" \
   is "$(cd "$app" && find . -mindepth 1 -printf '%P%y\n' | LC_ALL=C sort | tr '\n' ' ')" \
-  "FoxTrust.cmdf FoxUntrust.cmdf README.txtf cardremove.exef cardsetup.exef cert/KeyMint.exef certd certpemd mQARDEXService.exef "
-check "README.txt has CR LF line ends only" crlf_only "$app/README.txt"
+  "FoxTrust.cmdf FoxUntrust.cmdf README.txtf cardremove.exef cardsetup.exef cert/KeyMint.exef certd certpemd diagnostics.cmdf mQARDEXService.exef "
+check "README.txt and diagnostics.cmd have CR LF line ends only" eval 'crlf_only "$app/README.txt" && crlf_only "$app/diagnostics.cmd"'
 
 # --- First install -------------------------------------------------------------------------------
 QX_SCENARIO="first install"

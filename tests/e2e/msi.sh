@@ -43,7 +43,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/sign.key" -out "$work/s
   -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1 || die "openssl could not make a certificate"
 "$root/scripts/package-msi" --out "$work/new" --sign "$work/sign.crt" "$work/sign.key" \
   >"$work/package-new.log" 2>&1 || die "package-msi failed: $(tail -n 5 "$work/package-new.log")"
-"$root/scripts/package-msi" --out "$work/old" --version 0.9.0 >"$work/package-old.log" 2>&1 ||
+"$root/scripts/package-msi" --out "$work/old" --version 0.9.0 --fail-on-purpose >"$work/package-old.log" 2>&1 ||
   die "package-msi --version 0.9.0 failed: $(tail -n 5 "$work/package-old.log")"
 "$root/scripts/package-msi" --out "$work/again" >"$work/package-again.log" 2>&1 ||
   die "package-msi (unsigned) failed: $(tail -n 5 "$work/package-again.log")"
@@ -80,6 +80,7 @@ check "... and the packages beside it verify" verified "$root/out/package/QARDEX
 
 # --- Prefix and a snapshot of the clean machine --------------------------------------------------
 e2e_prefix "$WINEPREFIX"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" # no menu entries on this machine
 e2e_tcp_owner "$dir/tcp-owner.log"
 wineserver -p >/dev/null 2>&1 # the service lives as long as wineserver
 drive=$WINEPREFIX/drive_c
@@ -106,6 +107,12 @@ msi() {
 }
 
 service_state() { wine sc query mQARDEX 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
+service_answers() { # /v1/version over TLS, trusted through the installed certpem\ZELRootCA.pem
+  local code
+  code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
+    -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
+  [[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\","* ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }
+}
 service_running() {
   local deadline=$((SECONDS + 15))
   until [[ $(service_state) == RUNNING ]]; do
@@ -217,10 +224,12 @@ control_keys msi
 timeout 120 wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$work/demo.out" 2>"$work/demo.err"
 check "the demo page script creates the control and runs to its end" \
   eval 'tr -d "\r" <"$work/demo.out" | grep -qx "GetVersion() = 0001" && grep -q "^GetLastError() = " "$work/demo.out"'
-code=$(curl -sS --max-time 15 --cacert "$app/LocalService/certpem/ZELRootCA.pem" -o "$work/body" \
-  -w '%{http_code}' -H "Origin: https://www.${host#*.}" "https://$host:$port/v1/version" 2>"$work/curl.err")
-check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" \
-  eval '[[ $code == 200 && $(cat "$work/body") == "{\"version\":\"0001\","* ]] || { qx_say "    $code $(cat "$work/curl.err")"; false; }'
+check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" service_answers
+# The shortcut's diagnostics.cmd, answered "y", on a Desktop of the prefix's own (not this machine's home).
+desktop=$drive/users/root/Desktop && rm -rf "$desktop" && mkdir "$desktop"
+(cd "$app/LocalService" && timeout 120 wine cmd /c 'C:\Program Files\QARDEX\LocalService\diagnostics.cmd' <<<$'y\r' >"$work/diagnostics.out" 2>&1)
+check "diagnostics.cmd, answered y, writes a zip of the diagnosis on the Desktop" \
+  eval 'unzip -l "$desktop/QARDEX-bundle.zip" 2>/dev/null | grep -q " checks.txt$" || { qx_say "    $(tr -d "\r" <"$work/diagnostics.out" | tail -n 3)"; false; }'
 
 QX_SCENARIO="repair"
 qx_say "== $QX_SCENARIO"
@@ -301,6 +310,27 @@ check "Firefox's policy gone" eval '! wine reg query "$firefox_ours" >/dev/null 
 check "Chrome's entry kept" is "$(value "$chrome_list" 727339)" "$chromium_id;$update_url"
 roots+=("$(thumbprint)")
 
+# --- Add/Remove Programs, the shortcut, features ---------------------------------------------------
+QX_SCENARIO="Add/Remove Programs, the shortcut, REMOVE=LocalService"
+qx_say "== $QX_SCENARIO"
+key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(installed | cut -d' ' -f1)"
+check "the build's help link, no Change, the cached icon" is "$(value "$key" HelpLink) $(wine reg query "$key" /v NoModify |
+  tr -d '\r' | awk '/NoModify/ {print $3}') $(od -An -N4 -tx1 "$drive/windows/Installer/${key##*\\}/QARDEX.ico" | tr -d ' ')" \
+  "$(head -n 1 "$root/build/win64/generated/package/help-url.txt") 0x1 00000100"
+shortcut=$drive/users/root/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/QARDEX\ diagnostics.lnk
+check "the Programs menu holds 'QARDEX diagnostics'" test -f "$shortcut"
+check "REMOVE=LocalService: exit code 0" msi remove-service /i "$(winepath -w "$again")" REMOVE=LocalService
+check "service, LocalService\\ and the shortcut gone" eval '[[ -z $(service_state) && ! -e $app/LocalService && ! -e $shortcut ]]'
+check "the control kept, registered" is "$(value "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32")" 'C:\Program Files\QARDEX\QARDEX.dll'
+
+QX_SCENARIO="ADDLOCAL=LocalService BROWSER_POLICIES=none"
+qx_say "== $QX_SCENARIO"
+check "msiexec exit code 0" msi add-service /i "$(winepath -w "$again")" ADDLOCAL=LocalService BROWSER_POLICIES=none
+check "service running" service_running
+check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep -q REG_SZ &&
+  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath | tr -d "\r" | grep -q -- "--no-browser-policies$"'
+roots+=("$(thumbprint)")
+
 # --- Removal -------------------------------------------------------------------------------------
 QX_SCENARIO="removal"
 qx_say "== $QX_SCENARIO"
@@ -336,10 +366,10 @@ check "the administrator's force-installed extension kept" is "$(value "$chrome_
 root_kept() { wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$1" >/dev/null 2>&1; }
 roots_gone() {
   local root
-  [[ ${#roots[@]} -eq 4 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 4 ]] || return 1
+  [[ ${#roots[@]} -eq 5 && $(printf '%s\n' "${roots[@]}" | sort -u | wc -l) -eq 5 ]] || return 1
   for root in "${roots[@]}"; do ! root_kept "$root" || return 1; done
 }
-check "none of the roots of the four cardsetup runs stays in the machine store" roots_gone
+check "none of the roots of the five cardsetup runs stays in the machine store" roots_gone
 
 # --- A category the system describes itself -----------------------------------------------------
 QX_SCENARIO="a category the system describes stays the system's"
@@ -348,7 +378,10 @@ scripting='HKLM\Software\Classes\Component Categories\{7DD95801-9882-11CF-9FA9-0
 initialising='HKLM\Software\Classes\Component Categories\{7DD95802-9882-11CF-9FA9-00AA006C42C4}'
 description() { wine reg query "$1" /v 409 2>/dev/null | tr -d '\r' | sed -n 's/^ *409 *REG_SZ *//p'; }
 wine reg add "$scripting" /v 409 /t REG_SZ /d "Scriptable (system)" /f >/dev/null 2>&1
-check "msiexec /i exit code 0" msi system-category /i "$(winepath -w "$new")"
+check "msiexec /i ADDLOCAL=Control INSTALLFOLDER=... exit code 0" \
+  msi system-category /i "$(winepath -w "$new")" ADDLOCAL=Control 'INSTALLFOLDER=C:\Program Files\QARDEX Control'
+check "the class names the control in INSTALLFOLDER, alone there, and no service" is \
+  "$(value "HKLM\\Software\\Classes\\CLSID\\$clsid\\InprocServer32") $(ls "$drive/Program Files/QARDEX Control") $(service_state)" 'C:\Program Files\QARDEX Control\QARDEX.dll QARDEX.dll '
 check "the system's description unchanged" is "$(description "$scripting")" "Scriptable (system)"
 check "the other description not written either" is "$(description "$initialising")" ""
 check "the class still records both categories" eval 'wine reg query "HKLM\\Software\\Classes\\CLSID\\$clsid\\Implemented Categories" /s 2>/dev/null | grep -c "Implemented Categories\\\\{7DD9580[12]" | grep -qx 2'
@@ -386,11 +419,24 @@ else
     [[ -n ${attributes:-} ]]
   }
   check "no 64-bit component" no_64bit_component
-  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^QardexFolder	ProgramFilesFolder	QARDEX$"'
+  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^INSTALLFOLDER	ProgramFilesFolder	QARDEX$"'
   # Root, key, name and value of every row, the 32-bit-view copy of the 64-bit package aside.
   rows() { table "$1" Registry | awk -F'\t' -v OFS='\t' '$6 != "TypeLibrary32" {print $2, $3, $4, $5}' | sort; }
   check "registry rows as the 64-bit package's (win32 path, no 32-bit-view copy)" \
     eval 'diff <(rows "$x86") <(rows "$new" | sed "s/ProgramFiles64Folder/ProgramFilesFolder/; s/\\\\win64\t/\\\\win32\t/") >/dev/null'
 fi
 
+# --- A removal that fails after cardremove -------------------------------------------------------
+QX_SCENARIO="a removal that fails after cardremove"
+qx_say "== $QX_SCENARIO"
+# The rollback that keeps the older version when an upgrade fails on Windows. Wine drops the
+# product's registration, not its components', on any failure (platform.md): a fresh prefix.
+{ wineserver -k; wineserver -w; } >/dev/null 2>&1
+QARDEX_E2E_FRESH=1 e2e_prefix "$dir/rollback-prefix"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" app=$WINEPREFIX/drive_c/Program\ Files/QARDEX
+e2e_tcp_owner "$dir/tcp-owner.log" && wineserver -p >/dev/null 2>&1
+check "msiexec /i 0.9.0 exit code 0" msi rollback-install /i "$(winepath -w "$old")"
+msi removal-fails /x "$(winepath -w "$old")" QARDEX_FAIL_ON_PURPOSE=1
+check "msiexec /x QARDEX_FAIL_ON_PURPOSE=1 fails" test $? -ne 0
+check "... and its rollback's cardsetup sets the service up again: it answers over TLS" service_answers
 finish

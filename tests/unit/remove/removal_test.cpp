@@ -73,8 +73,17 @@ TEST(Removal, RunningServiceIsStoppedAndDeletedBeforeTheScript) {
   EXPECT_EQ(run.console, std::string("\n") + kFolder + "Service deleted successfully\n\n" +
                              text::kRemovedRestart + "<script>");
   EXPECT_EQ(control.services.count("mQARDEX"), 0u);
-  EXPECT_EQ(control.calls, (std::vector<std::string>{"connect", "open-full", "stop", "query",
-                                                     "stop", "open-delete", "delete"}));
+  EXPECT_EQ(control.calls,
+            (std::vector<std::string>{"connect", "open-full", "stop", "query", "stop",
+                                      "open-delete", "delete", "open-query"}));
+}
+
+TEST(Removal, WaitsUntilADeletedServiceHasStoppedAndGone) {
+  FakeServiceControl control;
+  control.services["mQARDEX"].state = ServiceState::kRunning;
+  control.services["mQARDEX"].stopPauses = 3;
+  EXPECT_EQ(Remove(control).result, 0);
+  EXPECT_EQ(control.services.count("mQARDEX"), 0u);
 }
 
 TEST(Removal, WithoutTheManagerNothingElseHappens) {
