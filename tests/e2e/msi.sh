@@ -225,11 +225,13 @@ timeout 120 wine cscript //nologo "$(winepath -w "$root/examples/demo.js")" >"$w
 check "the demo page script creates the control and runs to its end" \
   eval 'tr -d "\r" <"$work/demo.out" | grep -qx "GetVersion() = 0001" && grep -q "^GetLastError() = " "$work/demo.out"'
 check "the service answers over TLS, trusted through certpem\\ZELRootCA.pem" service_answers
+# (grep reads to the end in these checks: with pipefail, a grep -q that quits early can fail the
+# pipeline by the writer's SIGPIPE.)
 # The shortcut's diagnostics.cmd, answered "y", on a Desktop of the prefix's own (not this machine's home).
 desktop=$drive/users/root/Desktop && rm -rf "$desktop" && mkdir "$desktop"
 (cd "$app/LocalService" && timeout 120 wine cmd /c 'C:\Program Files\QARDEX\LocalService\diagnostics.cmd' <<<$'y\r' >"$work/diagnostics.out" 2>&1)
 check "diagnostics.cmd, answered y, writes a zip of the diagnosis on the Desktop" \
-  eval 'unzip -l "$desktop/QARDEX-bundle.zip" 2>/dev/null | grep -q " checks.txt$" || { qx_say "    $(tr -d "\r" <"$work/diagnostics.out" | tail -n 3)"; false; }'
+  eval 'unzip -l "$desktop/QARDEX-bundle.zip" 2>/dev/null | grep " checks.txt$" >/dev/null || { qx_say "    $(tr -d "\r" <"$work/diagnostics.out" | tail -n 3)"; false; }'
 
 QX_SCENARIO="repair"
 qx_say "== $QX_SCENARIO"
@@ -327,8 +329,8 @@ QX_SCENARIO="ADDLOCAL=LocalService BROWSER_POLICIES=none"
 qx_say "== $QX_SCENARIO"
 check "msiexec exit code 0" msi add-service /i "$(winepath -w "$again")" ADDLOCAL=LocalService BROWSER_POLICIES=none
 check "service running" service_running
-check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep -q REG_SZ &&
-  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath | tr -d "\r" | grep -q -- "--no-browser-policies$"'
+check "no Firefox certificate policy, the service started with --no-browser-policies" eval '! wine reg query "HKLM\\Software\\Policies\\Mozilla\\Firefox\\Certificates\\Install" 2>/dev/null | grep REG_SZ >/dev/null &&
+  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\mQARDEX" /v ImagePath | tr -d "\r" | grep -- "--no-browser-policies$" >/dev/null'
 roots+=("$(thumbprint)")
 
 # --- Removal -------------------------------------------------------------------------------------
@@ -419,7 +421,7 @@ else
     [[ -n ${attributes:-} ]]
   }
   check "no 64-bit component" no_64bit_component
-  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep -q "^INSTALLFOLDER	ProgramFilesFolder	QARDEX$"'
+  check "installs under ProgramFilesFolder" eval 'table "$x86" Directory | grep "^INSTALLFOLDER	ProgramFilesFolder	QARDEX$" >/dev/null'
   # Root, key, name and value of every row, the 32-bit-view copy of the 64-bit package aside.
   rows() { table "$1" Registry | awk -F'\t' -v OFS='\t' '$6 != "TypeLibrary32" {print $2, $3, $4, $5}' | sort; }
   check "registry rows as the 64-bit package's (win32 path, no 32-bit-view copy)" \
