@@ -414,7 +414,7 @@ if [[ ! -f $x86 ]]; then
 else
   table() { msiinfo export "$1" "$2" | tr -d "\r" | tail -n +4 | sort; }
   check "its signature verifies" verified "$x86"
-  check "the package's summary names Intel" eval 'msiinfo suminfo "$x86" | grep -qx "Template: Intel;1033"'
+  check "the package's summary names Intel" eval 'msiinfo suminfo "$x86" | grep -x "Template: Intel;1033" >/dev/null'
   no_64bit_component() {
     local attributes
     for attributes in $(table "$x86" Component | cut -f4); do ((!(attributes & 256))) || return 1; done
